@@ -1,0 +1,88 @@
+// Files and folders. Paths are wide text; '\' and '/' are both separators here, so portable
+// code builds paths with "%s\%s". Results follow Win32: 0 or a Win32 error number (2 file not
+// found, 3 path not found, 5 access denied, 183 already exists, ...).
+// Linux: POSIX calls on the UTF-8 path with '\' turned into '/'. Windows: the W functions.
+// Differences: Linux has no drive letters (a path starting with a separator is absolute) and
+// only a read-only attribute (the owner's write bit).
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+inline constexpr uint32_t ERROR_SUCCESS_ = 0;
+inline constexpr uint32_t ERROR_FILE_NOT_FOUND_ = 2;
+inline constexpr uint32_t ERROR_PATH_NOT_FOUND_ = 3;
+inline constexpr uint32_t ERROR_ACCESS_DENIED_ = 5;
+inline constexpr uint32_t ERROR_SHARING_VIOLATION_ = 32;
+inline constexpr uint32_t ERROR_FILE_EXISTS_ = 80;
+inline constexpr uint32_t ERROR_DISK_FULL_ = 112;
+inline constexpr uint32_t ERROR_ALREADY_EXISTS_ = 183;
+
+using FileTime = std::chrono::system_clock::time_point;
+
+// The OS form of a path (Linux: UTF-8 with '/' separators).
+std::string ToNativePath(const std::wstring& szPath);
+std::wstring FromNativePath(const std::string& szPath);
+
+bool PathExists(const std::wstring& szPath);  // file or folder
+bool IsDirectory(const std::wstring& szPath);
+// 0, or 183 when something already exists there, or another error.
+uint32_t CreateDirectoryOne(const std::wstring& szPath);
+uint32_t RemoveDirectoryOne(const std::wstring& szPath);
+uint32_t DeleteFileAt(const std::wstring& szPath);
+// Moves without replacing an existing destination (80 when it exists).
+uint32_t MoveFileNoReplace(const std::wstring& szFrom, const std::wstring& szTo);
+// Atomically replaces szTo with szFrom (rename over it).
+uint32_t ReplaceFileAtomic(const std::wstring& szFrom, const std::wstring& szTo);
+std::optional<uint64_t> FileSize(const std::wstring& szPath);
+std::optional<FileTime> FileModTime(const std::wstring& szPath);
+uint32_t SetFileModTime(const std::wstring& szPath, FileTime time);
+uint32_t SetReadOnly(const std::wstring& szPath, bool bReadOnly);
+// Names (not paths) of the entries matching a pattern whose last component may hold '*' and
+// '?'; "." and ".." are never returned.
+std::vector<std::wstring> FindFiles(const std::wstring& szPattern);
+// A unique, not yet existing name in the same folder as szPath, for write-then-rename.
+std::wstring MakeTempSibling(const std::wstring& szPath);
+
+// An open file; closed by the destructor.
+class File {
+public:
+    enum class Mode { Read, CreateAlways, ReadWrite };
+
+    File() = default;
+    ~File();
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    uint32_t Open(const std::wstring& szPath, Mode mode);
+    bool IsOpen() const { return m_fd >= 0; }
+    // Bytes read (0 at end), or -1 on failure.
+    int64_t Read(void* pbyBuff, size_t cbyBuff);
+    // Reads at an offset without moving the position.
+    int64_t ReadAt(uint64_t offset, void* pbyBuff, size_t cbyBuff);
+    bool Write(const void* pbyBuff, size_t cbyBuff);
+    bool Seek(int64_t offset, int origin /* SEEK_SET, SEEK_CUR, SEEK_END */);
+    std::optional<uint64_t> Size() const;
+    bool Flush();  // to stable storage
+    void Close();
+    uint32_t LastError() const { return m_lastError; }
+
+private:
+    intptr_t m_fd = -1;
+    uint32_t m_lastError = 0;
+};
+
+// Writes the bytes to a temporary sibling, flushes it and renames it over szPath.
+uint32_t WriteFileAtomically(const std::wstring& szPath, std::span<const std::byte> data);
+std::optional<std::vector<std::byte>> ReadWholeFile(const std::wstring& szPath);
+
+}  // namespace platform

@@ -1,0 +1,264 @@
+#include "platform/fs.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <random>
+
+#include "platform/strings.h"
+
+namespace platform {
+
+namespace {
+
+uint32_t FromErrno(int e) {
+    switch (e) {
+        case 0: return 0;
+        case ENOENT: return ERROR_FILE_NOT_FOUND_;
+        case ENOTDIR: return ERROR_PATH_NOT_FOUND_;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+        case EISDIR: return ERROR_ACCESS_DENIED_;
+        case EEXIST: return ERROR_ALREADY_EXISTS_;
+        case ENOSPC: return ERROR_DISK_FULL_;
+        case EBUSY:
+        case ETXTBSY: return ERROR_SHARING_VIOLATION_;
+        default: return 0x20000000u | static_cast<uint32_t>(e);  // customer bit: an errno without a Win32 twin
+    }
+}
+
+}  // namespace
+
+std::string ToNativePath(const std::wstring& szPath) {
+    std::string p = ToUtf8(szPath);
+    for (auto& c : p)
+        if (c == '\\') c = '/';
+    return p;
+}
+
+std::wstring FromNativePath(const std::string& szPath) { return FromUtf8(szPath); }
+
+bool PathExists(const std::wstring& szPath) {
+    struct stat st;
+    return !szPath.empty() && ::stat(ToNativePath(szPath).c_str(), &st) == 0;
+}
+
+bool IsDirectory(const std::wstring& szPath) {
+    struct stat st;
+    return ::stat(ToNativePath(szPath).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+uint32_t CreateDirectoryOne(const std::wstring& szPath) {
+    return ::mkdir(ToNativePath(szPath).c_str(), 0755) == 0 ? 0 : FromErrno(errno);
+}
+
+uint32_t RemoveDirectoryOne(const std::wstring& szPath) {
+    return ::rmdir(ToNativePath(szPath).c_str()) == 0 ? 0 : FromErrno(errno);
+}
+
+uint32_t DeleteFileAt(const std::wstring& szPath) {
+    const std::string p = ToNativePath(szPath);
+    struct stat st;
+    if (::lstat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return ERROR_ACCESS_DENIED_;
+    return ::unlink(p.c_str()) == 0 ? 0 : FromErrno(errno);
+}
+
+uint32_t MoveFileNoReplace(const std::wstring& szFrom, const std::wstring& szTo) {
+    const std::string from = ToNativePath(szFrom), to = ToNativePath(szTo);
+    // link+unlink refuses an existing destination atomically; folders fall back to a checked rename.
+    if (::link(from.c_str(), to.c_str()) == 0) {
+        ::unlink(from.c_str());
+        return 0;
+    }
+    if (errno == EEXIST) return ERROR_FILE_EXISTS_;
+    struct stat st;
+    if (::lstat(to.c_str(), &st) == 0) return ERROR_FILE_EXISTS_;
+    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : FromErrno(errno);
+}
+
+uint32_t ReplaceFileAtomic(const std::wstring& szFrom, const std::wstring& szTo) {
+    const std::string to = ToNativePath(szTo);
+    if (::rename(ToNativePath(szFrom).c_str(), to.c_str()) != 0) return FromErrno(errno);
+    // Make the rename itself durable.
+    const auto slash = to.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : to.substr(0, slash));
+    int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+    return 0;
+}
+
+std::optional<uint64_t> FileSize(const std::wstring& szPath) {
+    struct stat st;
+    if (::stat(ToNativePath(szPath).c_str(), &st) != 0) return std::nullopt;
+    return static_cast<uint64_t>(st.st_size);
+}
+
+std::optional<FileTime> FileModTime(const std::wstring& szPath) {
+    struct stat st;
+    if (::stat(ToNativePath(szPath).c_str(), &st) != 0) return std::nullopt;
+    auto d = std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec);
+    return FileTime(std::chrono::duration_cast<FileTime::duration>(d));
+}
+
+uint32_t SetFileModTime(const std::wstring& szPath, FileTime time) {
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count();
+    struct timespec ts[2];
+    ts[0].tv_sec = 0;
+    ts[0].tv_nsec = UTIME_OMIT;
+    ts[1].tv_sec = static_cast<time_t>(ns / 1000000000);
+    ts[1].tv_nsec = static_cast<long>(ns % 1000000000);
+    if (ts[1].tv_nsec < 0) {
+        ts[1].tv_nsec += 1000000000;
+        ts[1].tv_sec -= 1;
+    }
+    return ::utimensat(AT_FDCWD, ToNativePath(szPath).c_str(), ts, 0) == 0 ? 0 : FromErrno(errno);
+}
+
+uint32_t SetReadOnly(const std::wstring& szPath, bool bReadOnly) {
+    const std::string p = ToNativePath(szPath);
+    struct stat st;
+    if (::stat(p.c_str(), &st) != 0) return FromErrno(errno);
+    mode_t mode = st.st_mode & 07777;
+    mode = bReadOnly ? (mode & ~static_cast<mode_t>(0222)) : (mode | S_IWUSR);
+    return ::chmod(p.c_str(), mode) == 0 ? 0 : FromErrno(errno);
+}
+
+std::vector<std::wstring> FindFiles(const std::wstring& szPattern) {
+    std::vector<std::wstring> out;
+    const std::string pattern = ToNativePath(szPattern);
+    const auto slash = pattern.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : pattern.substr(0, slash));
+    const std::string name = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
+    if (name.empty()) return out;
+    if (name.find_first_of("*?") == std::string::npos) {
+        struct stat st;
+        if (::lstat(pattern.c_str(), &st) == 0 && name != "." && name != "..") out.push_back(FromUtf8(name));
+        return out;
+    }
+    DIR* d = ::opendir(dir.c_str());
+    if (d == nullptr) return out;
+    while (dirent* e = ::readdir(d)) {
+        if (std::string_view(e->d_name) == "." || std::string_view(e->d_name) == "..") continue;
+        if (::fnmatch(name.c_str(), e->d_name, FNM_PERIOD) == 0) out.push_back(FromUtf8(e->d_name));
+    }
+    ::closedir(d);
+    return out;
+}
+
+std::wstring MakeTempSibling(const std::wstring& szPath) {
+    static std::atomic<unsigned> counter{0};
+    std::random_device rd;
+    for (;;) {
+        std::wstring candidate = FormatW(L"%s.orvo-%u-%x.tmp", szPath, static_cast<unsigned>(::getpid()),
+                                         rd() ^ (counter++ * 2654435761u));
+        if (!PathExists(candidate)) return candidate;
+    }
+}
+
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept : m_fd(other.m_fd), m_lastError(other.m_lastError) { other.m_fd = -1; }
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        Close();
+        m_fd = other.m_fd;
+        m_lastError = other.m_lastError;
+        other.m_fd = -1;
+    }
+    return *this;
+}
+
+uint32_t File::Open(const std::wstring& szPath, Mode mode) {
+    Close();
+    int flags = O_CLOEXEC;
+    switch (mode) {
+        case Mode::Read: flags |= O_RDONLY; break;
+        case Mode::CreateAlways: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
+        case Mode::ReadWrite: flags |= O_RDWR; break;
+    }
+    const std::string p = ToNativePath(szPath);
+    int fd = ::open(p.c_str(), flags, 0644);
+    if (fd < 0) return m_lastError = FromErrno(errno);
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        return m_lastError = ERROR_ACCESS_DENIED_;
+    }
+    m_fd = fd;
+    return m_lastError = 0;
+}
+
+int64_t File::Read(void* pbyBuff, size_t cbyBuff) {
+    for (;;) {
+        ssize_t n = ::read(static_cast<int>(m_fd), pbyBuff, cbyBuff);
+        if (n >= 0) return n;
+        if (errno == EINTR) continue;
+        m_lastError = FromErrno(errno);
+        return -1;
+    }
+}
+
+int64_t File::ReadAt(uint64_t offset, void* pbyBuff, size_t cbyBuff) {
+    for (;;) {
+        ssize_t n = ::pread(static_cast<int>(m_fd), pbyBuff, cbyBuff, static_cast<off_t>(offset));
+        if (n >= 0) return n;
+        if (errno == EINTR) continue;
+        m_lastError = FromErrno(errno);
+        return -1;
+    }
+}
+
+bool File::Write(const void* pbyBuff, size_t cbyBuff) {
+    const char* p = static_cast<const char*>(pbyBuff);
+    while (cbyBuff > 0) {
+        ssize_t n = ::write(static_cast<int>(m_fd), p, cbyBuff);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            m_lastError = FromErrno(errno);
+            return false;
+        }
+        p += n;
+        cbyBuff -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool File::Seek(int64_t offset, int origin) {
+    if (::lseek(static_cast<int>(m_fd), static_cast<off_t>(offset), origin) < 0) {
+        m_lastError = FromErrno(errno);
+        return false;
+    }
+    return true;
+}
+
+std::optional<uint64_t> File::Size() const {
+    struct stat st;
+    if (::fstat(static_cast<int>(m_fd), &st) != 0) return std::nullopt;
+    return static_cast<uint64_t>(st.st_size);
+}
+
+bool File::Flush() {
+    if (::fsync(static_cast<int>(m_fd)) != 0) {
+        m_lastError = FromErrno(errno);
+        return false;
+    }
+    return true;
+}
+
+void File::Close() {
+    if (m_fd >= 0) ::close(static_cast<int>(m_fd));
+    m_fd = -1;
+}
+
+}  // namespace platform

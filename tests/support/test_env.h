@@ -1,0 +1,63 @@
+// A temporary world for one test: HOME, the XDG folders and ORVO_SYSROOT all point into a
+// fresh folder that is removed afterwards, so no test touches the real home or system folders.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <optional>
+#include <string>
+
+namespace orvo::test {
+
+class ScopedEnv {
+public:
+    ScopedEnv(const std::string& name, const std::optional<std::string>& value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string m_name;
+    std::optional<std::string> m_old;
+};
+
+// Creates a unique temporary folder and removes it (recursively) on destruction.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return m_path; }
+    std::wstring wpath() const;
+    std::string operator/(const std::string& rel) const { return m_path + "/" + rel; }
+
+private:
+    std::string m_path;
+};
+
+// Fixture base that isolates HOME, XDG_* and ORVO_SYSROOT in a temporary folder.
+class IsolatedEnvTest : public ::testing::Test {
+protected:
+    IsolatedEnvTest();
+    ~IsolatedEnvTest() override;
+    TempDir m_root;
+    std::string home() const { return m_root / "home"; }
+    std::string sysroot() const { return m_root / "sysroot"; }
+
+private:
+    std::map<std::string, std::unique_ptr<ScopedEnv>> m_env;
+};
+
+// Helpers for files in tests.
+void WriteFile(const std::string& path, const std::string& content);
+std::string ReadFile(const std::string& path);
+bool Exists(const std::string& path);
+void MakeDirs(const std::string& path);
+// Runs a command through /bin/sh, returns its exit status and (optionally) its stdout.
+int Run(const std::string& command, std::string* out = nullptr);
+// Path of a built binary in the build tree.
+std::string BuiltBinary(const std::string& relPath);
+
+}  // namespace orvo::test
