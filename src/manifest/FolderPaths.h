@@ -1,0 +1,29 @@
+// Folder tokens in manifest paths and the small path services shared by the updater.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/folders.h"
+
+namespace UpDater {
+
+// Resolves the first folder token (in fixed order) found in szText; szInstallPath stands in
+// for "_INSTALL" and "_DESKTOP". An unresolvable text comes back unchanged.
+std::wstring ReplaceFolder(const std::wstring& szText, const std::wstring& szInstallPath);
+
+// Folder of the running executable, without a trailing separator; empty on failure.
+std::wstring GetModuleFolder();
+// The per-user data folder the updater works in; empty on failure.
+std::wstring GetUserDataFolder();
+// Creates every missing folder along szPath; true when the whole chain exists afterwards.
+bool CreateFolderTree(const std::wstring& szPath);
+// 0 when the system cannot be asked; 6 on every current system (see the version table).
+uint32_t GetOsVersion();
+// Copies the file's fixed version block; 0 (S_OK) or an HRESULT made from the system error.
+int32_t GetFileVersion(const std::wstring& szPath, platform::FixedFileInfo& out);
+
+// HRESULT from a Win32 error: 0 gives E_FAIL, a negative value stays, others 0x8007xxxx.
+int32_t HResultFromLastError(uint32_t nError);
+
+}  // namespace UpDater

@@ -1,0 +1,48 @@
+// Special folders, the running module, the OS version and a file's fixed version block.
+// Linux stand-ins (XDG): CSIDL_PERSONAL -> the documents folder (XDG_DOCUMENTS_DIR, else
+// ~/Documents), CSIDL_APPDATA -> $XDG_DATA_HOME, LocalAppDataLow -> $XDG_CACHE_HOME,
+// CSIDL_PROGRAM_FILES -> /opt, CSIDL_SYSTEM -> /usr/local/lib, CSIDL_COMMON_PROGRAMS ->
+// /usr/local/share/applications; the machine-wide ones live under $ORVO_SYSROOT when it is set.
+// Linux reports an NT-family system of version 10.0. The version block of a Linux executable is
+// the ELF note "OrvoVersion" (section .note.orvo.version) holding the same 52-byte fixed block
+// as a Windows version resource; the updater's build embeds one.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace platform {
+
+inline constexpr int CSIDL_PERSONAL = 5;
+inline constexpr int CSIDL_COMMON_PROGRAMS = 23;
+inline constexpr int CSIDL_APPDATA = 26;
+inline constexpr int CSIDL_SYSTEM = 37;
+inline constexpr int CSIDL_PROGRAM_FILES = 38;
+
+// The folder without a trailing separator; created when bCreate and missing. nullopt on failure.
+std::optional<std::wstring> GetSpecialFolderPath(int nCSIDL, bool bCreate);
+// The per-user low-integrity local data folder; nullopt when the system has none.
+std::optional<std::wstring> GetLocalAppDataLowFolder();
+// Full path of the running executable.
+std::optional<std::wstring> GetModuleFilePath();
+
+inline constexpr uint32_t VER_PLATFORM_WIN32_WINDOWS = 1;
+inline constexpr uint32_t VER_PLATFORM_WIN32_NT = 2;
+struct OsVersionInfo {
+    uint32_t platformId;
+    uint32_t major;
+    uint32_t minor;
+};
+std::optional<OsVersionInfo> QueryOsVersion();
+
+inline constexpr size_t kFixedFileInfoSize = 52;
+inline constexpr uint32_t kFixedFileInfoSignature = 0xFEEF04BD;
+using FixedFileInfo = std::array<std::byte, kFixedFileInfoSize>;
+// The file's fixed version block, or nullopt with a Win32 error in nLastError (0 when the
+// file simply has no version block).
+std::optional<FixedFileInfo> ReadFixedFileInfo(const std::wstring& szPath, uint32_t& nLastError);
+
+}  // namespace platform

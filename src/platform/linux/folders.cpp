@@ -1,0 +1,116 @@
+#include "platform/folders.h"
+
+#include <elf.h>
+#include <limits.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "platform/fs.h"
+#include "platform/linux/posix_util.h"
+#include "platform/strings.h"
+
+namespace platform {
+
+namespace {
+
+std::string EnvOr(const char* name, const std::string& fallback) {
+    const char* v = std::getenv(name);
+    return (v != nullptr && *v == '/') ? std::string(v) : fallback;
+}
+
+std::string Home() {
+    const char* h = std::getenv("HOME");
+    return h != nullptr ? std::string(h) : std::string("/");
+}
+
+std::string SysRoot() {
+    const char* r = std::getenv("ORVO_SYSROOT");
+    std::string root = r != nullptr ? r : "";
+    while (!root.empty() && root.back() == '/') root.pop_back();
+    return root;
+}
+
+std::string StripTrailingSlashes(std::string p) {
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    return p;
+}
+
+}  // namespace
+
+std::optional<std::wstring> GetSpecialFolderPath(int nCSIDL, bool bCreate) {
+    std::string path;
+    switch (nCSIDL) {
+        case CSIDL_PERSONAL: path = EnvOr("XDG_DOCUMENTS_DIR", Home() + "/Documents"); break;
+        case CSIDL_APPDATA: path = EnvOr("XDG_DATA_HOME", Home() + "/.local/share"); break;
+        case CSIDL_SYSTEM: path = SysRoot() + "/usr/local/lib"; break;
+        case CSIDL_COMMON_PROGRAMS: path = SysRoot() + "/usr/local/share/applications"; break;
+        case CSIDL_PROGRAM_FILES: path = SysRoot() + "/opt"; break;
+        default: return std::nullopt;
+    }
+    path = StripTrailingSlashes(path);
+    if (bCreate ? !posix::MakeFolders(path) : !IsDirectory(FromUtf8(path))) return std::nullopt;
+    return FromUtf8(path);
+}
+
+std::optional<std::wstring> GetLocalAppDataLowFolder() {
+    const std::string path = StripTrailingSlashes(EnvOr("XDG_CACHE_HOME", Home() + "/.cache"));
+    if (!posix::MakeFolders(path)) return std::nullopt;
+    return FromUtf8(path);
+}
+
+std::optional<std::wstring> GetModuleFilePath() {
+    char buf[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0) return std::nullopt;
+    return FromUtf8(std::string(buf, static_cast<size_t>(n)));
+}
+
+std::optional<OsVersionInfo> QueryOsVersion() { return OsVersionInfo{VER_PLATFORM_WIN32_NT, 10, 0}; }
+
+std::optional<FixedFileInfo> ReadFixedFileInfo(const std::wstring& szPath, uint32_t& nLastError) {
+    nLastError = 0;
+    File file;
+    if (uint32_t err = file.Open(szPath, File::Mode::Read)) {
+        nLastError = err;
+        return std::nullopt;
+    }
+    Elf64_Ehdr eh;
+    if (file.ReadAt(0, &eh, sizeof eh) != static_cast<int64_t>(sizeof eh) || std::memcmp(eh.e_ident, ELFMAG, SELFMAG) != 0 ||
+        eh.e_ident[EI_CLASS] != ELFCLASS64 || eh.e_shentsize != sizeof(Elf64_Shdr) || eh.e_shnum == 0 ||
+        eh.e_shstrndx >= eh.e_shnum || eh.e_shnum > 4096) {
+        return std::nullopt;  // not an executable with sections: no version block
+    }
+    std::vector<Elf64_Shdr> sh(eh.e_shnum);
+    const auto shBytes = static_cast<int64_t>(sh.size() * sizeof(Elf64_Shdr));
+    if (file.ReadAt(eh.e_shoff, sh.data(), static_cast<size_t>(shBytes)) != shBytes) return std::nullopt;
+    const Elf64_Shdr& strtab = sh[eh.e_shstrndx];
+    if (strtab.sh_size > (1u << 20)) return std::nullopt;
+    std::vector<char> names(strtab.sh_size + 1, '\0');
+    if (file.ReadAt(strtab.sh_offset, names.data(), strtab.sh_size) != static_cast<int64_t>(strtab.sh_size))
+        return std::nullopt;
+    static const char kSection[] = ".note.orvo.version";
+    static const char kOwner[] = "OrvoVersion";  // note owner name, NUL included in namesz
+    for (const auto& s : sh) {
+        if (s.sh_name >= strtab.sh_size || std::strcmp(&names[s.sh_name], kSection) != 0) continue;
+        struct {
+            Elf64_Nhdr hdr;
+            char name[12];
+            std::byte desc[kFixedFileInfoSize];
+        } note;
+        if (s.sh_size < sizeof note || file.ReadAt(s.sh_offset, &note, sizeof note) != static_cast<int64_t>(sizeof note))
+            return std::nullopt;
+        if (note.hdr.n_namesz != sizeof kOwner || std::memcmp(note.name, kOwner, sizeof kOwner) != 0 ||
+            note.hdr.n_descsz != kFixedFileInfoSize)
+            return std::nullopt;
+        FixedFileInfo out;
+        std::memcpy(out.data(), note.desc, out.size());
+        return out;
+    }
+    return std::nullopt;
+}
+
+}  // namespace platform

@@ -1,0 +1,280 @@
+#include "platform/registry.h"
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "platform/fs.h"
+#include "platform/linux/posix_util.h"
+#include "platform/strings.h"
+
+namespace platform {
+
+namespace {
+
+constexpr uint32_t ERROR_BAD_PATHNAME_ = 161;
+constexpr uint32_t ERROR_INVALID_HANDLE_ = 6;
+constexpr uint32_t ERROR_REGISTRY_IO_FAILED_ = 1016;
+
+std::string HiveFolder(uint32_t hRoot) {
+    if (hRoot == RootCurrentUser) {
+        const char* cfg = std::getenv("XDG_CONFIG_HOME");
+        if (cfg != nullptr && *cfg == '/') return std::string(cfg) + "/orvo/registry";
+        const char* home = std::getenv("HOME");
+        return std::string(home != nullptr ? home : "") + "/.config/orvo/registry";
+    }
+    const char* root = std::getenv("ORVO_SYSROOT");
+    return std::string(root != nullptr ? root : "") + "/var/lib/orvo/registry";
+}
+
+std::optional<std::string> HiveFile(uint32_t hRoot) {
+    switch (hRoot) {
+        case RootClassesRoot: return HiveFolder(hRoot) + "/HKCR.db";
+        case RootCurrentUser: return HiveFolder(hRoot) + "/HKCU.db";
+        case RootLocalMachine: return HiveFolder(hRoot) + "/HKLM.db";
+        case RootUsers: return HiveFolder(hRoot) + "/HKU.db";
+        case RootCurrentConfig: return HiveFolder(hRoot) + "/HKCC.db";
+        default: return std::nullopt;
+    }
+}
+
+// Key paths are stored without leading/trailing separators; empty components are refused.
+std::optional<std::string> NormalizeKeyPath(const std::wstring& szPath) {
+    std::wstring p = TrimRight(szPath, L"\\");
+    if (!p.empty() && p.front() == L'\\') return std::nullopt;
+    if (p.find(L"\\\\") != std::wstring::npos) return std::nullopt;
+    return ToUtf8(p);
+}
+
+std::string ParentOf(const std::string& path) {
+    const auto pos = path.find_last_of('\\');
+    return pos == std::string::npos ? std::string() : path.substr(0, pos);
+}
+
+std::string LeafOf(const std::string& path) {
+    const auto pos = path.find_last_of('\\');
+    return pos == std::string::npos ? path : path.substr(pos + 1);
+}
+
+// A prepared statement that finalizes itself.
+class Stmt {
+public:
+    Stmt(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr); }
+    ~Stmt() { sqlite3_finalize(m_stmt); }
+    Stmt(const Stmt&) = delete;
+    Stmt& operator=(const Stmt&) = delete;
+    bool ok() const { return m_stmt != nullptr; }
+    Stmt& Bind(int i, const std::string& s) {
+        sqlite3_bind_text(m_stmt, i, s.data(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
+        return *this;
+    }
+    Stmt& Bind(int i, int64_t v) {
+        sqlite3_bind_int64(m_stmt, i, v);
+        return *this;
+    }
+    Stmt& BindBlob(int i, std::span<const std::byte> data) {
+        // An empty blob must still be a blob, not NULL.
+        static const char empty = 0;
+        const void* p = data.empty() ? static_cast<const void*>(&empty) : static_cast<const void*>(data.data());
+        sqlite3_bind_blob(m_stmt, i, p, static_cast<int>(data.size()), SQLITE_TRANSIENT);
+        return *this;
+    }
+    int Step() { return m_stmt != nullptr ? sqlite3_step(m_stmt) : SQLITE_ERROR; }
+    std::string Text(int col) const {
+        const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, col));
+        return t != nullptr ? std::string(t, static_cast<size_t>(sqlite3_column_bytes(m_stmt, col))) : std::string();
+    }
+    int64_t Int(int col) const { return sqlite3_column_int64(m_stmt, col); }
+    std::vector<std::byte> Blob(int col) const {
+        const auto* p = static_cast<const std::byte*>(sqlite3_column_blob(m_stmt, col));
+        const int n = sqlite3_column_bytes(m_stmt, col);
+        return p != nullptr ? std::vector<std::byte>(p, p + n) : std::vector<std::byte>();
+    }
+
+private:
+    sqlite3_stmt* m_stmt = nullptr;
+};
+
+constexpr const char* kSchema =
+    "CREATE TABLE IF NOT EXISTS reg_keys(path TEXT PRIMARY KEY COLLATE NOCASE,"
+    " parent TEXT COLLATE NOCASE, name TEXT);"
+    "CREATE INDEX IF NOT EXISTS reg_keys_parent ON reg_keys(parent);"
+    "CREATE TABLE IF NOT EXISTS reg_values(key TEXT COLLATE NOCASE, name TEXT COLLATE NOCASE,"
+    " type INTEGER, data BLOB, PRIMARY KEY(key, name));"
+    "INSERT OR IGNORE INTO reg_keys(path, parent, name) VALUES('', NULL, '');";
+
+// A connection to one hive; closed by the destructor.
+class Hive {
+public:
+    ~Hive() {
+        if (m_db != nullptr) sqlite3_close_v2(m_db);
+    }
+    // 0 or an error; a read of a hive that does not exist yet yields 2.
+    uint32_t Open(uint32_t hRoot, bool bWrite) {
+        auto file = HiveFile(hRoot);
+        if (!file) return ERROR_INVALID_HANDLE_;
+        struct stat st;
+        const bool exists = ::stat(file->c_str(), &st) == 0;
+        if (!bWrite && !exists) return ERROR_FILE_NOT_FOUND_;
+        if (bWrite) {
+            const std::string folder = file->substr(0, file->find_last_of('/'));
+            if (!posix::MakeFolders(folder)) return ERROR_ACCESS_DENIED_;
+            if (::access(exists ? file->c_str() : folder.c_str(), W_OK) != 0) return ERROR_ACCESS_DENIED_;
+        }
+        const int flags = bWrite ? (SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) : SQLITE_OPEN_READONLY;
+        if (sqlite3_open_v2(file->c_str(), &m_db, flags | SQLITE_OPEN_FULLMUTEX, nullptr) != SQLITE_OK)
+            return bWrite ? ERROR_ACCESS_DENIED_ : ERROR_FILE_NOT_FOUND_;
+        sqlite3_busy_timeout(m_db, 10000);
+        if (bWrite) {
+            sqlite3_exec(m_db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
+            if (!Exec(kSchema)) return ERROR_ACCESS_DENIED_;
+        }
+        return 0;
+    }
+    bool Exec(const char* sql) { return sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+    bool KeyExists(const std::string& path) {
+        Stmt s(m_db, "SELECT 1 FROM reg_keys WHERE path = ?");
+        return s.ok() && s.Bind(1, path).Step() == SQLITE_ROW;
+    }
+    sqlite3* db() const { return m_db; }
+
+private:
+    sqlite3* m_db = nullptr;
+};
+
+}  // namespace
+
+struct RegKey::Impl {
+    uint32_t root = 0;
+    std::string path;
+    bool writable = false;
+    Hive hive;
+};
+
+RegKey::RegKey() = default;
+RegKey::~RegKey() = default;
+RegKey::RegKey(RegKey&&) noexcept = default;
+RegKey& RegKey::operator=(RegKey&&) noexcept = default;
+
+bool RegKey::IsOpen() const { return m_impl != nullptr; }
+void RegKey::Close() { m_impl.reset(); }
+
+uint32_t RegKey::Open(uint32_t hRoot, const std::wstring& szPath, RegAccess access, RegKey& out) {
+    out.Close();
+    auto path = NormalizeKeyPath(szPath);
+    if (!path) return ERROR_BAD_PATHNAME_;
+    auto impl = std::make_unique<Impl>();
+    impl->root = hRoot;
+    impl->path = *path;
+    impl->writable = access == RegAccess::Write;
+    if (uint32_t err = impl->hive.Open(hRoot, impl->writable)) return err;
+    if (!impl->hive.KeyExists(impl->path)) return ERROR_FILE_NOT_FOUND_;
+    out.m_impl = std::move(impl);
+    return 0;
+}
+
+uint32_t RegKey::Create(uint32_t hRoot, const std::wstring& szPath, RegKey& out) {
+    out.Close();
+    auto path = NormalizeKeyPath(szPath);
+    if (!path) return ERROR_BAD_PATHNAME_;
+    auto impl = std::make_unique<Impl>();
+    impl->root = hRoot;
+    impl->path = *path;
+    impl->writable = true;
+    if (uint32_t err = impl->hive.Open(hRoot, true)) return err;
+    if (!impl->hive.Exec("BEGIN IMMEDIATE")) return ERROR_REGISTRY_IO_FAILED_;
+    bool ok = true;
+    for (std::string p = impl->path; ok && !p.empty(); p = ParentOf(p)) {
+        Stmt s(impl->hive.db(), "INSERT OR IGNORE INTO reg_keys(path, parent, name) VALUES(?, ?, ?)");
+        ok = s.ok() && s.Bind(1, p).Bind(2, ParentOf(p)).Bind(3, LeafOf(p)).Step() == SQLITE_DONE;
+    }
+    if (!ok || !impl->hive.Exec("COMMIT")) {
+        impl->hive.Exec("ROLLBACK");
+        return ERROR_REGISTRY_IO_FAILED_;
+    }
+    out.m_impl = std::move(impl);
+    return 0;
+}
+
+uint32_t RegKey::DeleteTree(uint32_t hRoot, const std::wstring& szPath) {
+    auto path = NormalizeKeyPath(szPath);
+    if (!path) return ERROR_BAD_PATHNAME_;
+    Hive hive;
+    if (uint32_t err = hive.Open(hRoot, true)) return err;
+    if (!hive.KeyExists(*path)) return ERROR_FILE_NOT_FOUND_;
+    if (!hive.Exec("BEGIN IMMEDIATE")) return ERROR_REGISTRY_IO_FAILED_;
+    const std::string below = path->empty() ? std::string() : *path + "\\";
+    bool ok;
+    {
+        // Prefix match done by substr so that LIKE's wildcards in key names cannot widen it.
+        Stmt v(hive.db(),
+               "DELETE FROM reg_values WHERE key = ?1 OR (length(?2) > 0 AND substr(key, 1, length(?2)) = ?2 COLLATE NOCASE)"
+               " OR length(?2) = 0");
+        Stmt k(hive.db(),
+               "DELETE FROM reg_keys WHERE (path = ?1 AND path <> '') OR (length(?2) > 0 AND substr(path, 1, length(?2)) = ?2 COLLATE NOCASE)"
+               " OR (length(?2) = 0 AND path <> '')");
+        ok = v.ok() && k.ok() && v.Bind(1, *path).Bind(2, below).Step() == SQLITE_DONE &&
+             k.Bind(1, *path).Bind(2, below).Step() == SQLITE_DONE;
+    }
+    if (!ok || !hive.Exec("COMMIT")) {
+        hive.Exec("ROLLBACK");
+        return ERROR_REGISTRY_IO_FAILED_;
+    }
+    return 0;
+}
+
+uint32_t RegKey::QueryValue(const std::wstring& szName, RegValue& out) const {
+    if (!m_impl) return ERROR_INVALID_HANDLE_;
+    Stmt s(m_impl->hive.db(), "SELECT name, type, data FROM reg_values WHERE key = ? AND name = ?");
+    if (!s.ok()) return ERROR_FILE_NOT_FOUND_;
+    if (s.Bind(1, m_impl->path).Bind(2, ToUtf8(szName)).Step() != SQLITE_ROW) return ERROR_FILE_NOT_FOUND_;
+    out.name = FromUtf8(s.Text(0));
+    out.type = static_cast<uint32_t>(s.Int(1));
+    out.data = s.Blob(2);
+    return 0;
+}
+
+uint32_t RegKey::SetValue(const std::wstring& szName, uint32_t nType, std::span<const std::byte> data) {
+    if (!m_impl) return ERROR_INVALID_HANDLE_;
+    if (!m_impl->writable) return ERROR_ACCESS_DENIED_;
+    // A value keeps the spelling it was created with, like the registry does.
+    Stmt s(m_impl->hive.db(),
+           "INSERT INTO reg_values(key, name, type, data) VALUES(?, ?, ?, ?)"
+           " ON CONFLICT(key, name) DO UPDATE SET type = excluded.type, data = excluded.data");
+    if (!s.ok()) return ERROR_REGISTRY_IO_FAILED_;
+    s.Bind(1, m_impl->path).Bind(2, ToUtf8(szName)).Bind(3, static_cast<int64_t>(nType)).BindBlob(4, data);
+    return s.Step() == SQLITE_DONE ? 0 : ERROR_REGISTRY_IO_FAILED_;
+}
+
+uint32_t RegKey::DeleteValue(const std::wstring& szName) {
+    if (!m_impl) return ERROR_INVALID_HANDLE_;
+    if (!m_impl->writable) return ERROR_ACCESS_DENIED_;
+    Stmt s(m_impl->hive.db(), "DELETE FROM reg_values WHERE key = ? AND name = ?");
+    if (!s.ok() || s.Bind(1, m_impl->path).Bind(2, ToUtf8(szName)).Step() != SQLITE_DONE) return ERROR_REGISTRY_IO_FAILED_;
+    return sqlite3_changes(m_impl->hive.db()) > 0 ? 0 : ERROR_FILE_NOT_FOUND_;
+}
+
+std::vector<std::wstring> RegKey::SubKeys() const {
+    std::vector<std::wstring> out;
+    if (!m_impl) return out;
+    Stmt s(m_impl->hive.db(), "SELECT name FROM reg_keys WHERE parent = ? ORDER BY name COLLATE NOCASE");
+    if (!s.ok()) return out;
+    s.Bind(1, m_impl->path);
+    while (s.Step() == SQLITE_ROW) out.push_back(FromUtf8(s.Text(0)));
+    return out;
+}
+
+std::vector<RegValue> RegKey::Values() const {
+    std::vector<RegValue> out;
+    if (!m_impl) return out;
+    Stmt s(m_impl->hive.db(), "SELECT name, type, data FROM reg_values WHERE key = ? ORDER BY name COLLATE NOCASE");
+    if (!s.ok()) return out;
+    s.Bind(1, m_impl->path);
+    while (s.Step() == SQLITE_ROW) out.push_back({FromUtf8(s.Text(0)), static_cast<uint32_t>(s.Int(1)), s.Blob(2)});
+    return out;
+}
+
+}  // namespace platform
