@@ -1,6 +1,10 @@
 #include "platform/debug.h"
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/strings.h"
 
 namespace platform {
 
@@ -38,6 +42,11 @@ void DebugCapture::Append(const std::wstring& szLine) {
 
 void OutputDebug(const std::wstring& szLine) {
     backend::WriteDebugLine(szLine);
+    if (std::getenv("ORVO_DEBUG") != nullptr) {
+        std::string line = ToUtf8(szLine);
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+        std::fprintf(stderr, "%s\n", line.c_str());
+    }
     std::lock_guard<std::mutex> lock(g_captureLock);
     if (g_capture != nullptr) g_capture->Append(szLine);
 }

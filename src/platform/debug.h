@@ -1,6 +1,6 @@
 // Debugger output: one diagnostic line per call.
-// Linux: syslog (LOG_DEBUG) and, when ORVO_DEBUG is set, stderr. Windows: OutputDebugStringW.
-// Both: lines are also handed to an active DebugCapture, so tests can read them in-process.
+// Linux: syslog (LOG_DEBUG). Windows: OutputDebugStringW. Both: stderr too when ORVO_DEBUG is
+// set, and every line is handed to an active DebugCapture, so tests can read them in-process.
 #pragma once
 
 #include <mutex>

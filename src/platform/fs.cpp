@@ -1,6 +1,23 @@
 #include "platform/fs.h"
 
+#include <atomic>
+#include <random>
+
+#include "platform/process.h"
+#include "platform/strings.h"
+
 namespace platform {
+
+std::wstring MakeTempSibling(const std::wstring& szPath) {
+    static std::atomic<unsigned> counter{0};
+    std::random_device rd;
+    for (;;) {
+        std::wstring candidate = FormatW(L"%s.orvo-%u-%x.tmp", szPath, CurrentProcessId(),
+                                         rd() ^ (counter++ * 2654435761u));
+        if (!PathExists(candidate)) return candidate;
+    }
+}
+
 
 uint32_t WriteFileAtomically(const std::wstring& szPath, std::span<const std::byte> data) {
     const std::wstring temp = MakeTempSibling(szPath);

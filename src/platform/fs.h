@@ -3,7 +3,9 @@
 // found, 3 path not found, 5 access denied, 183 already exists, ...).
 // Linux: POSIX calls on the UTF-8 path with '\' turned into '/'. Windows: the W functions.
 // Differences: Linux has no drive letters (a path starting with a separator is absolute) and
-// only a read-only attribute (the owner's write bit).
+// only a read-only attribute (the owner's write bit); a missing parent folder is 2 on Linux and
+// 3 on Windows; in FindFiles a leading '.' must be matched explicitly on Linux, while Windows
+// also matches 8.3 short names.
 #pragma once
 
 #include <chrono>

@@ -27,6 +27,9 @@ struct LaunchResult {
 // Opens szFile with the parameter string (split by the Windows command-line rules).
 LaunchResult ShellOpen(const std::wstring& szFile, const std::wstring& szParams, int nShowCmd);
 
+// The running process's id.
+uint32_t CurrentProcessId();
+
 // Splits a parameter string as the Windows C runtime does: white space separates, double
 // quotes group, backslashes escape quotes only when they precede one.
 std::vector<std::wstring> SplitCommandLineArgs(const std::wstring& szParams);

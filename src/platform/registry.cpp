@@ -55,6 +55,13 @@ std::optional<uint32_t> DecodeRegDword(std::span<const std::byte> data) {
            (static_cast<uint32_t>(data[2]) << 16) | (static_cast<uint32_t>(data[3]) << 24);
 }
 
+std::optional<std::wstring> NormalizeRegKeyPath(const std::wstring& szPath) {
+    std::wstring p = TrimRight(szPath, L"\\");
+    if (!p.empty() && p.front() == L'\\') return std::nullopt;
+    if (p.find(L"\\\\") != std::wstring::npos) return std::nullopt;
+    return p;
+}
+
 namespace {
 struct RootName {
     uint32_t root;

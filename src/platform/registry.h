@@ -82,6 +82,10 @@ std::wstring DecodeRegString(std::span<const std::byte> data);
 std::vector<std::byte> EncodeRegDword(uint32_t nValue);
 std::optional<uint32_t> DecodeRegDword(std::span<const std::byte> data);
 
+// A key path without its trailing separators; nullopt (the backends answer 161) when it starts
+// with a separator or has an empty component.
+std::optional<std::wstring> NormalizeRegKeyPath(const std::wstring& szPath);
+
 // "HKEY_LOCAL_MACHINE" etc.; "HKLM"/"HKEY_LOCAL_MACHINE" (any case) back to the root.
 std::wstring RootKeyName(uint32_t hRoot);
 std::optional<uint32_t> ParseRootKeyName(const std::wstring& szName);

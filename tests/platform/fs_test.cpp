@@ -8,6 +8,12 @@
 using namespace platform;
 using orvo::test::TempDir;
 
+#ifdef _WIN32
+constexpr uint32_t kMissingParentError = ERROR_PATH_NOT_FOUND_;
+#else
+constexpr uint32_t kMissingParentError = ERROR_FILE_NOT_FOUND_;
+#endif
+
 TEST(Files, BothSeparatorsAndWinErrors) {
     TempDir dir;
     const std::wstring root = dir.wpath();
@@ -15,7 +21,7 @@ TEST(Files, BothSeparatorsAndWinErrors) {
     EXPECT_EQ(CreateDirectoryOne(root + L"/sub"), ERROR_ALREADY_EXISTS_);
     EXPECT_TRUE(IsDirectory(root + L"\\sub\\"));
     EXPECT_EQ(DeleteFileAt(root + L"\\missing"), ERROR_FILE_NOT_FOUND_);
-    EXPECT_EQ(CreateDirectoryOne(root + L"\\no\\such\\parent"), ERROR_FILE_NOT_FOUND_);
+    EXPECT_EQ(CreateDirectoryOne(root + L"\\no\\such\\parent"), kMissingParentError);
 
     const std::string bytes = "hello";
     ASSERT_EQ(WriteFileAtomically(root + L"\\sub\\a.txt", std::as_bytes(std::span(bytes))), 0u);

@@ -1,11 +1,14 @@
 #include "platform/registry.h"
 
 #include <gtest/gtest.h>
+
+#ifndef _WIN32
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <thread>
+#endif
 
 #include "platform/strings.h"
 #include "support/test_env.h"
@@ -45,10 +48,13 @@ TEST_F(RegistryStore, MissingKeysHivesAndValuesFailLikeTheRegistry) {
     RegValue v;
     EXPECT_EQ(key.QueryValue(L"x", v), ERROR_FILE_NOT_FOUND_);
     EXPECT_EQ(key.SetValue(L"x", REG_SZ_, EncodeRegString(L"y")), ERROR_ACCESS_DENIED_);  // opened for reading
-    // Hives are separate files: the user hive does not see the machine's keys.
+    // Hives are separate: the user hive does not see the machine's keys.
     EXPECT_EQ(RegKey::Open(RootCurrentUser, L"Software\\A", RegAccess::Read, key), ERROR_FILE_NOT_FOUND_);
+#ifndef _WIN32
+    // On Linux each hive is its own file, created by the first write.
     EXPECT_TRUE(orvo::test::Exists(sysroot() + "/var/lib/orvo/registry/HKLM.db"));
     EXPECT_TRUE(orvo::test::Exists(home() + "/.config/orvo/registry") == false);
+#endif
 }
 
 TEST_F(RegistryStore, DeleteTreeRemovesOnlyThatBranch) {
@@ -64,6 +70,8 @@ TEST_F(RegistryStore, DeleteTreeRemovesOnlyThatBranch) {
     EXPECT_EQ(RegKey::Open(RootCurrentUser, L"A\\BX", RegAccess::Read, key), 0u);
 }
 
+#ifndef _WIN32
+// The store's own transactions; on Windows the system's registry answers for this.
 TEST_F(RegistryStore, ConcurrentWritersAndAKilledWriterLeaveAConsistentHive) {
     // Two processes write the same hive at once, then a writer is killed mid-stream.
     auto writer = [](int id, int count) {
@@ -101,6 +109,7 @@ TEST_F(RegistryStore, ConcurrentWritersAndAKilledWriterLeaveAConsistentHive) {
     RegKey w;
     ASSERT_EQ(RegKey::Create(RootCurrentUser, L"Load\\After", w), 0u);  // the hive is still writable
 }
+#endif
 
 TEST(RegistryEncoding, StringsStopAtTheFirstZeroAndRootNamesParse) {
     auto data = EncodeRegString(L"ab");

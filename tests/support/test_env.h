@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -37,7 +38,9 @@ private:
     std::string m_path;
 };
 
-// Fixture base that isolates HOME, XDG_* and ORVO_SYSROOT in a temporary folder.
+// Fixture base that isolates HOME, XDG_* and ORVO_SYSROOT in a temporary folder. On Windows
+// the registry is the system's own: the fixture maps the root keys, for this process, onto
+// fresh keys below HKCU\Software\OrvoTest\<random>, removed afterwards.
 class IsolatedEnvTest : public ::testing::Test {
 protected:
     IsolatedEnvTest();
@@ -48,6 +51,8 @@ protected:
 
 private:
     std::map<std::string, std::unique_ptr<ScopedEnv>> m_env;
+    struct RegistrySandbox;
+    std::unique_ptr<RegistrySandbox> m_registry;
 };
 
 // Helpers for files in tests.
@@ -55,9 +60,12 @@ void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
 void MakeDirs(const std::string& path);
-// Runs a command through /bin/sh, returns its exit status and (optionally) its stdout.
+// Runs a command through the shell (/bin/sh; cmd.exe on Windows), returns its exit status and
+// (optionally) its stdout.
 int Run(const std::string& command, std::string* out = nullptr);
 // Path of a built binary in the build tree.
 std::string BuiltBinary(const std::string& relPath);
+// The same for an executable, with the platform's suffix (".exe" on Windows) added.
+std::string BuiltExecutable(const std::string& relPath);
 
 }  // namespace orvo::test

@@ -81,11 +81,4 @@ std::optional<std::string> WideToMultiByte(unsigned nCodePage, std::wstring_view
     return Convert("UTF-8", cs, utf8.data(), utf8.size());
 }
 
-std::string OemToAnsi(std::string_view szText) {
-    auto wide = MultiByteToWide(CP_OEMCP, szText);
-    if (!wide) return std::string(szText);
-    auto ansi = WideToMultiByte(CP_ACP, *wide);
-    return ansi ? *ansi : std::string(szText);
-}
-
 }  // namespace platform

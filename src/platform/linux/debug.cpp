@@ -2,9 +2,6 @@
 
 #include <syslog.h>
 
-#include <cstdio>
-#include <cstdlib>
-
 #include "platform/strings.h"
 
 namespace platform::backend {
@@ -13,7 +10,6 @@ void WriteDebugLine(const std::wstring& szLine) {
     std::string line = ToUtf8(szLine);
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
     syslog(LOG_USER | LOG_DEBUG, "%s", line.c_str());
-    if (std::getenv("ORVO_DEBUG") != nullptr) std::fprintf(stderr, "%s\n", line.c_str());
 }
 
 }  // namespace platform::backend

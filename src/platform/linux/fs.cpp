@@ -6,10 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
-#include <random>
 
 #include "platform/strings.h"
 
@@ -153,16 +151,6 @@ std::vector<std::wstring> FindFiles(const std::wstring& szPattern) {
     }
     ::closedir(d);
     return out;
-}
-
-std::wstring MakeTempSibling(const std::wstring& szPath) {
-    static std::atomic<unsigned> counter{0};
-    std::random_device rd;
-    for (;;) {
-        std::wstring candidate = FormatW(L"%s.orvo-%u-%x.tmp", szPath, static_cast<unsigned>(::getpid()),
-                                         rd() ^ (counter++ * 2654435761u));
-        if (!PathExists(candidate)) return candidate;
-    }
 }
 
 File::~File() { Close(); }

@@ -82,6 +82,8 @@ LaunchResult ShellOpen(const std::wstring& szFile, const std::wstring& szParams,
     return {42, 0};
 }
 
+uint32_t CurrentProcessId() { return static_cast<uint32_t>(::getpid()); }
+
 int32_t RefreshElevationPolicy() { return static_cast<int32_t>(0x8007007Eu); }
 
 }  // namespace platform

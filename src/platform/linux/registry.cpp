@@ -40,10 +40,9 @@ std::optional<std::string> HiveFile(uint32_t hRoot) {
 
 // Key paths are stored without leading/trailing separators; empty components are refused.
 std::optional<std::string> NormalizeKeyPath(const std::wstring& szPath) {
-    std::wstring p = TrimRight(szPath, L"\\");
-    if (!p.empty() && p.front() == L'\\') return std::nullopt;
-    if (p.find(L"\\\\") != std::wstring::npos) return std::nullopt;
-    return ToUtf8(p);
+    auto p = NormalizeRegKeyPath(szPath);
+    if (!p) return std::nullopt;
+    return ToUtf8(*p);
 }
 
 std::string ParentOf(const std::string& path) {

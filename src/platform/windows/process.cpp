@@ -1,0 +1,43 @@
+#include "platform/process.h"
+
+#include "platform/errors.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include "platform/windows/win_util.h"
+
+namespace platform {
+
+MutexCreateResult CreateNamedMutex(const std::wstring& szName) {
+    HANDLE h = ::CreateMutexW(nullptr, FALSE, szName.c_str());
+    const uint32_t err = static_cast<uint32_t>(::GetLastError());
+    if (h == nullptr) return {0, err};
+    return {reinterpret_cast<intptr_t>(h), err == ERROR_ALREADY_EXISTS ? ERROR_ALREADY_EXISTS_ : 0};
+}
+
+void CloseMutexHandle(intptr_t hMutex) {
+    if (hMutex != 0) ::CloseHandle(reinterpret_cast<HANDLE>(hMutex));
+}
+
+LaunchResult ShellOpen(const std::wstring& szFile, const std::wstring& szParams, int nShowCmd) {
+    const std::wstring file = win::NativePath(szFile);
+    HINSTANCE h = ::ShellExecuteW(nullptr, L"open", file.c_str(), szParams.empty() ? nullptr : szParams.c_str(),
+                                  nullptr, nShowCmd);
+    const auto instance = reinterpret_cast<intptr_t>(h);
+    return {instance, instance > 32 ? 0 : static_cast<uint32_t>(::GetLastError())};
+}
+
+uint32_t CurrentProcessId() { return static_cast<uint32_t>(::GetCurrentProcessId()); }
+
+int32_t RefreshElevationPolicy() {
+    HMODULE lib = ::LoadLibraryW(L"ieframe.dll");
+    if (lib == nullptr) return static_cast<int32_t>(HRESULT_FROM_WIN32(::GetLastError()));
+    using Refresh = HRESULT(WINAPI*)();
+    auto refresh = reinterpret_cast<Refresh>(reinterpret_cast<void*>(::GetProcAddress(lib, "IERefreshElevationPolicy")));
+    const HRESULT hr = refresh != nullptr ? refresh() : HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+    ::FreeLibrary(lib);
+    return static_cast<int32_t>(hr);
+}
+
+}  // namespace platform
