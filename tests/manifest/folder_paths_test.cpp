@@ -5,47 +5,72 @@
 #include <cstring>
 
 #include "platform/debug.h"
+#include "platform/folders.h"
 #include "platform/strings.h"
 #include "support/test_env.h"
 
 using namespace UpDater;
 using platform::FromUtf8;
 
-class FolderTokens : public orvo::test::IsolatedEnvTest {};
+class FolderTokens : public orvo::test::IsolatedEnvTest {
+protected:
+    // A special folder as this platform names it.
+    static std::wstring Folder(int nCSIDL) {
+        auto folder = platform::GetSpecialFolderPath(nCSIDL, true);
+        EXPECT_TRUE(folder) << nCSIDL;
+        return folder.value_or(L"?");
+    }
+};
 
 TEST_F(FolderTokens, FirstTokenInTableOrderIsTheOnlyOneReplaced) {
-    const std::wstring sys = FromUtf8(sysroot());
-    const std::wstring home = FromUtf8(this->home());
+    const std::wstring sys32 = Folder(platform::CSIDL_SYSTEM);
+    const std::wstring programs = Folder(platform::CSIDL_COMMON_PROGRAMS);
+    const std::wstring appData = Folder(platform::CSIDL_APPDATA);
+    const std::wstring programFiles = Folder(platform::CSIDL_PROGRAM_FILES);
+#ifndef _WIN32
+    // The Linux stand-ins live below the test's own HOME and ORVO_SYSROOT.
+    EXPECT_EQ(sys32, FromUtf8(sysroot()) + L"/usr/local/lib");
+    EXPECT_EQ(programs, FromUtf8(sysroot()) + L"/usr/local/share/applications");
+    EXPECT_EQ(appData, FromUtf8(home()) + L"/.local/share");
+    EXPECT_EQ(programFiles, FromUtf8(sysroot()) + L"/opt");
+#endif
     const std::wstring install = L"/inst";
     struct Case {
         std::wstring text, installPath, expected;
     } cases[] = {
-        {L"_SYS32\\a.dll", install, sys + L"/usr/local/lib\\a.dll"},
+        {L"_SYS32\\a.dll", install, sys32 + L"\\a.dll"},
         {L"_INSTALL\\bin", L"", L"_INSTALL\\bin"},  // unresolved while the install folder is unknown
         {L"_DESKTOP\\App.lnk", install, L"/inst\\App.lnk"},
         // "_SYS32" comes before "_MYDOC" in the lookup order, so only it is replaced.
-        {L"_MYDOC\\x\\_SYS32", install, L"_MYDOC\\x\\" + sys + L"/usr/local/lib"},
+        {L"_MYDOC\\x\\_SYS32", install, L"_MYDOC\\x\\" + sys32},
         {L"_INSTALL\\a;_INSTALL\\b", install, L"/inst\\a;/inst\\b"},
         {L"_install\\x", install, L"_install\\x"},
-        {L"_PROGRAMFILES\\_STARTMENUPROGRAM\\x", install, L"_PROGRAMFILES\\" + sys + L"/usr/local/share/applications\\x"},
-        {L"_MYAPP\\v", install, home + L"/.local/share\\v"},
-        {L"_PROGRAMFILES\\v", install, sys + L"/opt\\v"},
-        {L"_SYS32_SYS32", install, sys + L"/usr/local/lib" + sys + L"/usr/local/lib"},
+        {L"_PROGRAMFILES\\_STARTMENUPROGRAM\\x", install, L"_PROGRAMFILES\\" + programs + L"\\x"},
+        {L"_MYAPP\\v", install, appData + L"\\v"},
+        {L"_PROGRAMFILES\\v", install, programFiles + L"\\v"},
+        {L"_SYS32_SYS32", install, sys32 + sys32},
         {L"plain\\path", install, L"plain\\path"},
     };
     for (const auto& c : cases) EXPECT_EQ(ReplaceFolder(c.text, c.installPath), c.expected) << platform::ToUtf8(c.text);
 }
 
+#ifndef _WIN32
+// Needs a special folder that cannot be had: on Linux a file where the folder should be.
 TEST_F(FolderTokens, FailedLookupIsReportedAndLeavesTheText) {
     orvo::test::WriteFile(sysroot() + "/opt", "a file where the folder should be");
     platform::DebugCapture capture;
     EXPECT_EQ(ReplaceFolder(L"_PROGRAMFILES\\x", L""), L"_PROGRAMFILES\\x");
     EXPECT_TRUE(capture.Contains(L"[OVUSVC] [Error 635 line] CVersionBuilder::ReplaceFolder()  [nCSIDL:38] Folder Find Failed \n"));
 }
+#endif
 
 TEST_F(FolderTokens, PathServices) {
-    EXPECT_EQ(GetUserDataFolder(), FromUtf8(home() + "/.cache"));
+    // A system of version 6 or later uses the low-integrity local data folder.
     EXPECT_EQ(GetOsVersion(), 6u);
+    EXPECT_EQ(GetUserDataFolder(), platform::GetLocalAppDataLowFolder());
+#ifndef _WIN32
+    EXPECT_EQ(GetUserDataFolder(), FromUtf8(home() + "/.cache"));
+#endif
     EXPECT_FALSE(GetModuleFolder().empty());
     EXPECT_NE(GetModuleFolder().back(), L'/');
 
@@ -61,13 +86,15 @@ TEST_F(FolderTokens, PathServices) {
 
 TEST(FileVersion, ReadsTheUpdatersVersionNoteAndFailsOnOtherFiles) {
     platform::FixedFileInfo info{};
-    const std::wstring exe = FromUtf8(orvo::test::BuiltBinary("src/app/OrvoUpdaterService"));
+    const std::wstring exe = FromUtf8(orvo::test::BuiltExecutable("src/app/OrvoUpdaterService"));
     ASSERT_EQ(GetFileVersion(exe, info), 0);
     uint32_t words[13];
     std::memcpy(words, info.data(), sizeof words);
     EXPECT_EQ(words[0], 0xFEEF04BDu);
     EXPECT_EQ(words[2] >> 16, 1u);  // major version of this build
 
-    EXPECT_EQ(GetFileVersion(L"/no/such/file", info), static_cast<int32_t>(0x80070002u));
-    EXPECT_EQ(GetFileVersion(L"/bin/sh", info), static_cast<int32_t>(0x80004005u));  // no version block: E_FAIL
+    orvo::test::TempDir dir;
+    EXPECT_EQ(GetFileVersion(dir.wpath() + L"\\missing.exe", info), static_cast<int32_t>(0x80070002u));
+    // This test program carries no version block: E_FAIL.
+    EXPECT_EQ(GetFileVersion(platform::GetModuleFilePath().value(), info), static_cast<int32_t>(0x80004005u));
 }

@@ -34,13 +34,9 @@ std::filesystem::path FsPath(const std::string& path) {
 #endif
 }
 
-std::string FsText(const std::filesystem::path& path) {
 #ifdef _WIN32
-    return platform::ToUtf8(path.wstring());
-#else
-    return path.string();
+std::string FsText(const std::filesystem::path& path) { return platform::ToUtf8(path.wstring()); }
 #endif
-}
 
 void SetEnv(const std::string& name, const std::optional<std::string>& value) {
 #ifdef _WIN32
