@@ -1,7 +1,8 @@
 // Code-page conversions (WideCharToMultiByte / MultiByteToWideChar and OEM to ANSI).
 // Linux: iconv; CP_ACP is the locale's code set (UTF-8 under the plain C/POSIX locale) and
-// CP_OEMCP is 437. Windows: the Win32 conversions. Explicit pages (1252, 949, 437, 65001) by
-// number on both.
+// CP_OEMCP is 437. Windows: MultiByteToWideChar/WideCharToMultiByte without best-fit mapping;
+// CP_ACP and CP_OEMCP are the system's pages. Explicit pages (1252, 949, 437) by number on both;
+// UTF-8 goes through the portable conversions on both.
 #pragma once
 
 #include <optional>

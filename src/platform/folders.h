@@ -5,7 +5,9 @@
 // /usr/local/share/applications; the machine-wide ones live under $ORVO_SYSROOT when it is set.
 // Linux reports an NT-family system of version 10.0. The version block of a Linux executable is
 // the ELF note "OrvoVersion" (section .note.orvo.version) holding the same 52-byte fixed block
-// as a Windows version resource; the updater's build embeds one.
+// as a Windows version resource; the updater's build embeds one. Windows: the shell's folders
+// (SHGetSpecialFolderPathW, FOLDERID_LocalAppDataLow), GetVersionExW (Windows 8.1 and later report
+// 6.2 to a program without a compatibility manifest) and the executable's version resource.
 #pragma once
 
 #include <array>

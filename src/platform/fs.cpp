@@ -19,6 +19,20 @@ std::wstring MakeTempSibling(const std::wstring& szPath) {
 }
 
 
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept : m_fd(other.m_fd), m_lastError(other.m_lastError) { other.m_fd = -1; }
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        Close();
+        m_fd = other.m_fd;
+        m_lastError = other.m_lastError;
+        other.m_fd = -1;
+    }
+    return *this;
+}
+
 uint32_t WriteFileAtomically(const std::wstring& szPath, std::span<const std::byte> data) {
     const std::wstring temp = MakeTempSibling(szPath);
     File file;

@@ -1,6 +1,7 @@
 // A message box with an OK button.
 // Linux: the text goes to stderr as one line "<caption>: <text>" (the terminal is where a
-// user of a display-less run looks). Windows: MessageBoxW.
+// user of a display-less run looks). Windows: MessageBoxW; without a display (Wine without X)
+// no box can appear and the call returns at once.
 #pragma once
 
 #include <string>

@@ -3,7 +3,8 @@
 // hash of the mutex name, held for the process's life and never inherited by children; "already
 // exists" (183) means another process holds it. Access denied cannot occur there. Launching
 // uses posix_spawn with the parameters split by the Windows quoting rules, never a shell.
-// Windows: CreateMutexW and ShellExecuteW.
+// Windows: CreateMutexW with the name as given (a '\' in it fails with 3), ShellExecuteW (the
+// program parses its own parameters) and IERefreshElevationPolicy from ieframe.dll.
 #pragma once
 
 #include <cstdint>

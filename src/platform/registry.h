@@ -5,7 +5,8 @@
 // the machine hives under $ORVO_SYSROOT/var/lib/orvo/registry; key and value names compare
 // without case (ASCII letters, as SQLite's NOCASE); every write is a transaction; opening a
 // key that does not exist fails with 2; a write to a hive the user may not write fails with 5.
-// Windows: the registry API.
+// Windows: the registry API (names compare without case over all of Unicode; a handle opened
+// for writing may also read; subkeys and values are sorted here, as on Linux).
 #pragma once
 
 #include <cstddef>

@@ -1,7 +1,8 @@
 // The caller's window: existence check and posting a message to it.
 // Linux: X11 window ids written in decimal are the handles; a posted message is a ClientMessage
 // event of type "_ORVO_WINDOW_MESSAGE" with data.l[0] = message, l[1] = wParam, l[2] = lParam.
-// Without a display every handle is "no window". Windows: IsWindow and PostMessageW.
+// Without a display every handle is "no window". Windows: IsWindow and PostMessageW, with the
+// HWND's value as the handle.
 #pragma once
 
 #include <cstdint>

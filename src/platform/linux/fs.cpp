@@ -153,20 +153,6 @@ std::vector<std::wstring> FindFiles(const std::wstring& szPattern) {
     return out;
 }
 
-File::~File() { Close(); }
-
-File::File(File&& other) noexcept : m_fd(other.m_fd), m_lastError(other.m_lastError) { other.m_fd = -1; }
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        Close();
-        m_fd = other.m_fd;
-        m_lastError = other.m_lastError;
-        other.m_fd = -1;
-    }
-    return *this;
-}
-
 uint32_t File::Open(const std::wstring& szPath, Mode mode) {
     Close();
     int flags = O_CLOEXEC;
