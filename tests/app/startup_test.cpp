@@ -91,6 +91,7 @@ TEST_F(Startup, CallerWindowIsNotifiedUnderX) {
     orvo::test::XvfbServer x;
     ASSERT_TRUE(x.ok()) << "Xvfb did not start";
     orvo::test::MessageWindow caller;
+    ASSERT_NE(caller.id(), 0u);
     MakeTarget();
     COrvoUpdaterServiceApp app;
     CUpdaterMgrEx& mgr = *CUpdaterMgrEx::GetInstance();

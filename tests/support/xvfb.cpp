@@ -25,7 +25,7 @@ XvfbServer::XvfbServer() {
         if (::stat(lock.c_str(), &st) == 0 || ::stat(sock.c_str(), &st) == 0) continue;
         m_display = ":" + std::to_string(n);
         std::string bin = "Xvfb";
-        const char* argv[] = {"Xvfb", m_display.c_str(), "-nolisten", "tcp", "-screen", "0", "640x480x24", nullptr};
+        const char* argv[] = {"Xvfb", m_display.c_str(), "-nolisten", "tcp", "-noreset", "-screen", "0", "640x480x24", nullptr};
         posix_spawn_file_actions_t fa;
         posix_spawn_file_actions_init(&fa);
         posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
