@@ -167,13 +167,22 @@ CManifestDocument::~CManifestDocument() = default;
 
 namespace {
 
-// The file's bytes up to the first zero byte, at most nLimit + 1 of them.
-std::optional<std::string> ReadManifestBytes(const std::wstring& szPath, uint64_t nLimit, uint32_t& nError) {
+// The file's bytes; nullopt with the error, or with bTooLarge when it holds more than nLimit
+// bytes (never more than nLimit + 1 of them are read, even from a file that grows).
+std::optional<std::string> ReadManifestBytes(const std::wstring& szPath, uint64_t nLimit, uint32_t& nError,
+                                             bool& bTooLarge) {
+    bTooLarge = false;
     platform::File file;
     nError = file.Open(szPath, platform::File::Mode::Read);
     if (nError != 0) return std::nullopt;
     std::string bytes;
-    if (auto size = file.Size()) bytes.reserve(static_cast<size_t>(std::min<uint64_t>(*size, nLimit) + 1));
+    if (auto size = file.Size()) {
+        if (*size > nLimit) {
+            bTooLarge = true;
+            return std::nullopt;
+        }
+        bytes.reserve(static_cast<size_t>(*size) + 1);
+    }
     char buffer[65536];
     while (bytes.size() <= nLimit) {
         const int64_t n = file.Read(buffer, sizeof buffer);
@@ -183,6 +192,10 @@ std::optional<std::string> ReadManifestBytes(const std::wstring& szPath, uint64_
         }
         if (n == 0) break;
         bytes.append(buffer, static_cast<size_t>(n));
+    }
+    if (bytes.size() > nLimit) {
+        bTooLarge = true;
+        return std::nullopt;
     }
     return bytes;
 }
@@ -199,13 +212,14 @@ bool CManifestDocument::Load(const std::wstring& szPath, const ManifestLoadLines
     m_doc.reset();
     m_text.clear();
     uint32_t nError = 0;
-    std::optional<std::string> bytes = ReadManifestBytes(szPath, ManifestLimits::kMaxFileBytes, nError);
-    if (!bytes) {
+    bool bTooLarge = false;
+    std::optional<std::string> bytes = ReadManifestBytes(szPath, ManifestLimits::kMaxFileBytes, nError, bTooLarge);
+    if (!bytes && !bTooLarge) {
         platform::OutputDebug(platform::FormatW(L"[OVUSVC] [Error %d line] CVersionBuilder::%s() [%s] File Open Failed (error %u) \n",
                                                 lines.nOpen, lines.szCaller, szPath, nError));
         return false;
     }
-    if (bytes->size() > ManifestLimits::kMaxFileBytes) {
+    if (bTooLarge) {
         platform::OutputDebug(platform::FormatW(L"[OVUSVC] [Error %d line] CVersionBuilder::%s() [%s] File Too Large (limit %llu bytes) \n",
                                                 lines.nTooLarge, lines.szCaller, szPath,
                                                 static_cast<unsigned long long>(ManifestLimits::kMaxFileBytes)));
@@ -239,7 +253,8 @@ bool CManifestDocument::Load(const std::wstring& szPath, const ManifestLoadLines
     size_t line = 0, column = 0;
     if (offset >= 0) {
         uint32_t nIgnored = 0;
-        if (auto again = ReadManifestBytes(szPath, ManifestLimits::kMaxFileBytes, nIgnored)) {
+        bool bIgnored = false;
+        if (auto again = ReadManifestBytes(szPath, ManifestLimits::kMaxFileBytes, nIgnored, bIgnored)) {
             if (auto pristine = DecodeManifest(*again)) {
                 line = 1;
                 column = 1;
