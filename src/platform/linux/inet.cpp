@@ -272,8 +272,10 @@ bool Pump(Request& r, uint32_t nIdleLimitMs, Done done) {
                 if (r.result == CURLE_OK) r.headersDone = true;
             }
         }
-        if (r.finished && r.result != CURLE_OK) return Fail(MapCurlError(r, r.result));
-        if (done() || r.finished) return true;
+        // What the caller waited for counts even when the transfer broke right after it; the
+        // break is reported by the next call.
+        if (done()) return true;
+        if (r.finished) return r.result == CURLE_OK || Fail(MapCurlError(r, r.result));
         const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - r.lastActivity);
         if (idle.count() >= static_cast<long long>(nIdleLimitMs)) return Fail(ERROR_INTERNET_TIMEOUT);
         const int wait = static_cast<int>(std::min<long long>(100, nIdleLimitMs - idle.count()));
