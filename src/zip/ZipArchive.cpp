@@ -71,6 +71,7 @@ std::wstring CZipArchive::PredictExtractedFileName(int uIndex, const std::wstrin
         if (!m_bRemoveDriveLetter) return folder + CZipPathComponent::RemoveSeparators(name);
         const auto safe = CZipPathComponent::MakeSafeRelative(name);
         if (!safe) ThrowError(CZipException::unsafeEntry);
+        if (safe->empty()) return CZipPathComponent::RemoveSeparators(szPath);
         return folder + *safe;
     }
     const CZipPathComponent split(CZipPathComponent::RemoveSeparators(name));

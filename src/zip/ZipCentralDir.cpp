@@ -150,8 +150,9 @@ void CZipCentralDir::CheckEntries() {
         // Names: nothing may land outside the target folder or on top of another entry.
         if (header.IsSpecialFile()) ThrowError(CZipException::unsafeEntry);
         const auto safe = CZipPathComponent::MakeSafeRelative(header.GetEntryName());
-        if (!safe) ThrowError(CZipException::unsafeEntry);
         const bool isFolder = header.IsDirectory();
+        if (!safe || (safe->empty() && !isFolder)) ThrowError(CZipException::unsafeEntry);
+        if (safe->empty()) continue;  // the folder itself, as "./" from some tools
         auto [it, inserted] = seen.emplace(platform::ToLower(*safe), isFolder);
         if (!inserted && !(it->second && isFolder)) ThrowError(CZipException::unsafeEntry);
     }

@@ -107,6 +107,5 @@ std::optional<std::wstring> CZipPathComponent::MakeSafeRelative(const std::wstri
         if (!out.empty()) out += L'\\';
         out += part;
     }
-    if (out.empty()) return std::nullopt;
     return out;
 }

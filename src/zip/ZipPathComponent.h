@@ -31,7 +31,8 @@ public:
     // components joined by '\', "." and empty components dropped. nullopt when a component
     // could leave the folder or alias another file on either platform: "..", control
     // characters (NUL included), ':' (drive or stream syntax), wildcard or reserved
-    // characters, trailing dots or spaces, device names; or when nothing is left.
+    // characters, trailing dots or spaces, device names. Empty when the name is only
+    // separators and dots, i.e. the folder itself.
     static std::optional<std::wstring> MakeSafeRelative(const std::wstring& szName);
 
 private:
