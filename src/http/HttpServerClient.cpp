@@ -1,0 +1,154 @@
+#include "http/HttpServerClient.h"
+
+#include <memory>
+
+#include "http/HttpClient.h"
+#include "platform/debug.h"
+#include "platform/fs.h"
+#include "platform/strings.h"
+
+namespace Kaver {
+
+namespace {
+
+constexpr size_t kTransferBuffer = 4096;
+
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// The folder part of a local path, ending in a separator; empty for a bare file name.
+std::wstring FolderOf(const std::wstring& szPath) {
+    const size_t sep = szPath.find_last_of(L"\\/");
+    if (sep != std::wstring::npos) return szPath.substr(0, sep + 1);
+    if (szPath.size() >= 2 && szPath[1] == L':') return szPath.substr(0, 2) + L"\\";
+    return {};
+}
+
+// Creates every folder of the chain that does not exist yet.
+bool CreateFolderChain(std::wstring szFolder) {
+    if (szFolder.empty()) return false;
+    if (!IsSeparator(szFolder.back())) szFolder += L'\\';
+    for (size_t i = 0; i < szFolder.size(); ++i) {
+        if (!IsSeparator(szFolder[i]) || i == 0) continue;
+        const std::wstring prefix = szFolder.substr(0, i);
+        if (prefix.back() == L':' || platform::IsDirectory(prefix)) continue;
+        const uint32_t err = platform::CreateDirectoryOne(prefix);
+        if (err != 0 && !(err == platform::ERROR_ALREADY_EXISTS_ && platform::IsDirectory(prefix))) return false;
+    }
+    return true;
+}
+
+void LogHttpError(const httpclientexceptionW& e, int nLine, const std::wstring& szUrl) {
+    platform::OutputDebug(platform::FormatW(L"[CHttpServerClient::GetFileFromURL] Err [%s] [%d]Line\n", e.GetErrorMsg(), nLine));
+    platform::OutputDebug(platform::FormatW(L"[CHttpServerClient::GetFileFromURL] Url [%s] Code [%u] System Error [%u]\n",
+                                            szUrl, e.GetErrorCode(), e.GetSystemError()));
+}
+
+}  // namespace
+
+int CHttpServerClient::GetFileFromURL(std::wstring strUrl, std::wstring strLocalPath) {
+    CHttpClient client;
+    if (!CreateFolderChain(FolderOf(strLocalPath))) {
+        platform::OutputDebug(L"[FAILED CHttpServerClient::GetFileFromURL] Create Folder Failed");
+        return kDownloadNotStarted;
+    }
+    client.SetOpenOptions(kDownloadAgent);
+
+    std::unique_ptr<CHttpResponse> response;
+    uint64_t nContentLength = 0;
+    bool bHasLength = false;
+    uint32_t nStatus = 0;
+    try {
+        response.reset(client.SendGetRequest(strUrl.c_str(), kRequestFlags));
+        bHasLength = response->GetContentLength(nContentLength);
+        nStatus = response->GetStatus();
+    } catch (const httpclientexceptionW& e) {
+        LogHttpError(e, 136, strUrl);
+        return kDownloadNotStarted;
+    }
+    // An error page is not the file that was asked for.
+    if (nStatus < 200 || nStatus > 299) {
+        platform::OutputDebug(platform::FormatW(L"[FAILED CHttpServerClient::GetFileFromURL] HTTP Status [%u %s] [%s]\n",
+                                                nStatus, std::wstring(response->GetStatusText()), strUrl));
+        return kDownloadNotStarted;
+    }
+
+    // The body goes to a sibling first, so that a broken transfer never leaves a file that
+    // looks downloaded (nor destroys an older copy).
+    if (platform::IsDirectory(strLocalPath)) {
+        platform::OutputDebug(L"[FAILED CHttpServerClient::GetFileFromURL] File Open");
+        return kDownloadFailed;
+    }
+    const std::wstring strTemp = platform::MakeTempSibling(strLocalPath);
+    platform::File file;
+    if (file.Open(strTemp, platform::File::Mode::CreateAlways) != 0) {
+        platform::OutputDebug(L"[FAILED CHttpServerClient::GetFileFromURL] File Open");
+        return kDownloadFailed;
+    }
+
+    int nResult = kDownloadOk;
+    uint64_t nTotal = 0;
+    uint8_t buffer[kTransferBuffer] = {};
+    try {
+        for (;;) {
+            uint32_t nRead = 0;
+            response->ReadContent(buffer, kTransferBuffer - 1, nRead);
+            if (nRead == 0) break;
+            buffer[nRead] = 0;
+            if (!file.Write(buffer, nRead)) {
+                platform::OutputDebug(platform::FormatW(
+                    L"[FAILED CHttpServerClient::GetFileFromURL] File Write Error [%u] [%s]\n", file.LastError(), strTemp));
+                nResult = kDownloadFailed;
+                break;
+            }
+            nTotal += nRead;
+        }
+    } catch (const httpclientexceptionW& e) {
+        LogHttpError(e, 190, strUrl);
+        nResult = kDownloadFailed;
+    }
+    if (nResult == kDownloadOk && bHasLength && nTotal != nContentLength) {
+        platform::OutputDebug(platform::FormatW(
+            L"[FAILED CHttpServerClient::GetFileFromURL] Size Mismatch [%llu/%llu] [%s]\n",
+            static_cast<unsigned long long>(nTotal), static_cast<unsigned long long>(nContentLength), strUrl));
+        nResult = kDownloadFailed;
+    }
+    response.reset();
+    file.Close();
+    if (nResult == kDownloadOk) {
+        const uint32_t err = platform::ReplaceFileAtomic(strTemp, strLocalPath);
+        if (err != 0) {
+            platform::OutputDebug(platform::FormatW(L"[FAILED CHttpServerClient::GetFileFromURL] File Replace [%u] [%s]\n",
+                                                    err, strLocalPath));
+            nResult = kDownloadFailed;
+        }
+    }
+    if (nResult != kDownloadOk) platform::DeleteFileAt(strTemp);
+    return nResult;
+}
+
+int CHttpServerClient::PostToUrl(std::wstring strBaseUrl, std::wstring strPath, const std::vector<_tsHttpParam>& params) {
+    if (params.empty()) return kPostEmpty;
+    CHttpClient client;
+    client.SetOpenOptions(kPostAgent);
+    bool bHasFile = false;
+    for (const auto& p : params) {
+        client.AddParam(p.strName.c_str(), p.strValue.c_str(), p.bFile ? CHttpClientMapAttrFile : 0);
+        bHasFile = bHasFile || p.bFile != 0;
+    }
+    const std::wstring strUrl = strBaseUrl + strPath;
+    if (bHasFile)
+        client.StartUploadContext(strUrl.c_str(), kRequestFlags);
+    else
+        client.StartPostContext(strUrl.c_str(), kRequestFlags);
+    std::unique_ptr<CHttpResponse> response;
+    while (!response) response.reset(client.ContinuePost());
+    const uint32_t nStatus = response->GetStatus();
+    if (nStatus < 200 || nStatus > 299) {
+        platform::OutputDebug(platform::FormatW(L"[CHttpServerClient::PostToUrl] Refused [%u %s] [%s]\n", nStatus,
+                                                std::wstring(response->GetStatusText()), strUrl));
+        return kPostRefused;
+    }
+    return kPostAccepted;
+}
+
+}  // namespace Kaver

@@ -1,0 +1,65 @@
+// The four kinds of manifest entries and the lists that hold them, in document order.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/registry.h"
+
+namespace UpDater {
+
+// One installed file, delivered as a zip package.
+struct UpdateItem {
+    std::wstring FileHash;
+    std::wstring DownloadUrl;
+    std::wstring OriFileName;
+    int64_t FileSize = 0;
+    uint32_t RegCom = 0;  // 1: a COM component to register
+    std::wstring Folder;  // tokens resolved
+    std::wstring DownloadPath;  // temp folder + "\" + file name of DownloadUrl
+    std::wstring InstallPath;   // Folder + "\" + OriFileName
+};
+
+// Value types of a registry entry.
+inline constexpr uint32_t kRegTypeNone = 0;
+inline constexpr uint32_t kRegTypeString = 1;
+inline constexpr uint32_t kRegTypeDword = 2;
+
+// One registry value to write.
+struct RegistItem {
+    std::wstring Version;
+    std::wstring RootPath;  // as written; selects hRootKey
+    std::wstring Path;      // key path and value name; the last '\' separates them
+    std::wstring Value;     // tokens resolved when read from a manifest
+    uint32_t hRootKey = platform::RootCurrentUser;
+    uint32_t ValueType = kRegTypeNone;
+};
+
+// One shortcut file.
+struct ShortcutItem {
+    std::wstring Version;
+    uint32_t IsUrlType = 0;  // 1: internet shortcut
+    std::wstring SourcePath;      // tokens resolved
+    std::wstring DestFolderPath;  // full path of the shortcut file itself; tokens resolved
+    std::wstring Des;
+};
+
+// One firewall exception.
+struct FirewallItem {
+    std::wstring Version;
+    std::wstring Folder;  // tokens resolved
+    std::wstring FileName;
+    std::wstring AppName;
+};
+
+using UpdateList = std::vector<UpdateItem>;
+using RegistList = std::vector<RegistItem>;
+using ShortcutList = std::vector<ShortcutItem>;
+using FirewallList = std::vector<FirewallItem>;
+
+// True for the entry that names the install folder: a STRING value whose path, upper-cased,
+// holds "INSTALL SZ".
+bool IsInstallFolderEntry(const RegistItem& item);
+
+}  // namespace UpDater

@@ -1,0 +1,414 @@
+#include "manifest/ManifestXml.h"
+
+#include <cwctype>
+#include <limits>
+#include <new>
+#include <optional>
+#include <vector>
+
+#include "platform/codepage.h"
+#include "platform/debug.h"
+#include "platform/fs.h"
+#include "platform/strings.h"
+
+namespace UpDater {
+
+namespace {
+
+using Tables = rapidxml::internal::lookup_tables<0>;
+
+// The parser's character classes as corrected for wide text (see the header).
+bool IsSpace(wchar_t c) { return rapidxml::wide::InByteRange(c) && Tables::lookup_whitespace[c]; }
+bool IsNameChar(wchar_t c) { return !rapidxml::wide::InByteRange(c) || Tables::lookup_node_name[c]; }
+bool IsAttrNameChar(wchar_t c) { return !rapidxml::wide::InByteRange(c) || Tables::lookup_attribute_name[c]; }
+
+[[noreturn]] void Refuse(const char* szWhat, const wchar_t* pWhere) {
+    throw rapidxml::parse_error(szWhat, const_cast<wchar_t*>(pWhere));
+}
+
+// Finds szEnd from p on; nullptr at the end of the text (the parser reports that itself).
+const wchar_t* FindSeq(const wchar_t* p, const wchar_t* szEnd) {
+    const size_t n = std::char_traits<wchar_t>::length(szEnd);
+    for (; *p != 0; ++p) {
+        if (std::char_traits<wchar_t>::compare(p, szEnd, n) == 0) return p + n;
+    }
+    return nullptr;
+}
+
+// Scans character data up to a stop character (or the end) as the parser's reference
+// expansion reads it. The parser reads reference digits through a byte table: a wide
+// character whose low byte looks like a digit would be taken as one, so it is refused here,
+// as is a code that could overflow. False when the parser will report an error itself.
+bool ScanCharData(const wchar_t*& p, wchar_t stop) {
+    while (*p != 0 && *p != stop) {
+        if (p[0] == L'&' && p[1] == L'#') {
+            const wchar_t* q = p + 2;
+            const bool hex = *q == L'x';
+            if (hex) ++q;
+            unsigned long code = 0;
+            for (;; ++q) {
+                const unsigned char digit = Tables::lookup_digits[static_cast<unsigned char>(*q)];
+                if (digit == 0xFF) break;
+                if (!rapidxml::wide::InByteRange(*q)) Refuse("invalid numeric character entity", q);
+                code = code * (hex ? 16 : 10) + digit;
+                if (code > 0x10FFFF) Refuse("invalid numeric character entity", q);
+            }
+            if (*q != L';') return false;
+            p = q + 1;
+            continue;
+        }
+        ++p;
+    }
+    return true;
+}
+
+}  // namespace
+
+void CheckManifestBounds(const wchar_t* szText, size_t nMaxDepth, size_t nMaxNodes) {
+    const wchar_t* p = szText;
+    size_t depth = 0;
+    size_t nodes = 0;
+    auto countNode = [&](const wchar_t* where) {
+        if (++nodes > nMaxNodes) Refuse("too many nodes", where);
+    };
+    if (*p == wchar_t(0xFEFF)) ++p;
+    // One loop instead of recursion: depth 0 is the document level, otherwise the contents
+    // of the innermost open element. Wherever the parser would stop with an error, the scan
+    // stops too and leaves the report to the parser.
+    for (;;) {
+        while (IsSpace(*p)) ++p;
+        if (*p == 0) return;
+        if (depth == 0) {
+            if (*p != L'<') return;
+        } else if (*p != L'<') {
+            countNode(p);  // a text node
+            if (!ScanCharData(p, L'<') || *p == 0) return;
+        }
+        if (depth > 0 && p[1] == L'/') {
+            p += 2;
+            while (IsNameChar(*p)) ++p;
+            while (IsSpace(*p)) ++p;
+            if (*p != L'>') return;
+            ++p;
+            --depth;
+            continue;
+        }
+        ++p;  // '<'
+        if (*p == L'?') {
+            if ((p = FindSeq(p + 1, L"?>")) == nullptr) return;
+            continue;
+        }
+        if (*p == L'!') {
+            if (p[1] == L'-' && p[2] == L'-') {
+                if ((p = FindSeq(p + 3, L"-->")) == nullptr) return;
+            } else if (std::wstring_view(p + 1).starts_with(L"[CDATA[")) {
+                countNode(p);
+                if ((p = FindSeq(p + 8, L"]]>")) == nullptr) return;
+            } else if (std::wstring_view(p + 1).starts_with(L"DOCTYPE") && IsSpace(p[8])) {
+                p += 9;
+                while (*p != L'>') {
+                    if (*p == 0) return;
+                    if (*p == L'[') {
+                        size_t nest = 1;
+                        for (++p; nest > 0; ++p) {
+                            if (*p == 0) return;
+                            if (*p == L'[') ++nest;
+                            if (*p == L']') --nest;
+                        }
+                    } else {
+                        ++p;
+                    }
+                }
+                ++p;
+            } else {
+                while (*p != L'>') {
+                    if (*p == 0) return;
+                    ++p;
+                }
+                ++p;
+            }
+            continue;
+        }
+        // An element.
+        countNode(p);
+        if (!IsNameChar(*p)) return;
+        while (IsNameChar(*p)) ++p;
+        while (IsSpace(*p)) ++p;
+        while (IsAttrNameChar(*p)) {
+            countNode(p);
+            ++p;
+            while (IsAttrNameChar(*p)) ++p;
+            while (IsSpace(*p)) ++p;
+            if (*p != L'=') return;
+            ++p;
+            while (IsSpace(*p)) ++p;
+            const wchar_t quote = *p;
+            if (quote != L'\'' && quote != L'"') return;
+            ++p;
+            if (!ScanCharData(p, quote) || *p != quote) return;
+            ++p;
+            while (IsSpace(*p)) ++p;
+        }
+        if (*p == L'>') {
+            ++p;
+            if (++depth > nMaxDepth) Refuse("elements nested too deeply", p);
+            continue;
+        }
+        if (*p == L'/' && p[1] == L'>') {
+            p += 2;
+            continue;
+        }
+        return;
+    }
+}
+
+CManifestDocument::CManifestDocument() = default;
+CManifestDocument::~CManifestDocument() = default;
+
+namespace {
+
+// The file's bytes; nullopt with the error, or with bTooLarge when it holds more than nLimit
+// bytes (never more than nLimit + 1 of them are read, even from a file that grows).
+std::optional<std::string> ReadManifestBytes(const std::wstring& szPath, uint64_t nLimit, uint32_t& nError,
+                                             bool& bTooLarge) {
+    bTooLarge = false;
+    platform::File file;
+    nError = file.Open(szPath, platform::File::Mode::Read);
+    if (nError != 0) return std::nullopt;
+    std::string bytes;
+    if (auto size = file.Size()) {
+        if (*size > nLimit) {
+            bTooLarge = true;
+            return std::nullopt;
+        }
+        bytes.reserve(static_cast<size_t>(*size) + 1);
+    }
+    char buffer[65536];
+    while (bytes.size() <= nLimit) {
+        const int64_t n = file.Read(buffer, sizeof buffer);
+        if (n < 0) {
+            nError = file.LastError() != 0 ? file.LastError() : 5;
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        bytes.append(buffer, static_cast<size_t>(n));
+    }
+    if (bytes.size() > nLimit) {
+        bTooLarge = true;
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+std::optional<std::wstring> DecodeManifest(std::string& bytes) {
+    const size_t zero = bytes.find('\0');
+    if (zero != std::string::npos) bytes.resize(zero);
+    return platform::MultiByteToWide(platform::CP_UTF8, bytes);
+}
+
+}  // namespace
+
+bool CManifestDocument::Load(const std::wstring& szPath, const ManifestLoadLines& lines) {
+    m_doc.reset();
+    m_text.clear();
+    uint32_t nError = 0;
+    bool bTooLarge = false;
+    std::optional<std::string> bytes = ReadManifestBytes(szPath, ManifestLimits::kMaxFileBytes, nError, bTooLarge);
+    if (!bytes && !bTooLarge) {
+        platform::OutputDebug(platform::FormatW(L"[OVUSVC] [Error %d line] CVersionBuilder::%s() [%s] File Open Failed (error %u) \n",
+                                                lines.nOpen, lines.szCaller, szPath, nError));
+        return false;
+    }
+    if (bTooLarge) {
+        platform::OutputDebug(platform::FormatW(L"[OVUSVC] [Error %d line] CVersionBuilder::%s() [%s] File Too Large (limit %llu bytes) \n",
+                                                lines.nTooLarge, lines.szCaller, szPath,
+                                                static_cast<unsigned long long>(ManifestLimits::kMaxFileBytes)));
+        return false;
+    }
+    std::optional<std::wstring> text = DecodeManifest(*bytes);
+    bytes.reset();
+    if (!text) {
+        platform::OutputDebug(platform::FormatW(L"[OVUSVC] [Error %d line] CVersionBuilder::%s() File Data NULL \n", lines.nConvert, lines.szCaller));
+        return false;
+    }
+    m_text = std::move(*text);
+
+    const char* szError = nullptr;
+    std::ptrdiff_t offset = -1;
+    try {
+        CheckManifestBounds(m_text.c_str());
+        m_doc = std::make_unique<rapidxml::xml_document<wchar_t>>();
+        m_doc->parse<0>(m_text.data());
+        return true;
+    } catch (const rapidxml::parse_error& e) {
+        szError = e.what();
+        if (const wchar_t* where = e.where<wchar_t>()) offset = where - m_text.data();
+    } catch (const std::bad_alloc&) {
+        szError = "out of memory";
+    }
+    m_doc.reset();
+    m_text = std::wstring();
+
+    // The parse rewrote the text in place; the position is counted on a fresh copy.
+    size_t line = 0, column = 0;
+    if (offset >= 0) {
+        uint32_t nIgnored = 0;
+        bool bIgnored = false;
+        if (auto again = ReadManifestBytes(szPath, ManifestLimits::kMaxFileBytes, nIgnored, bIgnored)) {
+            if (auto pristine = DecodeManifest(*again)) {
+                line = 1;
+                column = 1;
+                const size_t end = std::min<size_t>(static_cast<size_t>(offset), pristine->size());
+                for (size_t i = 0; i < end; ++i) {
+                    if ((*pristine)[i] == L'\n') {
+                        ++line;
+                        column = 1;
+                    } else {
+                        ++column;
+                    }
+                }
+            }
+        }
+    }
+    platform::OutputDebug(platform::FormatW(
+        L"[OVUSVC] [Error %d line] CVersionBuilder::%s() [%s] Xml Parse Failed: %s at line %llu column %llu \n", lines.nParse,
+        lines.szCaller, szPath, platform::FromUtf8(szError), static_cast<unsigned long long>(line),
+        static_cast<unsigned long long>(column)));
+    return false;
+}
+
+XmlNode* CManifestDocument::Root() const { return m_doc ? m_doc->first_node() : nullptr; }
+
+XmlNode* FindChild(const XmlNode* pNode, const wchar_t* szName) {
+    if (pNode == nullptr) return nullptr;
+    for (XmlNode* child = pNode->first_node(szName); child != nullptr; child = child->next_sibling(szName)) {
+        if (child->type() == rapidxml::node_element) return child;
+    }
+    return nullptr;
+}
+
+std::wstring ChildText(const XmlNode* pNode, const wchar_t* szName, bool* pbFound) {
+    const XmlNode* child = FindChild(pNode, szName);
+    if (pbFound != nullptr) *pbFound = child != nullptr;
+    if (child == nullptr) return {};
+    return std::wstring(child->value(), child->value_size());
+}
+
+int64_t ParseInt64(std::wstring_view szText) {
+    size_t i = 0;
+    while (i < szText.size() && std::iswspace(static_cast<wint_t>(szText[i]))) ++i;
+    bool negative = false;
+    if (i < szText.size() && (szText[i] == L'+' || szText[i] == L'-')) negative = szText[i++] == L'-';
+    // Accumulated as a negative number so that the minimum has room.
+    int64_t value = 0;
+    constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
+    bool clamped = false;
+    for (; i < szText.size() && szText[i] >= L'0' && szText[i] <= L'9'; ++i) {
+        const int digit = szText[i] - L'0';
+        if (clamped) continue;
+        if (value < (kMin + digit) / 10) {
+            clamped = true;
+            continue;
+        }
+        value = value * 10 - digit;
+    }
+    if (clamped) return negative ? kMin : std::numeric_limits<int64_t>::max();
+    if (!negative) return value == kMin ? std::numeric_limits<int64_t>::max() : -value;
+    return value;
+}
+
+int32_t ParseInt32(std::wstring_view szText) {
+    const int64_t value = ParseInt64(szText);
+    if (value > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+    if (value < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
+    return static_cast<int32_t>(value);
+}
+
+std::wstring LastPathComponent(std::wstring_view szPath) {
+    const size_t sep = szPath.find_last_of(L"\\/");
+    if (sep != std::wstring_view::npos) return std::wstring(szPath.substr(sep + 1));
+    // A drive prefix ("c:name") is not part of the name.
+    if (szPath.size() >= 2 && szPath[1] == L':') return std::wstring(szPath.substr(2));
+    return std::wstring(szPath);
+}
+
+UpdateItem ReadUpdateItem(const XmlNode* pItem) {
+    UpdateItem item;
+    item.FileHash = ChildText(pItem, L"FileHash");
+    item.DownloadUrl = ChildText(pItem, L"DownloadUrl");
+    item.OriFileName = ChildText(pItem, L"OriFileName");
+    item.FileSize = ParseInt64(ChildText(pItem, L"FileSize"));
+    item.RegCom = ParseInt32(ChildText(pItem, L"RegCom")) != 0 ? 1 : 0;
+    item.Folder = ChildText(pItem, L"Folder");
+    return item;
+}
+
+namespace {
+
+uint32_t RootKeyFromText(const std::wstring& szRoot) {
+    struct Root {
+        const wchar_t* szName;
+        uint32_t hKey;
+    };
+    static constexpr Root kRoots[] = {
+        {L"HCR", platform::RootClassesRoot}, {L"HCU", platform::RootCurrentUser}, {L"HLM", platform::RootLocalMachine},
+        {L"HU", platform::RootUsers},        {L"HCC", platform::RootCurrentConfig},
+    };
+    for (const auto& root : kRoots) {
+        if (platform::EqualsNoCase(szRoot, root.szName)) return root.hKey;
+    }
+    return platform::RootCurrentUser;
+}
+
+}  // namespace
+
+RegistItem ReadRegistItem(const XmlNode* pItem) {
+    RegistItem item;
+    item.Version = ChildText(pItem, L"Version");
+    item.RootPath = ChildText(pItem, L"RootPath");
+    item.Path = ChildText(pItem, L"Path");
+    item.Value = ChildText(pItem, L"Value");
+    item.hRootKey = RootKeyFromText(item.RootPath);
+    const std::wstring type = ChildText(pItem, L"ValueType");
+    if (platform::EqualsNoCase(type, L"STRING"))
+        item.ValueType = kRegTypeString;
+    else if (platform::EqualsNoCase(type, L"DWORD"))
+        item.ValueType = kRegTypeDword;
+    return item;
+}
+
+ShortcutItem ReadShortcutItem(const XmlNode* pItem) {
+    ShortcutItem item;
+    item.Version = ChildText(pItem, L"Version");
+    item.IsUrlType = ParseInt32(ChildText(pItem, L"IsUrlType")) == 1 ? 1 : 0;
+    item.SourcePath = ChildText(pItem, L"SourcePath");
+    item.DestFolderPath = ChildText(pItem, L"DestFolderPath");
+    item.Des = ChildText(pItem, L"Des");
+    return item;
+}
+
+FirewallItem ReadFirewallItem(const XmlNode* pItem) {
+    FirewallItem item;
+    item.Version = ChildText(pItem, L"Version");
+    item.Folder = ChildText(pItem, L"Folder");
+    item.FileName = ChildText(pItem, L"FileName");
+    item.AppName = ChildText(pItem, L"AppName");
+    return item;
+}
+
+std::wstring ToUpperText(std::wstring_view szText) {
+    std::wstring out(szText);
+    for (wchar_t& c : out) {
+        if (c < 0x80)
+            c = (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - 32) : c;
+        else
+            c = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
+    }
+    return out;
+}
+
+bool IsInstallFolderEntry(const RegistItem& item) {
+    return item.ValueType == kRegTypeString && ToUpperText(item.Path).find(L"INSTALL SZ") != std::wstring::npos;
+}
+
+}  // namespace UpDater

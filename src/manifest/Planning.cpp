@@ -1,0 +1,169 @@
+// Planning: pairs the new manifest's items with the installed manifest's items by identity.
+// Each new item takes the first installed item of the same identity that is still there;
+// the installed items never taken are the removed entries, in installed order. An index from
+// identity to the chain of installed items (in document order) keeps this linear.
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "manifest/FolderPaths.h"
+#include "manifest/RegValue.h"
+#include "manifest/VersionBuilder.h"
+#include "platform/fs.h"
+#include "platform/strings.h"
+
+namespace UpDater {
+
+namespace {
+
+template <size_t N>
+using Identity = std::array<std::wstring_view, N>;
+
+template <size_t N>
+struct IdentityHash {
+    size_t operator()(const Identity<N>& key) const noexcept {
+        size_t h = 0;
+        for (const auto& part : key) h = (h * 1000003u) ^ std::hash<std::wstring_view>{}(part);
+        return h;
+    }
+};
+
+// The installed items of one kind, and which of them have been taken by a new item.
+template <class Item, size_t N>
+class CInstalledItems {
+public:
+    using KeyOf = Identity<N> (*)(const Item&);
+
+    CInstalledItems(std::vector<Item>& installed, KeyOf keyOf)
+        : m_installed(installed), m_keyOf(keyOf), m_next(installed.size(), kNone), m_taken(installed.size(), false) {
+        m_first.reserve(installed.size());
+        // Built from the back so that each chain runs in document order.
+        for (size_t i = installed.size(); i-- > 0;) {
+            auto [it, inserted] = m_first.try_emplace(keyOf(installed[i]), i);
+            if (!inserted) {
+                m_next[i] = it->second;
+                it->second = i;
+            }
+        }
+    }
+
+    // The first installed item with the identity of newItem that was not taken yet, now taken;
+    // nullptr when there is none.
+    const Item* TakeFirst(const Item& newItem) {
+        auto it = m_first.find(m_keyOf(newItem));
+        if (it == m_first.end() || it->second == kNone) return nullptr;
+        const size_t i = it->second;
+        it->second = m_next[i];
+        m_taken[i] = true;
+        return &m_installed[i];
+    }
+
+    // The items never taken, in installed order. Ends the use of the index.
+    std::vector<Item> TakeLeftovers() {
+        m_first.clear();
+        std::vector<Item> left;
+        for (size_t i = 0; i < m_installed.size(); ++i) {
+            if (!m_taken[i]) left.push_back(std::move(m_installed[i]));
+        }
+        return left;
+    }
+
+private:
+    static constexpr size_t kNone = SIZE_MAX;
+    std::vector<Item>& m_installed;
+    KeyOf m_keyOf;
+    std::unordered_map<Identity<N>, size_t, IdentityHash<N>> m_first;  // identity -> first not taken
+    std::vector<size_t> m_next;                                       // next item of the same identity
+    std::vector<bool> m_taken;
+};
+
+Identity<2> FileIdentity(const UpdateItem& item) { return {item.OriFileName, item.Folder}; }
+Identity<2> RegistryIdentity(const RegistItem& item) { return {item.RootPath, item.Path}; }
+Identity<2> ShortcutIdentity(const ShortcutItem& item) { return {item.SourcePath, item.DestFolderPath}; }
+Identity<4> FirewallIdentity(const FirewallItem& item) { return {item.Version, item.Folder, item.FileName, item.AppName}; }
+
+constexpr uint32_t kMissingDword = 78965;
+
+}  // namespace
+
+bool CVersionBuilder::CheckInstallRegPath() {
+    CRegStringValue value(m_InstallReg.Path, L"", false, m_InstallReg.hRootKey);
+    if (value.Value().empty()) return false;
+    return platform::EqualsNoCase(ReplaceFolder(m_InstallReg.Value), value.Value());
+}
+
+bool CVersionBuilder::HasRegistryValue(const RegistItem& item) {
+    switch (item.ValueType) {
+        case kRegTypeString: {
+            CRegStringValue value(item.Path, L"", false, item.hRootKey);
+            return !value.Value().empty();
+        }
+        case kRegTypeDword: {
+            // A stored 78965 cannot be told from a missing value and counts as missing.
+            CRegDwordValue value(item.Path, kMissingDword, false, item.hRootKey);
+            return value.IsRead() && static_cast<uint32_t>(value) != kMissingDword;
+        }
+        default:
+            return true;
+    }
+}
+
+bool CVersionBuilder::CompareXml() {
+    const bool bTrusted = CheckInstallRegPath();
+
+    UpdateList newFiles, oldFiles;
+    RegistList newRegistry, oldRegistry;
+    ShortcutList newShortcuts, oldShortcuts;
+    FirewallList newFirewall, oldFirewall;
+    ParseXml(m_strTempXmlPath, newFiles, newRegistry, newShortcuts, newFirewall);
+    // Without a trusted installed copy everything is planned and nothing is removed.
+    if (bTrusted && platform::PathExists(m_strInstallXmlPath))
+        ParseXml(m_strInstallXmlPath, oldFiles, oldRegistry, oldShortcuts, oldFirewall);
+
+    std::lock_guard<std::recursive_mutex> lock(m_cs);
+
+    CInstalledItems<UpdateItem, 2> files(oldFiles, FileIdentity);
+    for (UpdateItem& item : newFiles) {
+        const UpdateItem* old = files.TakeFirst(item);
+        const bool unchanged = old != nullptr && item.FileHash == old->FileHash &&
+                               platform::EqualsNoCase(item.DownloadUrl, old->DownloadUrl) && item.FileSize == old->FileSize &&
+                               platform::PathExists(item.InstallPath);
+        if (!unchanged) m_UpdateList.push_back(std::move(item));
+    }
+
+    CInstalledItems<RegistItem, 2> registry(oldRegistry, RegistryIdentity);
+    for (RegistItem& item : newRegistry) {
+        const RegistItem* old = registry.TakeFirst(item);
+        bool unchanged = old != nullptr && item.Version == old->Version;
+        if (unchanged && IsInstallFolderEntry(*old)) unchanged = item.Value == old->Value;
+        if (unchanged) unchanged = HasRegistryValue(item);
+        if (!unchanged) m_RegistList.push_back(std::move(item));
+    }
+
+    CInstalledItems<ShortcutItem, 2> shortcuts(oldShortcuts, ShortcutIdentity);
+    for (ShortcutItem& item : newShortcuts) {
+        const ShortcutItem* old = shortcuts.TakeFirst(item);
+        const bool unchanged = old != nullptr && item.Version == old->Version && item.Des == old->Des &&
+                               platform::PathExists(item.DestFolderPath) && item.IsUrlType == old->IsUrlType;
+        if (!unchanged) m_ShortcutList.push_back(std::move(item));
+    }
+
+    CInstalledItems<FirewallItem, 4> firewall(oldFirewall, FirewallIdentity);
+    for (FirewallItem& item : newFirewall) {
+        if (firewall.TakeFirst(item) == nullptr) m_FirewallList.push_back(std::move(item));
+    }
+
+    m_RemoveUpdateList = files.TakeLeftovers();
+    m_RemoveRegistList = registry.TakeLeftovers();
+    m_RemoveShortcutList = shortcuts.TakeLeftovers();
+    m_RemoveFirewallList = firewall.TakeLeftovers();
+
+    return m_UpdateList.empty() && m_RegistList.empty() && m_ShortcutList.empty() && m_FirewallList.empty() &&
+           m_RemoveUpdateList.empty() && m_RemoveRegistList.empty() && m_RemoveShortcutList.empty() &&
+           m_RemoveFirewallList.empty();
+}
+
+}  // namespace UpDater

@@ -1,0 +1,122 @@
+#include "manifest/VersionBuilder.h"
+
+#include "manifest/FolderPaths.h"
+#include "manifest/ManifestXml.h"
+#include "platform/debug.h"
+#include "platform/strings.h"
+
+namespace UpDater {
+
+namespace {
+
+constexpr ManifestLoadLines kParseXmlLines{L"ParseXml", 430, 436, 444, 452};
+constexpr ManifestLoadLines kInstallRegLines{L"Init_InstallRegPath", 150, 152, 156, 170};
+
+}  // namespace
+
+CVersionBuilder::CVersionBuilder() = default;
+
+CVersionBuilder::~CVersionBuilder() { Clear(); }
+
+std::wstring CVersionBuilder::ReplaceFolder(const std::wstring& szText) const {
+    return UpDater::ReplaceFolder(szText, m_strInstallPath);
+}
+
+std::wstring ReplaceFolder(const std::wstring& szText, const CVersionBuilder& builder) {
+    return builder.ReplaceFolder(szText);
+}
+
+void CVersionBuilder::Clear() {
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_cs);
+        m_UpdateList.clear();
+        m_RegistList.clear();
+        m_ShortcutList.clear();
+        m_FirewallList.clear();
+        m_RemoveUpdateList.clear();
+        m_RemoveRegistList.clear();
+        m_RemoveShortcutList.clear();
+        m_RemoveFirewallList.clear();
+    }
+    m_strInstallPath.clear();
+    m_strTempFolder.clear();
+    m_strInitXmlUrl.clear();
+    m_strXmlName.clear();
+    m_strUpdateFolder.clear();
+    m_strInstallXmlPath.clear();
+    m_strTempXmlPath.clear();
+    m_bInitialized = 0;
+}
+
+template <class Item, class Reader, class Finish>
+void CVersionBuilder::ReadSection(const void* pSection, std::vector<Item>& list, Reader read, Finish finish) {
+    const auto* section = static_cast<const XmlNode*>(pSection);
+    // Every child node is an item, text nodes included.
+    for (const XmlNode* node = section->first_node(); node != nullptr; node = node->next_sibling()) {
+        Item item = read(node);
+        finish(item);
+        std::lock_guard<std::recursive_mutex> lock(m_cs);
+        list.push_back(std::move(item));
+    }
+}
+
+bool CVersionBuilder::ParseXml(const std::wstring& szPath, UpdateList& files, RegistList& registry,
+                               ShortcutList& shortcuts, FirewallList& firewall) {
+    CManifestDocument doc;
+    if (!doc.Load(szPath, kParseXmlLines)) return false;
+    const XmlNode* root = doc.Root();
+    if (root == nullptr) return false;
+
+    if (const XmlNode* section = FindChild(root, L"UpdateData")) {
+        ReadSection(section, files, ReadUpdateItem, [this](UpdateItem& item) {
+            item.Folder = ReplaceFolder(item.Folder);
+            item.DownloadPath = m_strTempFolder + L"\\" + LastPathComponent(item.DownloadUrl);
+            item.InstallPath = item.Folder + L"\\" + item.OriFileName;
+        });
+    }
+    if (const XmlNode* section = FindChild(root, L"RegistData")) {
+        ReadSection(section, registry, ReadRegistItem, [this](RegistItem& item) { item.Value = ReplaceFolder(item.Value); });
+    }
+    if (const XmlNode* section = FindChild(root, L"ShortcutData")) {
+        ReadSection(section, shortcuts, ReadShortcutItem, [this](ShortcutItem& item) {
+            item.SourcePath = ReplaceFolder(item.SourcePath);
+            item.DestFolderPath = ReplaceFolder(item.DestFolderPath);
+        });
+    }
+    if (const XmlNode* section = FindChild(root, L"Firewall")) {
+        ReadSection(section, firewall, ReadFirewallItem, [this](FirewallItem& item) { item.Folder = ReplaceFolder(item.Folder); });
+    }
+    return true;
+}
+
+bool CVersionBuilder::Init_InstallRegPath() {
+    // A second initialisation must not inherit the entry of an earlier manifest.
+    m_InstallReg = RegistItem();
+    {
+        CManifestDocument doc;
+        if (!doc.Load(m_strTempXmlPath, kInstallRegLines)) return false;
+        const XmlNode* registry = FindChild(doc.Root(), L"RegistData");
+        for (const XmlNode* node = registry != nullptr ? registry->first_node() : nullptr; node != nullptr;
+             node = node->next_sibling()) {
+            RegistItem item = ReadRegistItem(node);
+            if (item.ValueType != kRegTypeString) continue;
+            item.Path = ToUpperText(item.Path);
+            if (item.Path.find(L"INSTALL SZ") != std::wstring::npos) {
+                m_InstallReg = std::move(item);
+                break;
+            }
+        }
+    }
+    // An entry without a folder would put the installed copy and every "_INSTALL" path at the
+    // file system's root; it is refused like a missing entry.
+    if (m_InstallReg.Path.empty() || m_InstallReg.Value.empty()) {
+        platform::OutputDebug(platform::FormatW(L"[OVUSVC] [Error %d line] CVersionBuilder::Init_InstallRegPath() Parse Failed \n", 203));
+        return false;
+    }
+    // The install folder is not known yet, so "_INSTALL" and "_DESKTOP" stay as written.
+    m_strInstallPath = UpDater::ReplaceFolder(m_InstallReg.Value, std::wstring());
+    m_strInstallXmlPath = m_strInstallPath + L"\\" + m_strXmlName;
+    return true;
+}
+
+}  // namespace UpDater

@@ -1,0 +1,72 @@
+// The manifest side of the updater: where the manifest comes from, where the updater works,
+// where the application is installed, and the work lists that planning fills for the stages.
+#pragma once
+
+#include <mutex>
+#include <string>
+
+#include "manifest/ManifestItems.h"
+
+namespace UpDater {
+
+class CVersionBuilder {
+public:
+    CVersionBuilder();
+    virtual ~CVersionBuilder();
+    CVersionBuilder(const CVersionBuilder&) = delete;
+    CVersionBuilder& operator=(const CVersionBuilder&) = delete;
+
+    // Downloads the manifest at szUrl into the working folder and finds the install folder.
+    bool Init(const std::wstring& szUrl);
+    // Downloads m_strInitXmlUrl to m_strTempXmlPath.
+    bool DownloadXml();
+    // Finds the install-folder entry of the downloaded manifest; sets m_strInstallPath and
+    // m_strInstallXmlPath.
+    bool Init_InstallRegPath();
+    // Empties the lists (under m_cs) and the paths.
+    void Clear();
+
+    // Appends the items of the manifest at szPath to the four lists. False when the file
+    // cannot be read or parsed (with a debug line) or holds no element.
+    bool ParseXml(const std::wstring& szPath, UpdateList& files, RegistList& registry, ShortcutList& shortcuts,
+                  FirewallList& firewall);
+
+    // Plans the update; true when there is nothing to do (all eight lists empty).
+    bool CompareXml();
+    // True when the registry holds the install folder that the manifest names.
+    bool CheckInstallRegPath();
+    // True when the registry value the item names is present.
+    bool HasRegistryValue(const RegistItem& item);
+
+    // Folder tokens with this builder's install folder.
+    std::wstring ReplaceFolder(const std::wstring& szText) const;
+
+    // Guards the eight lists (and nothing else); recursive like a critical section.
+    std::recursive_mutex m_cs;
+    UpdateList m_UpdateList;
+    RegistList m_RegistList;
+    ShortcutList m_ShortcutList;
+    FirewallList m_FirewallList;
+    UpdateList m_RemoveUpdateList;
+    RegistList m_RemoveRegistList;
+    ShortcutList m_RemoveShortcutList;
+    FirewallList m_RemoveFirewallList;
+
+    std::wstring m_strInstallPath;
+    RegistItem m_InstallReg;
+    std::wstring m_strTempFolder;
+    std::wstring m_strInitXmlUrl;
+    std::wstring m_strXmlName;
+    std::wstring m_strUpdateFolder;
+    std::wstring m_strInstallXmlPath;
+    std::wstring m_strTempXmlPath;
+    int m_bInitialized = 0;
+
+private:
+    template <class Item, class Reader, class Finish>
+    void ReadSection(const void* pSection, std::vector<Item>& list, Reader read, Finish finish);
+};
+
+std::wstring ReplaceFolder(const std::wstring& szText, const CVersionBuilder& builder);
+
+}  // namespace UpDater

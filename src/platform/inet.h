@@ -1,0 +1,106 @@
+// HTTP transport with the shape of the Windows Internet API: an internet handle carries the
+// session options, a connection names a server and port, a request is opened on it, sent
+// (with or without a streamed body), read in pieces and closed. Failures return false/null and
+// leave a Win32/WinINet error number in LastError() (12002 time-out, 12007 name not resolved,
+// 12029 cannot connect, 12030 connection aborted, 12031 reset, 12150 header not found, ...).
+// Linux: libcurl's multi interface, so bodies stream in both directions through small buffers;
+// redirects are followed (at most 10, http/https only, never from https down to http), TLS is
+// verified (CA bundle from CURL_CA_BUNDLE/SSL_CERT_FILE when set), proxies come from the
+// environment. Windows: WinINet itself.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace platform::inet {
+
+struct InternetObject;
+using HINTERNET = InternetObject*;
+
+// Access types of InternetOpen.
+inline constexpr uint32_t INTERNET_OPEN_TYPE_PRECONFIG = 0;
+inline constexpr uint32_t INTERNET_OPEN_TYPE_DIRECT = 1;
+inline constexpr uint32_t INTERNET_OPEN_TYPE_PROXY = 3;
+
+// Request flags the transport acts on (others are accepted and ignored).
+inline constexpr uint32_t INTERNET_FLAG_PRAGMA_NOCACHE = 0x00000100;  // sends "Pragma: no-cache"
+inline constexpr uint32_t INTERNET_FLAG_SECURE = 0x00800000;          // https
+inline constexpr uint32_t INTERNET_FLAG_NO_AUTO_REDIRECT = 0x00200000;
+
+// Options of InternetSetOption.
+inline constexpr uint32_t INTERNET_OPTION_CONNECT_TIMEOUT = 2;  // milliseconds
+inline constexpr uint32_t INTERNET_OPTION_SEND_TIMEOUT = 5;
+inline constexpr uint32_t INTERNET_OPTION_RECEIVE_TIMEOUT = 6;
+inline constexpr uint32_t INTERNET_OPTION_PROXY_USERNAME = 43;
+inline constexpr uint32_t INTERNET_OPTION_PROXY_PASSWORD = 44;
+
+inline constexpr uint16_t INTERNET_DEFAULT_HTTP_PORT = 80;
+inline constexpr uint16_t INTERNET_DEFAULT_HTTPS_PORT = 443;
+
+// Error numbers reported by LastError().
+inline constexpr uint32_t ERROR_INVALID_HANDLE_ = 6;
+inline constexpr uint32_t ERROR_NOT_ENOUGH_MEMORY_ = 8;
+inline constexpr uint32_t ERROR_INVALID_PARAMETER_ = 87;
+inline constexpr uint32_t ERROR_INTERNET_TIMEOUT = 12002;
+inline constexpr uint32_t ERROR_INTERNET_INTERNAL_ERROR = 12004;
+inline constexpr uint32_t ERROR_INTERNET_INVALID_URL = 12005;
+inline constexpr uint32_t ERROR_INTERNET_UNRECOGNIZED_SCHEME = 12006;
+inline constexpr uint32_t ERROR_INTERNET_NAME_NOT_RESOLVED = 12007;
+inline constexpr uint32_t ERROR_INTERNET_OPERATION_CANCELLED = 12017;
+inline constexpr uint32_t ERROR_INTERNET_INCORRECT_HANDLE_STATE = 12019;
+inline constexpr uint32_t ERROR_INTERNET_CANNOT_CONNECT = 12029;
+inline constexpr uint32_t ERROR_INTERNET_CONNECTION_ABORTED = 12030;
+inline constexpr uint32_t ERROR_INTERNET_CONNECTION_RESET = 12031;
+inline constexpr uint32_t ERROR_INTERNET_SEC_CERT_CN_INVALID = 12038;
+inline constexpr uint32_t ERROR_INTERNET_INVALID_CA = 12045;
+inline constexpr uint32_t ERROR_HTTP_HEADER_NOT_FOUND = 12150;
+inline constexpr uint32_t ERROR_HTTP_INVALID_SERVER_RESPONSE = 12152;
+inline constexpr uint32_t ERROR_HTTP_REDIRECT_FAILED = 12156;
+inline constexpr uint32_t ERROR_INTERNET_SECURITY_CHANNEL_ERROR = 12157;
+inline constexpr uint32_t ERROR_INTERNET_SECURE_FAILURE = 12175;
+
+// The error number of the last failed call on this thread.
+uint32_t LastError();
+
+// Time-outs (milliseconds) given to internet handles opened from now on; a handle's own
+// InternetSetOption overrides them. The defaults are 60 s to connect and 30 s without progress
+// while sending or receiving. Tests lower them to exercise stalled servers.
+struct Timeouts {
+    uint32_t connectMs = 60000;
+    uint32_t sendMs = 30000;
+    uint32_t receiveMs = 30000;
+};
+void SetDefaultTimeouts(const Timeouts& timeouts);
+Timeouts DefaultTimeouts();
+
+// Null texts are given as nullptr.
+HINTERNET InternetOpen(const wchar_t* szAgent, uint32_t nAccessType, const wchar_t* szProxy,
+                       const wchar_t* szProxyBypass, uint32_t nFlags);
+HINTERNET InternetConnect(HINTERNET hInternet, const wchar_t* szServerName, uint16_t nPort);
+bool InternetSetOption(HINTERNET hAny, uint32_t nOption, uint32_t nValue);
+bool InternetSetOption(HINTERNET hAny, uint32_t nOption, const std::wstring& szValue);
+// Verb and object name are bytes in the request's code page; bytes outside printable ASCII
+// are percent-escaped on the wire. Accept types are "*/*"; the version is HTTP/1.1.
+HINTERNET HttpOpenRequest(HINTERNET hConnection, std::string_view szVerb, std::string_view szObjectName,
+                          uint32_t nFlags);
+// One or more "Name: value\r\n" lines.
+bool HttpAddRequestHeaders(HINTERNET hRequest, std::string_view szHeaders);
+// Sends the request without a body and waits for the response headers.
+bool HttpSendRequest(HINTERNET hRequest);
+// Sends the request headers announcing a body of nTotalBytes, written with InternetWriteFile.
+bool HttpSendRequestEx(HINTERNET hRequest, uint64_t nTotalBytes);
+bool InternetWriteFile(HINTERNET hRequest, const void* pbyBuff, uint32_t cbyBuff, uint32_t* pcbyWritten);
+// Ends the body and waits for the response headers.
+bool HttpEndRequest(HINTERNET hRequest);
+// Reads body bytes; *pcbyRead == 0 with true means the body ended completely. A body cut short
+// (connection closed before Content-Length, broken chunking) or stalled fails.
+bool InternetReadFile(HINTERNET hRequest, void* pbyBuff, uint32_t cbyBuff, uint32_t* pcbyRead);
+// Fails with 12150 when the response has no Content-Length.
+bool HttpQueryContentLength(HINTERNET hRequest, uint64_t* pnLength);
+bool HttpQueryStatusCode(HINTERNET hRequest, uint32_t* pnStatus);
+// The status text of the response (e.g. "Not Found"); empty when none was sent.
+bool HttpQueryStatusText(HINTERNET hRequest, std::string* pszText);
+bool InternetCloseHandle(HINTERNET hAny);
+
+}  // namespace platform::inet
