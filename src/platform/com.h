@@ -34,6 +34,7 @@ public:
 
 private:
     int32_t m_hr = E_FAIL_;
+    ComInit m_mode = ComInit::Apartment;  // which uninitialise ends the scope
 };
 
 }  // namespace platform

@@ -7,7 +7,8 @@
 // own condition variable, so a Set wakes only the threads waiting on that object. There is no
 // limit on the number of objects (Windows: 64 per wait). Windows: the kernel objects themselves.
 // Window messages: Linux has no per-thread message queue, so the thread that owns the windows
-// keeps a MessageQueue and hands it to MsgWaitForMultipleObjects; Windows uses the thread's queue.
+// keeps a MessageQueue and hands it to MsgWaitForMultipleObjects; on Windows the same queue is
+// used, and input for the thread's own windows also ends such a wait.
 #pragma once
 
 #include <atomic>

@@ -14,7 +14,9 @@
 //  - a lock the thread holds stays held until it releases it itself;
 //  - the process may end while the thread still runs: end it with an exit that does not run
 //    static destructors under the thread's feet.
-// Priorities: Linux runs every worker at normal priority (raising one needs privileges).
+// Windows: TerminateThread ends the thread at once, so ThisThreadAbandoned() is never true there.
+// Priorities: Linux runs every worker at normal priority (raising one needs privileges);
+// Windows sets the given THREAD_PRIORITY_* value.
 #pragma once
 
 #include <cstdint>

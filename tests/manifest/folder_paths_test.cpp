@@ -33,6 +33,7 @@ TEST_F(FolderTokens, FirstTokenInTableOrderIsTheOnlyOneReplaced) {
     EXPECT_EQ(programs, FromUtf8(sysroot()) + L"/usr/local/share/applications");
     EXPECT_EQ(appData, FromUtf8(home()) + L"/.local/share");
     EXPECT_EQ(programFiles, FromUtf8(sysroot()) + L"/opt");
+    EXPECT_EQ(Folder(platform::CSIDL_PERSONAL), FromUtf8(home()) + L"/Documents");
 #endif
     const std::wstring install = L"/inst";
     struct Case {

@@ -10,6 +10,7 @@
 #include "manifest/ManifestXml.h"
 #include "manifest/RegValue.h"
 #include "manifest_fixture.h"
+#include "platform/folders.h"
 #include "platform/fs.h"
 #include "platform/registry.h"
 
@@ -84,7 +85,8 @@ struct InstallRegCase {
 };
 
 TEST_F(ManifestTest, InstallFolderEntryIsTheFirstStringEntryNamingInstallSz) {
-    const std::wstring programFiles = W(sysroot() + "/opt");
+    // As this platform names it (on Linux the fixture's ORVO_SYSROOT/opt).
+    const std::wstring programFiles = platform::GetSpecialFolderPath(platform::CSIDL_PROGRAM_FILES, true).value_or(L"?");
     const InstallRegCase cases[] = {
         {"lower-case path, STRING", Doc(Tag("RegistData", RegXml("Soft\\install sz", "/a"))), true, L"/a", L""},
         {"DWORD entry is not it", Doc(Tag("RegistData", RegXml("Soft\\Install SZ", "/a", "DWORD"))), false, L"", L"[Error 203 line] CVersionBuilder::Init_InstallRegPath() Parse Failed \n"},
