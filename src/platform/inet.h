@@ -103,4 +103,7 @@ bool HttpQueryStatusCode(HINTERNET hRequest, uint32_t* pnStatus);
 bool HttpQueryStatusText(HINTERNET hRequest, std::string* pszText);
 bool InternetCloseHandle(HINTERNET hAny);
 
+// The object name as sent: bytes outside printable ASCII (and spaces) percent-escaped.
+std::string EscapeObjectName(std::string_view szObjectName);
+
 }  // namespace platform::inet

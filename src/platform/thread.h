@@ -14,7 +14,8 @@
 //  - a lock the thread holds stays held until it releases it itself;
 //  - the process may end while the thread still runs: end it with an exit that does not run
 //    static destructors under the thread's feet.
-// Windows: TerminateThread ends the thread at once, so ThisThreadAbandoned() is never true there.
+// Windows: TerminateThread ends the thread at once, so ThisThreadAbandoned() is never true there;
+// a thread killed while it still starts (inside the loader) leaves the loader locked.
 // Priorities: Linux runs every worker at normal priority (raising one needs privileges);
 // Windows sets the given THREAD_PRIORITY_* value.
 #pragma once

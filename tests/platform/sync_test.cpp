@@ -140,16 +140,21 @@ TEST(Thread, TerminateAbandonsTheThreadWhichFinishesOnItsOwn) {
 }
 #else
 TEST(Thread, TerminateEndsTheThreadWhereItStands) {
+    auto started = std::make_shared<Event>(true, false);
     auto gate = std::make_shared<Event>(true, false);
     auto finished = std::make_shared<Event>(true, false);
     auto t = Thread::Create(
         [=] {
+            started->Set();
             gate->Wait(INFINITE_);
             finished->Set();
             return 5u;
         },
         0, false);
     ASSERT_TRUE(t);
+    // Not while the thread is still starting: killed inside the loader, it would keep the
+    // loader's lock held for good.
+    ASSERT_TRUE(started->Wait(5000));
     ASSERT_TRUE(t->Terminate(9));
     EXPECT_EQ(WaitForSingleObject(t->Handle(), 5000), WAIT_OBJECT_0_);
     uint32_t code = 0;

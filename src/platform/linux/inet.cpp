@@ -27,8 +27,6 @@ bool Fail(uint32_t nError) {
     return false;
 }
 
-std::mutex g_timeoutsLock;
-Timeouts g_timeouts;
 
 // A body received from the network is held here until the caller reads it; past this size the
 // transfer is paused, so memory stays flat whatever the body size.
@@ -287,21 +285,6 @@ Request* AsRequest(HINTERNET h) {
     return h != nullptr && h->kind == Kind::Request ? static_cast<Request*>(h) : nullptr;
 }
 
-std::string EscapeObject(std::string_view sz) {
-    static const char hex[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : sz) {
-        if (c <= 0x20 || c >= 0x7F) {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
-}
-
 const char* EnvNonEmpty(const char* name) {
     const char* v = std::getenv(name);
     return v != nullptr && *v != '\0' ? v : nullptr;
@@ -383,16 +366,6 @@ bool Flush(Request& r, size_t nKeep) {
 
 uint32_t LastError() { return t_lastError; }
 
-void SetDefaultTimeouts(const Timeouts& timeouts) {
-    std::lock_guard lock(g_timeoutsLock);
-    g_timeouts = timeouts;
-}
-
-Timeouts DefaultTimeouts() {
-    std::lock_guard lock(g_timeoutsLock);
-    return g_timeouts;
-}
-
 HINTERNET InternetOpen(const wchar_t* szAgent, uint32_t nAccessType, const wchar_t* szProxy,
                        const wchar_t* szProxyBypass, uint32_t) {
     EnsureGlobalInit();
@@ -468,7 +441,7 @@ HINTERNET HttpOpenRequest(HINTERNET hConnection, std::string_view szVerb, std::s
     r->verb = szVerb.empty() ? "GET" : std::string(szVerb);
     r->secure = (nFlags & INTERNET_FLAG_SECURE) != 0;
     r->followRedirects = (nFlags & INTERNET_FLAG_NO_AUTO_REDIRECT) == 0;
-    std::string object = EscapeObject(szObjectName);
+    std::string object = EscapeObjectName(szObjectName);
     if (object.empty() || object[0] != '/') object.insert(object.begin(), '/');
     // A literal IPv6 host needs its brackets in the address.
     const std::string host = c.host.find(':') != std::string::npos && c.host[0] != '[' ? "[" + c.host + "]" : c.host;

@@ -1,0 +1,53 @@
+#include "platform/shell.h"
+
+#include <windows.h>
+#include <intshcut.h>
+#include <objbase.h>
+#include <shlobj.h>
+
+#include "platform/windows/win_util.h"
+
+namespace platform {
+
+namespace {
+
+// Releases a COM interface when it goes.
+template <class T>
+struct ComPtr {
+    T* p = nullptr;
+    ~ComPtr() {
+        if (p != nullptr) p->Release();
+    }
+    T** operator&() { return &p; }
+    T* operator->() const { return p; }
+};
+
+HRESULT Save(IUnknown* object, const std::wstring& szPath) {
+    ComPtr<IPersistFile> file;
+    HRESULT hr = object->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file));
+    if (FAILED(hr)) return hr;
+    return file->Save(szPath.c_str(), TRUE);
+}
+
+}  // namespace
+
+int32_t SaveShortcut(const std::wstring& szLinkPath, const ShortcutSpec& spec) {
+    const std::wstring path = win::NativePath(szLinkPath);
+    if (spec.bUrl) {
+        ComPtr<IUniformResourceLocatorW> url;
+        HRESULT hr = ::CoCreateInstance(CLSID_InternetShortcut, nullptr, CLSCTX_INPROC_SERVER,
+                                        IID_IUniformResourceLocatorW, reinterpret_cast<void**>(&url));
+        if (FAILED(hr)) return hr;
+        if (FAILED(hr = url->SetURL(spec.szTarget.c_str(), 0))) return hr;
+        return Save(url.p, path);
+    }
+    ComPtr<IShellLinkW> link;
+    HRESULT hr = ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                    reinterpret_cast<void**>(&link));
+    if (FAILED(hr)) return hr;
+    if (FAILED(hr = link->SetPath(win::NativePath(spec.szTarget).c_str()))) return hr;
+    if (FAILED(hr = link->SetDescription(spec.szDescription.c_str()))) return hr;
+    return Save(link.p, path);
+}
+
+}  // namespace platform
