@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "manifest/FolderPaths.h"
 #include "platform/strings.h"
 #include "support/test_env.h"
 
@@ -51,7 +52,8 @@ TEST_F(CommandLine, SplitsQuotesAndParameters) {
 }
 
 TEST_F(CommandLine, ManifestSwapModeMovesTheRefreshedCopy) {
-    const std::string work = home() + "/.cache/TALVEN/Update";
+    // The per-user data folder: $XDG_CACHE_HOME of the fixture on Linux, LocalLow on Windows.
+    const std::string work = platform::ToUtf8(UpDater::GetUserDataFolder()) + "/TALVEN/Update";
     const std::string local = m_root / "inst/app.xml";
     orvo::test::WriteFile(local, "old");
     orvo::test::WriteFile(work + "/Temp_app.xml", "new");

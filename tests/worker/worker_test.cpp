@@ -232,10 +232,16 @@ TEST_F(BusyChecker, BusyWorkerIsGivenUpAfterOneSliceWithoutPumping) {
     EXPECT_LT(waited, 8s);
     EXPECT_TRUE(checker.m_threads.empty());
 
+#ifdef _WIN32
+    // Windows ends the given-up thread where it stands: none of its work runs afterwards.
+    busy.m_gate.Set();
+    EXPECT_FALSE(busy.m_left.Wait(200));
+#else
     // The abandoned thread finishes its work, learns it was given up, and runs nothing more.
     busy.m_gate.Set();
     ASSERT_TRUE(busy.m_left.Wait(5000));
     EXPECT_TRUE(busy.m_abandoned.load());
+#endif
     busy.SetEvent();
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(busy.m_runs.load(), 1);

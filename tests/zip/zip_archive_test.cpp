@@ -22,7 +22,7 @@ namespace {
 // Relative path → size and hash of the content (a trailing "/" marks a folder).
 using Tree = std::map<std::string, std::string>;
 
-Tree TreeOf(const std::string& root) {
+[[maybe_unused]] Tree TreeOf(const std::string& root) {  // unused where the standard tools are not run
     Tree tree;
     for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
         const std::string rel = fs::relative(it->path(), root).generic_string();
@@ -62,7 +62,11 @@ Outcome ExtractAll(const std::string& zipPath, const std::string& dest) {
     return out;
 }
 
-std::string Script() { return std::string(ORVO_SOURCE_DIR) + "/tests/zip/make_archives.py"; }
+[[maybe_unused]] std::string Script() { return std::string(ORVO_SOURCE_DIR) + "/tests/zip/make_archives.py"; }
+
+#ifndef _WIN32
+// Archives made by the standard tools of the build machine (zip, python3); a Windows build run
+// under Wine cannot start them.
 
 // A source tree with compressible, incompressible, empty and nested files, made once.
 class StandardArchives : public ::testing::Test {
@@ -172,6 +176,8 @@ TEST_F(StandardArchives, EmptyArchiveOpensWithNoEntries) {
     zip.CloseArchive();
     EXPECT_FALSE(zip.GetEntryInfo(header, 0));
 }
+
+#endif
 
 TEST(ZipExtract, FileTimeAndReadOnlyFollowTheEntry) {
     TempDir dir;
