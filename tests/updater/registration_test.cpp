@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 
+#include "platform/com.h"
 #include "platform/strings.h"
 #include "support/test_env.h"
 
@@ -13,6 +15,13 @@ using namespace orvo::test;
 namespace fs = std::filesystem;
 
 namespace {
+
+// The system's own extension for a shared library, as the fixtures are built.
+#ifdef _WIN32
+const std::string kLib = ".dll";
+#else
+const std::string kLib = ".so";
+#endif
 
 class ComponentTest : public IsolatedEnvTest {
 protected:
@@ -39,29 +48,41 @@ protected:
 
 TEST_F(ComponentTest, CallsTheEntryPointsWithDependenciesFromTheComponentsFolder) {
     // Without its dependency beside it the component cannot load: passed over quietly.
-    const std::wstring comp = Install(ORVO_FIXTURE_REGCOMP, "Comp.SO");
+    std::string upper = kLib;
+    for (auto& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const std::wstring comp = Install(ORVO_FIXTURE_REGCOMP, "Comp" + upper);
     RegisterServer(comp);
     EXPECT_EQ(TakeLog(), "");
 
-    Install(ORVO_FIXTURE_COMPDEP, "libcompdep.so");
+    Install(ORVO_FIXTURE_COMPDEP, "libcompdep" + kLib);
     UnregisterServer(comp);
     EXPECT_EQ(TakeLog(), "load regcomp\nunregister dep-beside-component\nunload regcomp\n");
     RegisterServer(comp);
     EXPECT_EQ(TakeLog(), "load regcomp\nregister dep-beside-component\nunload regcomp\n");
 
     // Loaded and unloaded, but nothing to call.
-    RegisterServer(Install(ORVO_FIXTURE_NOENTRY, "plain.so"));
+    RegisterServer(Install(ORVO_FIXTURE_NOENTRY, "plain" + kLib));
     EXPECT_EQ(TakeLog(), "load noentry\nunload noentry\n");
 
     // Missing, or not a shared object at all: nothing happens.
-    RegisterServer(platform::FromUtf8(m_root / "app/missing.so"));
-    WriteFile(m_root / "app/text.so", "not a library");
-    UnregisterServer(platform::FromUtf8(m_root / "app/text.so"));
+    RegisterServer(platform::FromUtf8(m_root / ("app/missing" + kLib)));
+    WriteFile(m_root / ("app/text" + kLib), "not a library");
+    UnregisterServer(platform::FromUtf8(m_root / ("app/text" + kLib)));
     EXPECT_EQ(TakeLog(), "");
 }
 
 TEST(Components, SelfRegisteringExtensionsOnThisSystem) {
     using platform::ComponentStep;
+#ifdef _WIN32
+    for (auto step : {ComponentStep::Register, ComponentStep::Unregister}) {
+        EXPECT_TRUE(IsSelfRegistering(L"C:\\app\\x.DLL", step));
+        EXPECT_TRUE(IsSelfRegistering(L"C:\\app\\x.ocx", step));
+        EXPECT_FALSE(IsSelfRegistering(L"C:\\app\\x.so", step));
+        EXPECT_FALSE(IsSelfRegistering(L"C:\\app\\dll", step));
+    }
+    EXPECT_TRUE(IsSelfRegistering(L"C:\\app\\x.ax", ComponentStep::Register));
+    EXPECT_FALSE(IsSelfRegistering(L"C:\\app\\x.ax", ComponentStep::Unregister));
+#else
     for (auto step : {ComponentStep::Register, ComponentStep::Unregister}) {
         EXPECT_TRUE(IsSelfRegistering(L"/opt/app/libx.so", step));
         EXPECT_TRUE(IsSelfRegistering(L"/opt/app/LIBX.SO", step));
@@ -69,8 +90,11 @@ TEST(Components, SelfRegisteringExtensionsOnThisSystem) {
         EXPECT_FALSE(IsSelfRegistering(L"/opt/app/so", step));
         EXPECT_FALSE(IsSelfRegistering(L"/opt/app/x.dll", step));
     }
+#endif
 }
 
+#ifndef _WIN32
+// Desktop entries, checked with the freedesktop validator: the Linux form of a shortcut.
 namespace {
 
 class ShortcutTest : public IsolatedEnvTest {
@@ -146,3 +170,20 @@ TEST_F(ShortcutTest, InternetShortcutIsALinkEntryAndGetsNoFolder) {
     EXPECT_NE(CreateShortcut(L"https://example.invalid/", L"", 1, platform::FromUtf8(elsewhere)), 0);
     EXPECT_FALSE(Exists(m_root / "nofolder"));
 }
+#else
+// Windows: the shell's own link and internet shortcut objects.
+TEST_F(ComponentTest, ShortcutsAreSavedByTheShellObjects) {
+    platform::ComScope com(platform::ComInit::Ole);
+    ASSERT_TRUE(com.Ok());
+    const std::string link = m_root / "menu/Orvo Suite/My App.lnk";
+    ASSERT_EQ(CreateShortcut(L"C:\\windows\\notepad.exe", L"Starts the app", 0, platform::FromUtf8(link)), 0);
+    EXPECT_GT(fs::file_size(platform::FromUtf8(link)), 0u);
+    MakeDirs(m_root / "desk");
+    const std::string url = m_root / "desk/Orvo Home.url";
+    ASSERT_EQ(CreateShortcut(L"https://example.invalid/a?x=1", L"Home page", 1, platform::FromUtf8(url)), 0);
+    EXPECT_NE(ReadFile(url).find("URL=https://example.invalid/a?x=1"), std::string::npos) << ReadFile(url);
+    // An internet shortcut gets no folder made for it.
+    EXPECT_NE(CreateShortcut(L"https://example.invalid/", L"", 1, platform::FromUtf8(m_root / "nofolder/Site.url")), 0);
+    EXPECT_FALSE(Exists(m_root / "nofolder"));
+}
+#endif

@@ -15,6 +15,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+#ifndef _WIN32
+// The package is made by the build machine's zip tool, which Wine cannot start.
 TEST(UnzipFile, ExtractsEveryEntryBesideThePackage) {
     TempDir dir;
     const std::string pkg = dir / "Temp/pkg.zip";
@@ -31,6 +33,7 @@ TEST(UnzipFile, ExtractsEveryEntryBesideThePackage) {
     EXPECT_EQ(ReadFile(dir / "Temp/res/skin.swf"), "movie");
     EXPECT_TRUE(Exists(pkg));
 }
+#endif
 
 TEST(UnzipFile, RefusedPackagesLogTheReaderText) {
     const struct {
