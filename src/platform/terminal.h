@@ -4,8 +4,11 @@
 // with WriteConsoleW to a console and as UTF-8 otherwise.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string_view>
+
+#include "platform/sync.h"
 
 namespace platform {
 
@@ -14,5 +17,26 @@ bool StderrIsTerminal();
 std::optional<int> StderrColumns();
 // Writes all of the UTF-8 text to standard error (retrying short writes).
 void WriteStderr(std::string_view szUtf8);
+
+// While it lives, an interrupt from the terminal (Ctrl-C) does not end the process but sets
+// an event, so the console front end can treat it as the close button. One at a time.
+// Linux: SIGINT and SIGTERM; the handler only writes a byte to a pipe, a watcher thread sets the
+// event. Windows: a console control handler.
+class InterruptWatch {
+public:
+    InterruptWatch();
+    ~InterruptWatch();
+    InterruptWatch(const InterruptWatch&) = delete;
+    InterruptWatch& operator=(const InterruptWatch&) = delete;
+
+    bool IsActive() const;
+    // Manual-reset; set at the first interrupt.
+    Event& Interrupted();
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> m_impl;
+};
 
 }  // namespace platform
