@@ -8,9 +8,11 @@ namespace UpDater {
 CRegDwordValue::CRegDwordValue(const std::wstring& szPath, uint32_t dwDefault, bool bForce, uint32_t hBase)
     : m_hBase(hBase), m_dwDefault(dwDefault), m_bForce(bForce ? 1 : 0) {
     const std::wstring text = platform::TrimLeft(szPath, L"\\");
-    const size_t sep = text.rfind(L'\\');
+    // Trailing backslashes do not count as the split point: "Vendor\\App\\" names "App".
+    const std::wstring body = platform::TrimRight(text, L"\\");
+    const size_t sep = body.rfind(L'\\');
     if (sep == std::wstring::npos) {
-        m_strName = text;
+        m_strName = body;
     } else {
         m_strKey = platform::TrimRight(text.substr(0, sep), L"\\");
         m_strName = platform::TrimRight(platform::TrimLeft(text.substr(sep + 1), L"\\"), L"\\");

@@ -14,16 +14,9 @@
 #include <string>
 #include <vector>
 
-namespace platform {
+#include "platform/errors.h"
 
-inline constexpr uint32_t ERROR_SUCCESS_ = 0;
-inline constexpr uint32_t ERROR_FILE_NOT_FOUND_ = 2;
-inline constexpr uint32_t ERROR_PATH_NOT_FOUND_ = 3;
-inline constexpr uint32_t ERROR_ACCESS_DENIED_ = 5;
-inline constexpr uint32_t ERROR_SHARING_VIOLATION_ = 32;
-inline constexpr uint32_t ERROR_FILE_EXISTS_ = 80;
-inline constexpr uint32_t ERROR_DISK_FULL_ = 112;
-inline constexpr uint32_t ERROR_ALREADY_EXISTS_ = 183;
+namespace platform {
 
 using FileTime = std::chrono::system_clock::time_point;
 

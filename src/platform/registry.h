@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/errors.h"
+
 namespace platform {
 
 enum RootKey : uint32_t {

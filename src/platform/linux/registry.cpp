@@ -15,9 +15,6 @@ namespace platform {
 
 namespace {
 
-constexpr uint32_t ERROR_BAD_PATHNAME_ = 161;
-constexpr uint32_t ERROR_INVALID_HANDLE_ = 6;
-constexpr uint32_t ERROR_REGISTRY_IO_FAILED_ = 1016;
 
 std::string HiveFolder(uint32_t hRoot) {
     if (hRoot == RootCurrentUser) {

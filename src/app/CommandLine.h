@@ -1,0 +1,29 @@
+// The updater's command line:
+//   <manifest address> <caller window or NULL> <target file> [parameters...]
+//   <manifest address>||<local manifest path>      (manifest-swap mode)
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "updater/UpdaterMgrEx.h"
+
+namespace OrvoApp {
+
+// Splits at every character of szSeparators; empty pieces are dropped.
+std::vector<std::wstring> SplitPieces(const std::wstring& szText, const std::wstring& szSeparators);
+
+enum class ArgsResult {
+    Run,        // settings stored in the manager; go on with the start-up
+    SwapMode,   // the manifest-swap mode ran; end without a window
+    Empty,      // nothing to run with (the message box was shown)
+};
+
+// Reads the raw command line into the manager's settings. szTitle is the message box title.
+ArgsResult ParseUpdaterArgs(const std::wstring& szCommandLine, UpDater::CUpdaterMgrEx& mgr, const std::wstring& szTitle);
+
+// Moves the refreshed manifest copy (kept by an earlier run in the working folder) over the
+// local manifest path.
+void RunManifestSwap(const std::wstring& szManifestUrl, const std::wstring& szLocalPath);
+
+}  // namespace OrvoApp

@@ -1,0 +1,96 @@
+#include "app/UpdaterApp.h"
+
+#include "app/CommandLine.h"
+#include "platform/debug.h"
+#include "platform/folders.h"
+#include "platform/fs.h"
+#include "platform/msgbox.h"
+#include "platform/process.h"
+#include "platform/strings.h"
+#include "platform/window.h"
+
+namespace OrvoApp {
+
+using UpDater::CUpdaterMgrEx;
+
+namespace {
+
+std::wstring ExecutableBaseName() {
+    auto path = platform::GetModuleFilePath();
+    if (!path) return L"OrvoUpdaterService";
+    std::wstring name = path->substr(path->find_last_of(L"\\/") + 1);
+    const size_t dot = name.rfind(L'.');
+    return dot == std::wstring::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+}  // namespace
+
+COrvoUpdaterServiceApp::COrvoUpdaterServiceApp() : m_strTitle(ExecutableBaseName()) {}
+
+COrvoUpdaterServiceApp::~COrvoUpdaterServiceApp() = default;
+
+bool COrvoUpdaterServiceApp::InitInstance(const std::wstring& szCommandLine) {
+    CUpdaterMgrEx& mgr = *CUpdaterMgrEx::GetInstance();
+
+    switch (ParseUpdaterArgs(szCommandLine, mgr, m_strTitle)) {
+        case ArgsResult::Run: break;
+        case ArgsResult::SwapMode: return false;
+        case ArgsResult::Empty: m_nExitCode = 1; return false;
+    }
+
+    // The manifest address itself names the guard: a second updater for it ends silently.
+    const int guard = m_MutexHandler.Create(mgr.m_strXmlUrl);
+    if (guard != CMutexHandler::Created) {
+        platform::OutputDebug(platform::FormatW(L"[VUSVC] another updater runs for [%s] (mutex result %d)\n", mgr.m_strXmlUrl, guard));
+        return false;
+    }
+
+    // Reading and comparing manifests is not part of this build yet: say so rather than
+    // pretend that nothing needed updating.
+    platform::OutputDebug(platform::FormatW(L"[VUSVC] cannot update [%s]: manifest support is not built in\n", mgr.m_strXmlUrl));
+    platform::ShowMessageBox(L"[Error] OrvUpdaterService 버전 분석중 알 수 없는 버그가 발생 하였습니다.", m_strTitle);
+    m_nExitCode = 1;
+    return false;
+}
+
+void COrvoUpdaterServiceApp::ExecuteApp() {
+    CUpdaterMgrEx* mgr = CUpdaterMgrEx::PeekInstance();
+    if (mgr == nullptr) return;
+    if (m_bExecuted == 0 && mgr->m_bExecuteApp != 0) {
+        // Set first: a failed launch is never retried by a later call.
+        m_bExecuted = 1;
+        const std::wstring path = mgr->GetExecutePath();
+        if (!path.empty() && platform::PathExists(path)) {
+            platform::RefreshElevationPolicy();
+            platform::OutputDebug(platform::FormatW(L"[VUSVC] [%s]Execute [%s] Param!!!!!\n", path, mgr->m_strExecuteParam));
+            const auto launched = platform::ShellOpen(path, mgr->m_strExecuteParam, platform::SW_SHOWNORMAL_);
+            if (launched.nInstance <= 32) {
+                platform::OutputDebug(platform::FormatW(L"[VUSVC] ShellExecuteEx [%d]", static_cast<int>(launched.nLastError)));
+                platform::ShowMessageBox(L"[Error]파일 실행에 실패 하였습니다.", m_strTitle);
+                m_nExitCode = 1;
+            }
+        } else {
+            platform::OutputDebug(platform::FormatW(L"[VUSVC] target not found, nothing started [%s]\n", path));
+        }
+    }
+    const platform::WindowHandle parent = mgr->GetParentWnd();
+    if (parent != 0 && platform::IsWindowHandle(parent)) {
+        platform::OutputDebug(L"[VUSVC] App Close ParentWnd PostMsg Updater Close!!!!!\n");
+        platform::PostWindowMessage(parent, platform::WM_UPDATER_CLOSED, 0, 0);
+    }
+}
+
+void ReleaseSingletons() {
+    if (CUpdaterMgrEx* mgr = CUpdaterMgrEx::PeekInstance()) {
+        mgr->m_bCancel = 1;
+    }
+    CUpdaterMgrEx::ReleaseInstance();
+}
+
+int COrvoUpdaterServiceApp::ExitInstance() {
+    ExecuteApp();
+    ReleaseSingletons();
+    return m_nExitCode;
+}
+
+}  // namespace OrvoApp

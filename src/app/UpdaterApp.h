@@ -1,0 +1,39 @@
+// The application object: command line, single-instance guard, start-up order, hand-over and
+// release of the process-wide singletons.
+#pragma once
+
+#include <string>
+
+#include "app/MutexHandler.h"
+#include "updater/HandOver.h"
+#include "updater/UpdaterMgrEx.h"
+
+namespace OrvoApp {
+
+class COrvoUpdaterServiceApp : public UpDater::IHandOver {
+public:
+    COrvoUpdaterServiceApp();
+    ~COrvoUpdaterServiceApp() override;
+
+    // Runs the whole start-up; always false, so that the process ends through ExitInstance.
+    bool InitInstance(const std::wstring& szCommandLine);
+    // Hand-over, release of the singletons; returns the process exit code.
+    int ExitInstance();
+    // Starts the target at most once per process (when the run allows it) and notifies the
+    // caller's window on every call.
+    void ExecuteApp() override;
+
+    // The message box title: the executable's base name.
+    const std::wstring& Title() const { return m_strTitle; }
+    int m_bExecuted = 0;
+
+private:
+    CMutexHandler m_MutexHandler;
+    std::wstring m_strTitle;
+    int m_nExitCode = 0;
+};
+
+// Releases the manager (cancel, clear, stop) and forgets it.
+void ReleaseSingletons();
+
+}  // namespace OrvoApp

@@ -1,0 +1,38 @@
+// Processes: the named single-instance mutex, launching a program, the command line.
+// Linux: the mutex is an exclusive lock on a file in $XDG_RUNTIME_DIR (else /tmp) named by a
+// hash of the mutex name, held for the process's life and never inherited by children; "already
+// exists" (183) means another process holds it. Access denied cannot occur there. Launching
+// uses posix_spawn with the parameters split by the Windows quoting rules, never a shell.
+// Windows: CreateMutexW and ShellExecuteW.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+struct MutexCreateResult {
+    intptr_t hMutex;     // 0 when the mutex could not be created
+    uint32_t nLastError; // 0, 183 (already exists) or 5 (access denied) with a handle
+};
+MutexCreateResult CreateNamedMutex(const std::wstring& szName);
+void CloseMutexHandle(intptr_t hMutex);
+
+inline constexpr int SW_SHOWNORMAL_ = 1;
+struct LaunchResult {
+    intptr_t nInstance;  // > 32 on success, as ShellExecute
+    uint32_t nLastError;
+};
+// Opens szFile with the parameter string (split by the Windows command-line rules).
+LaunchResult ShellOpen(const std::wstring& szFile, const std::wstring& szParams, int nShowCmd);
+
+// Splits a parameter string as the Windows C runtime does: white space separates, double
+// quotes group, backslashes escape quotes only when they precede one.
+std::vector<std::wstring> SplitCommandLineArgs(const std::wstring& szParams);
+
+// Reloads the browser elevation policy before an elevated process starts another; an HRESULT.
+// Linux has no such policy: the library is reported missing (0x8007007E).
+int32_t RefreshElevationPolicy();
+
+}  // namespace platform

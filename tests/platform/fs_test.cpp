@@ -1,0 +1,47 @@
+#include "platform/fs.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/strings.h"
+#include "support/test_env.h"
+
+using namespace platform;
+using orvo::test::TempDir;
+
+TEST(Files, BothSeparatorsAndWinErrors) {
+    TempDir dir;
+    const std::wstring root = dir.wpath();
+    EXPECT_EQ(CreateDirectoryOne(root + L"\\sub"), 0u);
+    EXPECT_EQ(CreateDirectoryOne(root + L"/sub"), ERROR_ALREADY_EXISTS_);
+    EXPECT_TRUE(IsDirectory(root + L"\\sub\\"));
+    EXPECT_EQ(DeleteFileAt(root + L"\\missing"), ERROR_FILE_NOT_FOUND_);
+    EXPECT_EQ(CreateDirectoryOne(root + L"\\no\\such\\parent"), ERROR_FILE_NOT_FOUND_);
+
+    const std::string bytes = "hello";
+    ASSERT_EQ(WriteFileAtomically(root + L"\\sub\\a.txt", std::as_bytes(std::span(bytes))), 0u);
+    EXPECT_EQ(FileSize(root + L"/sub/a.txt"), 5u);
+    EXPECT_EQ(FindFiles(root + L"\\sub\\*.txt"), std::vector<std::wstring>{L"a.txt"});
+    EXPECT_TRUE(FindFiles(root + L"\\sub\\*.dll").empty());
+
+    // Moving never replaces; the atomic replace does.
+    orvo::test::WriteFile(dir / "b.txt", "other");
+    EXPECT_EQ(MoveFileNoReplace(root + L"\\b.txt", root + L"\\sub\\a.txt"), ERROR_FILE_EXISTS_);
+    EXPECT_EQ(orvo::test::ReadFile(dir / "sub/a.txt"), "hello");
+    EXPECT_EQ(ReplaceFileAtomic(root + L"\\b.txt", root + L"\\sub\\a.txt"), 0u);
+    EXPECT_EQ(orvo::test::ReadFile(dir / "sub/a.txt"), "other");
+    EXPECT_FALSE(PathExists(root + L"\\b.txt"));
+}
+
+TEST(Files, AtomicWriteLeavesNoTemporaryBehind) {
+    TempDir dir;
+    const std::wstring target = dir.wpath() + L"\\t.bin";
+    const std::string first = "1111", second = "22";
+    ASSERT_EQ(WriteFileAtomically(target, std::as_bytes(std::span(first))), 0u);
+    ASSERT_EQ(WriteFileAtomically(target, std::as_bytes(std::span(second))), 0u);
+    EXPECT_EQ(FindFiles(dir.wpath() + L"\\*"), std::vector<std::wstring>{L"t.bin"});
+    auto read = ReadWholeFile(target);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->size(), 2u);
+    // A target folder that does not exist fails and leaves nothing.
+    EXPECT_NE(WriteFileAtomically(dir.wpath() + L"\\nope\\t.bin", std::as_bytes(std::span(first))), 0u);
+}
