@@ -26,11 +26,19 @@ bool IsAttrNameChar(wchar_t c) { return !rapidxml::wide::InByteRange(c) || Table
     throw rapidxml::parse_error(szWhat, const_cast<wchar_t*>(pWhere));
 }
 
+// True when the text at p starts with szPrefix; never reads past the text's terminator.
+bool StartsWith(const wchar_t* p, const wchar_t* szPrefix) {
+    for (; *szPrefix != 0; ++p, ++szPrefix) {
+        if (*p != *szPrefix) return false;
+    }
+    return true;
+}
+
 // Finds szEnd from p on; nullptr at the end of the text (the parser reports that itself).
 const wchar_t* FindSeq(const wchar_t* p, const wchar_t* szEnd) {
     const size_t n = std::char_traits<wchar_t>::length(szEnd);
     for (; *p != 0; ++p) {
-        if (std::char_traits<wchar_t>::compare(p, szEnd, n) == 0) return p + n;
+        if (StartsWith(p, szEnd)) return p + n;
     }
     return nullptr;
 }
@@ -101,10 +109,10 @@ void CheckManifestBounds(const wchar_t* szText, size_t nMaxDepth, size_t nMaxNod
         if (*p == L'!') {
             if (p[1] == L'-' && p[2] == L'-') {
                 if ((p = FindSeq(p + 3, L"-->")) == nullptr) return;
-            } else if (std::wstring_view(p + 1).starts_with(L"[CDATA[")) {
+            } else if (StartsWith(p + 1, L"[CDATA[")) {
                 countNode(p);
                 if ((p = FindSeq(p + 8, L"]]>")) == nullptr) return;
-            } else if (std::wstring_view(p + 1).starts_with(L"DOCTYPE") && IsSpace(p[8])) {
+            } else if (StartsWith(p + 1, L"DOCTYPE") && IsSpace(p[8])) {
                 p += 9;
                 while (*p != L'>') {
                     if (*p == 0) return;
