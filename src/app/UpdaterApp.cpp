@@ -56,6 +56,10 @@ bool COrvoUpdaterServiceApp::InitInstance(const std::wstring& szCommandLine) {
         }
     }
 
+    // The target's path rests on the install folder, which the end of a run clears with the
+    // rest of the builder: settle it now so that a completed update can still start the target.
+    mgr.GetExecutePath();
+
     if (mgr.CompareXml()) {
         mgr.m_bExecuteApp = 1;
         if (mgr.GetParentWnd() == 0) {

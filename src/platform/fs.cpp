@@ -58,6 +58,7 @@ uint32_t CopyToTempSibling(const std::wstring& szFrom, const std::wstring& szTo,
         }
     }
     out.Close();
+    if (err == 0) err = CopyPermissions(szFrom, szTemp);
     if (err != 0) DeleteFileAt(szTemp);
     return err;
 }
