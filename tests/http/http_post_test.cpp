@@ -134,8 +134,9 @@ TEST(Upload, ContextStepsCountersAndEndsWithTheResponse) {
     while (!resp) {
         resp.reset(client.ContinuePost());
         ++steps;
-        if (!resp && st.PostedCount() == 2 && st.CurrParamIsFile())
+        if (!resp && st.PostedCount() == 2 && st.CurrParamIsFile()) {
             EXPECT_LE(st.CurrParamPostedByte(), 2500u);
+        }
     }
     // "e" header (empty value goes out at once), "f" header, three data steps, trailer, end.
     EXPECT_EQ(steps, 7);
