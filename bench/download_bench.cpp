@@ -3,59 +3,17 @@
 //
 //   orvo_bench_download [size MiB] [rounds]
 //   orvo_bench_download fetch <url> <path>      (one download; used by the driver)
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "bench_util.h"
 #include "http/HttpServerClient.h"
 #include "platform/strings.h"
 #include "support/nginx_server.h"
 
-namespace {
-
-struct Result {
-    double seconds = 0;
-    double peakMiB = 0;
-    double cpuSeconds = 0;
-    int status = -1;
-};
-
-// Runs a program and measures its wall time and peak resident memory.
-Result Measure(const std::vector<std::string>& argv) {
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::execvp(args[0], args.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    rusage ru{};
-    ::wait4(pid, &status, 0, &ru);
-    Result r;
-    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    r.peakMiB = static_cast<double>(ru.ru_maxrss) / 1024.0;
-    r.cpuSeconds = static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
-                   static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-}  // namespace
+using namespace orvo::bench;
 
 int main(int argc, char** argv) {
     if (argc == 4 && std::string(argv[1]) == "fetch") {
@@ -76,10 +34,7 @@ int main(int argc, char** argv) {
     const std::string target = (outDir != nullptr && *outDir != '\0' ? std::string(outDir) : out.path()) +
                                "/orvo-bench-" + std::to_string(::getpid()) + ".bin";
     std::printf("downloading %s to %s\n", url.c_str(), target.c_str());
-    const std::string self = "/proc/self/exe";
-    char exe[4096];
-    const ssize_t n = ::readlink(self.c_str(), exe, sizeof exe - 1);
-    exe[n > 0 ? n : 0] = '\0';
+    const std::string exe = SelfExe();
 
     std::vector<double> ours, theirs;
     double peak = 0, curlPeak = 0;
@@ -105,8 +60,8 @@ int main(int argc, char** argv) {
     }
     // Best of the rounds: the machine is shared, and the best round is the one least
     // disturbed by others.
-    const double best = *std::min_element(ours.begin(), ours.end());
-    const double curlBest = *std::min_element(theirs.begin(), theirs.end());
+    const double best = Best(ours);
+    const double curlBest = Best(theirs);
     const double ratio = best / curlBest;
     std::printf("best GetFileFromURL %.3f s, curl -o %.3f s\n", best, curlBest);
     std::printf("size %llu MiB, median GetFileFromURL %.3f s (%.0f MiB/s), curl -o %.3f s (%.0f MiB/s)\n",

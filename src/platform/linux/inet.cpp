@@ -540,6 +540,11 @@ bool InternetWriteFile(HINTERNET hRequest, const void* pbyBuff, uint32_t cbyBuff
         return true;
     }
     const char* p = static_cast<const char*>(pbyBuff);
+    // Drop what the network already took, so the buffer stays at about the hold size.
+    if (r->spos >= kSendHold) {
+        r->sbuf.erase(r->sbuf.begin(), r->sbuf.begin() + static_cast<std::ptrdiff_t>(r->spos));
+        r->spos = 0;
+    }
     r->sbuf.insert(r->sbuf.end(), p, p + cbyBuff);
     r->bodyWritten += cbyBuff;
     if (!Flush(*r, kSendHold)) return false;
