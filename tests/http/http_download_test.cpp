@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <thread>
 
 #include "http/HttpClient.h"
 #include "http/HttpServerClient.h"
@@ -145,6 +146,12 @@ TEST(DownloadHttps, VerifiesTheCertificateChainAndName) {
     ScopedEnv ca("CURL_CA_BUNDLE", web.CaFile());
     ASSERT_EQ(Get(web.HttpsUrl("/s.txt"), out / "b.txt"), 1);
     EXPECT_EQ(ReadFile(out / "b.txt"), "secret");
+    // Redirects stay on https: never down to plain http.
+    web.AddRedirect("/up", web.HttpsUrl("/s.txt"));
+    web.AddRedirect("/down", web.Url("/s.txt"));
+    EXPECT_EQ(Get(web.HttpsUrl("/up"), out / "up.txt"), 1);
+    EXPECT_EQ(Get(web.HttpsUrl("/down"), out / "down.txt"), -1);
+    EXPECT_FALSE(Exists(out / "down.txt"));
 
     NginxServer other(NginxServer::Options{.https = true, .certNames = "DNS:other.example"});
     WriteFile(other.Root() + "/s.txt", "secret");
@@ -253,4 +260,35 @@ TEST(HttpResponse, ContentLengthAbsentLeavesTheValue) {
     EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), got), "abc");
     r->ReadContent(buf, sizeof buf, got);
     EXPECT_EQ(got, 0u);
+}
+
+TEST(DownloadProxy, TakesTheProxyFromTheEnvironment) {
+    FaultServer proxy([](FaultConnection& c) {
+        c.ReadRequest();
+        c.Send("HTTP/1.1 200 OK\r\nContent-Length: 7\r\n\r\nproxied");
+    });
+    ScopedEnv p("http_proxy", proxy.Url("")), np("no_proxy", std::nullopt), NP("NO_PROXY", std::nullopt);
+    TempDir out;
+    ASSERT_EQ(Get("http://updates.example.invalid/pkg/a.zip", out / "a.zip"), 1);
+    EXPECT_EQ(ReadFile(out / "a.zip"), "proxied");
+    const auto reqs = proxy.Requests();
+    ASSERT_EQ(reqs.size(), 1u);
+    EXPECT_EQ(reqs[0].head.substr(0, reqs[0].head.find("\r\n")), "GET http://updates.example.invalid/pkg/a.zip HTTP/1.1");
+}
+
+TEST_F(DownloadTest, ParallelDownloadsDoNotDisturbEachOther) {
+    std::vector<std::string> names;
+    for (int i = 0; i < 4; ++i) {
+        names.push_back("/p" + std::to_string(i) + ".bin");
+        MakePatternFile(s_web->Root() + names.back(), 2 * 1024 * 1024 + 1000 * i);
+    }
+    std::vector<int> results(names.size(), 99);
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < names.size(); ++i)
+        threads.emplace_back([&, i] { results[i] = Get(s_web->Url(names[i]), m_out / ("par" + names[i])); });
+    for (auto& t : threads) t.join();
+    for (size_t i = 0; i < names.size(); ++i) {
+        EXPECT_EQ(results[i], 1);
+        EXPECT_TRUE(SameFileContent(s_web->Root() + names[i], m_out / ("par" + names[i])));
+    }
 }

@@ -338,6 +338,8 @@ bool StartTransfer(Request& r) {
     }
     if (!r.s.proxyUser.empty()) curl_easy_setopt(e, CURLOPT_PROXYUSERNAME, r.s.proxyUser.c_str());
     if (!r.s.proxyPassword.empty()) curl_easy_setopt(e, CURLOPT_PROXYPASSWORD, r.s.proxyPassword.c_str());
+    // A proxy's answer to CONNECT is not the server's response.
+    curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, OnHeader);
     curl_easy_setopt(e, CURLOPT_HEADERDATA, &r);
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, OnBody);
