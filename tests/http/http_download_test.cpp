@@ -243,6 +243,29 @@ TEST(DownloadFaults, RequestCarriesAgentAndNoCacheHeaders) {
     EXPECT_EQ(reqs[0].Header("Accept"), "*/*");
 }
 
+TEST(DownloadFaults, ObjectNameComesFromPathQueryOrSlash) {
+    FaultServer srv([](FaultConnection& c) {
+        c.ReadRequest();
+        c.Send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+    });
+    const std::string base = "http://127.0.0.1:" + std::to_string(srv.Port());
+    const struct {
+        std::string url;
+        const char* requestLine;
+    } cases[] = {
+        {base, "GET / HTTP/1.1"},
+        {base + "?q=1", "GET /?q=1 HTTP/1.1"},
+        {base + "/a/b.zip?v=2&w=%41", "GET /a/b.zip?v=2&w=%41 HTTP/1.1"},
+        {base + "/\u00e9t\u00e9.zip", "GET /%C3%A9t%C3%A9.zip HTTP/1.1"},
+    };
+    TempDir out;
+    for (const auto& c : cases) ASSERT_EQ(Get(c.url, out / "x"), 1) << c.url;
+    const auto reqs = srv.Requests();
+    ASSERT_EQ(reqs.size(), std::size(cases));
+    for (size_t i = 0; i < reqs.size(); ++i)
+        EXPECT_EQ(reqs[i].head.substr(0, reqs[i].head.find("\r\n")), cases[i].requestLine);
+}
+
 TEST(HttpResponse, ContentLengthAbsentLeavesTheValue) {
     FaultServer srv([](FaultConnection& c) {
         c.ReadRequest();
