@@ -211,6 +211,18 @@ TEST(PostToUrl, RefusedPostsAreToldApartFromAcceptedOnes) {
     EXPECT_EQ(Post(busy.Url("/x"), "", {{L"a", L"1"}}), CHttpServerClient::kPostRefused);
 }
 
+TEST(PostToUrl, ServerRefusingBeforeTheBodyEndsIsARefusal) {
+    // Answers at once, without reading the upload.
+    FaultServer srv([](FaultConnection& c) {
+        c.Send("HTTP/1.1 413 Payload Too Large\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    });
+    TempDir dir;
+    MakePatternFile(dir / "f.bin", 8 * 1024 * 1024);
+    platform::DebugCapture cap;
+    EXPECT_EQ(Post(srv.Url("/u"), "", {{L"userfile", W(dir / "f.bin"), 1}}), CHttpServerClient::kPostRefused);
+    EXPECT_TRUE(cap.Contains(L"[413 Payload Too Large]"));
+}
+
 TEST(PostToUrl, EmptyListSendsNothingAndPathsJoinAsGiven) {
     Receiver rx;
     EXPECT_EQ(Post(rx.Url("/x"), "/y", {}), CHttpServerClient::kPostEmpty);

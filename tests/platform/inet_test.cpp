@@ -43,6 +43,10 @@ TEST(Inet, RefusesWrongHandlesAndCallOrder) {
     EXPECT_FALSE(HttpSendRequest(h.con));  // a connection is not a request
     EXPECT_EQ(LastError(), ERROR_INVALID_HANDLE_);
     EXPECT_EQ(HttpOpenRequest(h.net, "GET", "/", 0), nullptr);
+    for (const wchar_t* host : {L"user@127.0.0.1", L"a b", L"h/x", L""}) {
+        EXPECT_EQ(InternetConnect(h.net, host, 80), nullptr);
+        EXPECT_EQ(LastError(), ERROR_INTERNET_INVALID_URL);
+    }
     EXPECT_FALSE(HttpSendRequestEx(h.req, 10));  // GET carries no body
     EXPECT_FALSE(HttpAddRequestHeaders(h.req, "no colon here\r\n"));
     EXPECT_EQ(LastError(), ERROR_INVALID_PARAMETER_);

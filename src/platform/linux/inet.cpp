@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include <strings.h>
+
 #include "platform/strings.h"
 
 namespace platform::inet {
@@ -423,6 +425,17 @@ HINTERNET InternetConnect(HINTERNET hInternet, const wchar_t* szServerName, uint
     if (szServerName == nullptr || *szServerName == L'\0') {
         Fail(ERROR_INTERNET_INVALID_URL);
         return nullptr;
+    }
+    // A host name, an IPv4 address or a bracketed IPv6 address; nothing that would change the
+    // meaning of the address built from it (user info, path, spaces).
+    for (const wchar_t* p = szServerName; *p != L'\0'; ++p) {
+        const wchar_t c = *p;
+        const bool ok = (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') ||
+                        c == L'-' || c == L'.' || c == L'_' || c == L':' || c == L'[' || c == L']' || c > 0x7F;
+        if (!ok) {
+            Fail(ERROR_INTERNET_INVALID_URL);
+            return nullptr;
+        }
     }
     auto* c = new (std::nothrow) Connection();
     if (c == nullptr) {
