@@ -82,6 +82,16 @@ TEST_F(DownloadTest, CreatesTheFolderChainAndRefusesABareFileName) {
     platform::DebugCapture cap;
     EXPECT_EQ(Get(s_web->Url("/a.txt"), "bare.txt"), -1);
     EXPECT_TRUE(cap.Contains(L"[FAILED CHttpServerClient::GetFileFromURL] Create Folder Failed"));
+    // A file standing where a folder of the chain should be.
+    WriteFile(m_out / "plain", "x");
+    EXPECT_EQ(Get(s_web->Url("/a.txt"), m_out / "plain/sub/f.txt"), -1);
+    // The target is a folder: the local file cannot be opened.
+    MakeDirs(m_out / "isdir");
+    EXPECT_EQ(Get(s_web->Url("/a.txt"), m_out / "isdir"), 0);
+    EXPECT_TRUE(cap.Contains(L"[FAILED CHttpServerClient::GetFileFromURL] File Open"));
+    // Windows-style separators work as well.
+    ASSERT_EQ(Get(s_web->Url("/a.txt"), m_out.path() + "\\w1\\w2\\f.txt"), 1);
+    EXPECT_EQ(ReadFile(m_out / "w1/w2/f.txt"), "abc");
 }
 
 TEST_F(DownloadTest, HttpErrorStatusIsAFailureThatLeavesNoFile) {
