@@ -151,12 +151,15 @@ TEST_F(UpdateRun, AFileThatCannotBeReplacedKeepsTheOldManifestForTheNextRun) {
 }
 
 TEST_F(UpdateRun, InterruptCancelsWithoutStartingTheTarget) {
-    server.AddDirectives("limit_rate 200k;");
+    server.AddDirectives("limit_rate 1m;");
     server.Stop();
     server.Start();
     manifestUrl = server.Url("/app.xml");
     auto files = VersionOne();
-    files.push_back({"big.bin", std::string(3 << 20, 'b')});
+    std::string noise(3 << 20, '\0');  // incompressible, so the package is as slow to fetch as the file is big
+    uint32_t x = 2463534242u;
+    for (auto& c : noise) c = static_cast<char>((x ^= x << 13, x ^= x >> 17, x ^= x << 5) & 0xFF);
+    files.push_back({"big.bin", noise});
     Publish(files);
 
     const std::string cmd = "unset DISPLAY; exec " + UpdaterCommand() + " >'" + (m_root / "out.log") + "' 2>&1 </dev/null";
@@ -174,7 +177,7 @@ TEST_F(UpdateRun, InterruptCancelsWithoutStartingTheTarget) {
     ASSERT_TRUE(WIFEXITED(status)) << out;
     EXPECT_EQ(WEXITSTATUS(status), 130) << out;
     EXPECT_FALSE(Exists(Installed("app.xml")));
-    EXPECT_FALSE(Exists(Installed("big.bin")));
+    EXPECT_FALSE(Exists(Installed("big.bin"))) << out;
     usleep(200000);
     EXPECT_FALSE(Exists(Installed("starts")));
 }
