@@ -46,7 +46,7 @@ std::string UpdateWorld::ManifestXml(const std::vector<PublishedFile>& files, co
         const auto size = sizeOverride.count(f.name) ? sizeOverride.at(f.name) : static_cast<long long>(f.content.size());
         x << "<Item>" << Tag("FileHash", ContentId(f))
           << Tag("DownloadUrl", server.Url("/pkg/" + ContentId(f) + "/" + f.name + ".zip")) << Tag("OriFileName", f.name)
-          << Tag("FileSize", std::to_string(size)) << Tag("RegCom", "0") << Tag("Folder", f.folder) << "</Item>\n";
+          << Tag("FileSize", std::to_string(size)) << Tag("RegCom", f.regCom ? "1" : "0") << Tag("Folder", f.folder) << "</Item>\n";
     }
     x << "</UpdateData>\n<RegistData>\n<Item>" << Tag("Version", "1") << Tag("RootPath", "HLM")
       << Tag("Path", "Software\\OrvoTest\\App\\INSTALL SZ") << Tag("Value", installDir) << Tag("ValueType", "STRING")

@@ -16,6 +16,7 @@ struct PublishedFile {
     std::string content;
     std::string folder = "_INSTALL";  // manifest folder (tokens allowed)
     bool executable = false;
+    bool regCom = false;  // a component to register
 };
 
 class UpdateWorld : public IsolatedEnvTest {
