@@ -210,6 +210,16 @@ TEST(ZipEndRecord, IsFoundBehindCommentsAndAcrossChunkEdges) {
     }
 }
 
+TEST(ZipEntries, IndexesFollowTheDataOrderNotTheDirectoryOrder) {
+    TempDir dir;
+    WriteFile(dir / "o.zip",
+              BuildZip({ZipEntry("first"), ZipEntry("second"), ZipEntry("third")}, {}, {}, {2, 0, 1}).bytes);
+    MakeDirs(dir / "out");
+    const Outcome out = ExtractAll(dir / "o.zip", dir / "out");
+    EXPECT_EQ(out.cause, 0);
+    EXPECT_EQ(out.names, (std::vector<std::wstring>{L"first", L"second", L"third"}));
+}
+
 TEST(ZipNames, SafeRelativeNames) {
     const std::pair<std::wstring, std::optional<std::wstring>> cases[] = {
         {L"docs\\readme.txt", L"docs\\readme.txt"},
