@@ -12,7 +12,7 @@
 
 namespace orvo::test {
 
-struct ZipEntrySpec {
+struct ZipEntryDef {
     std::string name;
     std::string data;                       // uncompressed content
     uint16_t method = 8;                    // 0 stored, 8 deflated, anything else taken as stored bytes
@@ -28,8 +28,8 @@ struct ZipEntrySpec {
     std::optional<uint16_t> localMethod;
 };
 
-inline ZipEntrySpec ZipEntry(std::string name, std::string data = "payload") {
-    ZipEntrySpec e;
+inline ZipEntryDef ZipEntry(std::string name, std::string data = "payload") {
+    ZipEntryDef e;
     e.name = std::move(name);
     e.data = std::move(data);
     return e;
@@ -71,7 +71,7 @@ inline uint32_t Crc32Of(const std::string& data) {
 }
 
 // centralOrder: the order of the central headers (indexes into entries); default as given.
-inline ZipBuild BuildZip(const std::vector<ZipEntrySpec>& entries, const std::string& comment = {},
+inline ZipBuild BuildZip(const std::vector<ZipEntryDef>& entries, const std::string& comment = {},
                          const std::string& prefix = {}, std::vector<size_t> centralOrder = {}) {
     ZipBuild build;
     std::string& out = build.bytes;

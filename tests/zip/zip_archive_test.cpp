@@ -175,11 +175,11 @@ TEST_F(StandardArchives, EmptyArchiveOpensWithNoEntries) {
 
 TEST(ZipExtract, FileTimeAndReadOnlyFollowTheEntry) {
     TempDir dir;
-    ZipEntrySpec ro = ZipEntry("ro.txt", "read only");
+    ZipEntryDef ro = ZipEntry("ro.txt", "read only");
     ro.externalAttr = 0100444u << 16;
     ro.dosTime = (13 << 11) | (45 << 5) | (30 / 2);  // 13:45:30
     ro.dosDate = ((2023 - 1980) << 9) | (7 << 5) | 14;  // 2023-07-14
-    ZipEntrySpec rw = ZipEntry("sub/rw.txt", "writable");
+    ZipEntryDef rw = ZipEntry("sub/rw.txt", "writable");
     WriteFile(dir / "t.zip", BuildZip({ro, rw}).bytes);
     MakeDirs(dir / "out");
     const Outcome out = ExtractAll(dir / "t.zip", dir / "out");
