@@ -180,7 +180,9 @@ TEST(ZipExtract, FileTimeAndReadOnlyFollowTheEntry) {
     ro.dosTime = (13 << 11) | (45 << 5) | (30 / 2);  // 13:45:30
     ro.dosDate = ((2023 - 1980) << 9) | (7 << 5) | 14;  // 2023-07-14
     ZipEntryDef rw = ZipEntry("sub/rw.txt", "writable");
-    WriteFile(dir / "t.zip", BuildZip({ro, rw}).bytes);
+    ZipEntryDef nomode = ZipEntry("nomode.txt", "no mode recorded");
+    nomode.externalAttr = 0;
+    WriteFile(dir / "t.zip", BuildZip({ro, rw, nomode}).bytes);
     MakeDirs(dir / "out");
     const Outcome out = ExtractAll(dir / "t.zip", dir / "out");
     ASSERT_EQ(out.cause, 0);
@@ -194,6 +196,7 @@ TEST(ZipExtract, FileTimeAndReadOnlyFollowTheEntry) {
     const auto perms = fs::status(dir / "out/ro.txt").permissions();
     EXPECT_EQ(perms & fs::perms::owner_write, fs::perms::none);
     EXPECT_NE(fs::status(dir / "out/sub/rw.txt").permissions() & fs::perms::owner_write, fs::perms::none);
+    EXPECT_NE(fs::status(dir / "out/nomode.txt").permissions() & fs::perms::owner_write, fs::perms::none);
 }
 
 TEST(ZipEndRecord, IsFoundBehindCommentsAndAcrossChunkEdges) {
