@@ -68,7 +68,8 @@ std::wstring CZipArchive::PredictExtractedFileName(int uIndex, const std::wstrin
     const std::wstring name =
         lpszNewName != nullptr ? std::wstring(lpszNewName) : m_centralDir[static_cast<size_t>(uIndex)].GetEntryName();
     if (bFullPath) {
-        if (!m_bRemoveDriveLetter) return folder + CZipPathComponent::RemoveSeparators(name);
+        // The drive is dropped whatever m_bRemoveDriveLetter says: a name keeping it could
+        // leave the folder.
         const auto safe = CZipPathComponent::MakeSafeRelative(name);
         if (!safe) ThrowError(CZipException::unsafeEntry);
         if (safe->empty()) return CZipPathComponent::RemoveSeparators(szPath);
