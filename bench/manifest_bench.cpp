@@ -12,6 +12,7 @@
 #include <random>
 #include <string>
 
+#include "manifest/ManifestXml.h"
 #include "manifest/RegValue.h"
 #include "manifest/VersionBuilder.h"
 #include "platform/registry.h"
@@ -109,6 +110,15 @@ int Parse(const std::string& file) {
     return ok ? 0 : 1;
 }
 
+// Only reading, converting, checking and parsing into the tree, without records.
+int Load(const std::string& file) {
+    const auto start = Clock::now();
+    UpDater::CManifestDocument doc;
+    const bool ok = doc.Load(platform::FromUtf8(file), {L"Load", 0, 0, 0, 0});
+    std::printf("load %s: %s, %.3f s\n", file.c_str(), ok ? "ok" : "FAILED", Seconds(start));
+    return ok ? 0 : 1;
+}
+
 int Plan(const std::string& dir, size_t n) {
     namespace fs = std::filesystem;
     const std::string app = dir + "/app_" + std::to_string(n);
@@ -141,6 +151,7 @@ int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "generate" && argc == 4) return Generate(argv[2], std::strtoul(argv[3], nullptr, 10));
     if (mode == "parse" && argc == 3) return Parse(argv[2]);
+    if (mode == "load" && argc == 3) return Load(argv[2]);
     if (mode == "plan" && argc == 4) return Plan(argv[2], std::strtoul(argv[3], nullptr, 10));
     std::fprintf(stderr, "usage: manifest_bench generate DIR N | parse FILE | plan DIR N\n");
     return 2;

@@ -53,6 +53,12 @@ void CVersionBuilder::Clear() {
 template <class Item, class Reader, class Finish>
 void CVersionBuilder::ReadSection(const void* pSection, std::vector<Item>& list, Reader read, Finish finish) {
     const auto* section = static_cast<const XmlNode*>(pSection);
+    size_t count = 0;
+    for (const XmlNode* node = section->first_node(); node != nullptr; node = node->next_sibling()) ++count;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_cs);
+        list.reserve(list.size() + count);
+    }
     // Every child node is an item, text nodes included.
     for (const XmlNode* node = section->first_node(); node != nullptr; node = node->next_sibling()) {
         Item item = read(node);
