@@ -4,6 +4,8 @@
 //   manifest_bench parse FILE       parses one manifest into records
 //   manifest_bench plan DIR N       plans new_N.xml against installed_N.xml as start-up does
 // Run under an isolated HOME/XDG/ORVO_SYSROOT (bench/manifest.sh does that).
+#include <sys/resource.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +24,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+
+long MinorFaults() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_minflt;
+}
 
 std::string Tag(const char* name, const std::string& value) { return std::string("<") + name + ">" + value + "</" + name + ">"; }
 
@@ -131,11 +139,14 @@ int Plan(const std::string& dir, size_t n) {
     builder.m_strTempFolder = platform::FromUtf8(dir + "/Temp");
     builder.m_strTempXmlPath = platform::FromUtf8(dir + "/new_" + std::to_string(n) + ".xml");
     auto start = Clock::now();
+    const long faults0 = MinorFaults();
     if (!builder.Init_InstallRegPath()) return 1;
     const double init = Seconds(start);
+    const long faults1 = MinorFaults();
     start = Clock::now();
     const bool nothing = builder.CompareXml();
     const double plan = Seconds(start);
+    std::printf("page faults: install folder %ld, parse both and plan %ld\n", faults1 - faults0, MinorFaults() - faults1);
     std::printf("plan %zu: install folder %.3f s, parse both and plan %.3f s; %s: %zu files, %zu registry, %zu shortcuts, %zu firewall "
                 "to do; %zu files, %zu registry, %zu shortcuts, %zu firewall removed\n",
                 n, init, plan, nothing ? "nothing to do" : "work", builder.m_UpdateList.size(), builder.m_RegistList.size(),
