@@ -4,11 +4,12 @@
 #include <string>
 
 #include "platform/window.h"
+#include "updater/Mgr.h"
 #include "updater/SingletonEx.h"
 
 namespace UpDater {
 
-class CUpdaterMgrEx : public CSingletonEx<CUpdaterMgrEx> {
+class CUpdaterMgrEx : public CMgr, public CSingletonEx<CUpdaterMgrEx> {
 public:
     CUpdaterMgrEx() = default;
     ~CUpdaterMgrEx() override = default;
@@ -28,10 +29,6 @@ public:
     std::wstring m_strExecuteParam;
     std::wstring m_strParentWnd;
     platform::WindowHandle m_hParentWnd = 0;
-
-    // Folder of the installed application (found by the manifest side).
-    std::wstring m_strInstallPath;
-    int m_bCancel = 0;
 };
 
 // "123", "  -5x" -> -5, "abc" -> 0: leading white space, optional sign, digits.

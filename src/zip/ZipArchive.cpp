@@ -111,6 +111,10 @@ bool CZipArchive::SetTimeAndAttributes(const std::wstring& szFilePath, const CZi
     bool ok = platform::SetFileModTime(szFilePath, header.GetTime()) == 0;
     // Read-only is the one attribute files have on every platform here; the others have no
     // counterpart on Linux.
+    // Programs packed on a Unix system carry their execute permission in the high half of
+    // the external attributes; an installed program must stay runnable.
+    if (header.GetSystemCompatibility() == CZipFileHeader::sysUnix && (header.m_uExternalAttr >> 16) & 0111)
+        ok = platform::SetExecutable(szFilePath) == 0 && ok;
     if (header.GetSystemAttr() & CZipFileHeader::attrReadOnly)
         ok = platform::SetReadOnly(szFilePath, true) == 0 && ok;
     return ok;

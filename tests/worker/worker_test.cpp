@@ -180,15 +180,25 @@ TEST(EventChecker, BarrierKeepsSeveralThreadsInStepWhileWorkersAreAdded) {
     EXPECT_LT(Clock::now() - begin, 2s);
 }
 
-TEST(EventChecker, StopWithOneThreadBusyDoesNotLeaveOthersInTheBarrier) {
+// A checker whose threads are busy in a worker that waits for its gate.
+class BusyChecker : public ::testing::Test {
+protected:
+    void StartBusy(int nThreads) {
+        busy.m_block = true;
+        ASSERT_TRUE(AddWorker(&group, &busy));
+        ASSERT_TRUE(checker.Start(&group, nThreads));
+        busy.SetEvent();
+        ASSERT_TRUE(busy.m_entered.Wait(5000));
+    }
+
     CEventGroup group;
-    CountingWorker busy(false);
+    CountingWorker busy{false};
+    platform::MessageQueue queue;
     CEventChecker checker;  // declared last: stopped before what it runs goes away
-    busy.m_block = true;
-    ASSERT_TRUE(AddWorker(&group, &busy));
-    ASSERT_TRUE(checker.Start(&group, 3));
-    busy.SetEvent();
-    ASSERT_TRUE(busy.m_entered.Wait(5000));
+};
+
+TEST_F(BusyChecker, StopWithOneThreadBusyDoesNotLeaveOthersInTheBarrier) {
+    StartBusy(3);
     // Stop sets the change event first: the idle threads go into the barrier, and the busy one,
     // once released, sees the stop event and never arrives there.
     std::thread release([&] {
@@ -202,34 +212,19 @@ TEST(EventChecker, StopWithOneThreadBusyDoesNotLeaveOthersInTheBarrier) {
     EXPECT_FALSE(busy.m_abandoned.load());
 }
 
-TEST(EventChecker, AutoResetSignalledTwiceWhileRunningRunsOnceMore) {
-    CEventGroup group;
-    CountingWorker worker(false);
-    CEventChecker checker;  // declared last: stopped before what it runs goes away
-    worker.m_block = true;
-    ASSERT_TRUE(AddWorker(&group, &worker));
-    ASSERT_TRUE(checker.Start(&group, 1));
-    worker.SetEvent();
-    ASSERT_TRUE(worker.m_entered.Wait(5000));
-    worker.SetEvent();
-    worker.SetEvent();
-    worker.m_gate.Set();
-    ASSERT_TRUE(Eventually([&] { return worker.m_finished.load() == 2; }));
+TEST_F(BusyChecker, AutoResetSignalledTwiceWhileRunningRunsOnceMore) {
+    StartBusy(1);
+    busy.SetEvent();
+    busy.SetEvent();
+    busy.m_gate.Set();
+    ASSERT_TRUE(Eventually([&] { return busy.m_finished.load() == 2; }));
     std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(worker.m_runs.load(), 2);
+    EXPECT_EQ(busy.m_runs.load(), 2);
     EXPECT_TRUE(checker.Stop());
 }
 
-TEST(EventChecker, BusyWorkerIsGivenUpAfterOneSliceWithoutPumping) {
-    CEventGroup group;
-    CountingWorker busy(false);
-    CEventChecker checker;  // declared last: stopped before what it runs goes away
-    busy.m_block = true;
-    ASSERT_TRUE(AddWorker(&group, &busy));
-    ASSERT_TRUE(checker.Start(&group, 1));
-    busy.SetEvent();
-    ASSERT_TRUE(busy.m_entered.Wait(5000));
-
+TEST_F(BusyChecker, BusyWorkerIsGivenUpAfterOneSliceWithoutPumping) {
+    StartBusy(1);
     const auto begin = Clock::now();
     EXPECT_TRUE(checker.Stop());
     const auto waited = Clock::now() - begin;
@@ -246,18 +241,10 @@ TEST(EventChecker, BusyWorkerIsGivenUpAfterOneSliceWithoutPumping) {
     EXPECT_EQ(busy.m_runs.load(), 1);
 }
 
-TEST(EventChecker, PumpingStopDispatchesMessagesAndKeepsTheQuitRequest) {
-    CEventGroup group;
-    platform::MessageQueue queue;
-    CEventChecker checker;  // declared last: stopped before what it runs goes away
+TEST_F(BusyChecker, PumpingStopDispatchesMessagesAndKeepsTheQuitRequest) {
     checker.m_bPumpMessages = 1;
     checker.m_pMessages = &queue;
-    CountingWorker busy(false);
-    busy.m_block = true;
-    ASSERT_TRUE(AddWorker(&group, &busy));
-    ASSERT_TRUE(checker.Start(&group, 1));
-    busy.SetEvent();
-    ASSERT_TRUE(busy.m_entered.Wait(5000));
+    StartBusy(1);
 
     // The work can only end once a message has been dispatched on the stopping thread.
     std::thread::id dispatchedOn;

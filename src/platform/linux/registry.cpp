@@ -121,7 +121,11 @@ public:
             if (!posix::MakeFolders(folder)) return ERROR_ACCESS_DENIED_;
             if (::access(exists ? file->c_str() : folder.c_str(), W_OK) != 0) return ERROR_ACCESS_DENIED_;
         }
-        const int flags = bWrite ? (SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) : SQLITE_OPEN_READONLY;
+        // Readers open read-write where they may, so that the journal of a writer that was
+        // killed mid-transaction can be rolled back instead of making the hive unreadable.
+        const bool canWrite = bWrite || ::access(file->c_str(), W_OK) == 0;
+        const int flags = bWrite ? (SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE)
+                                 : (canWrite ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY);
         if (sqlite3_open_v2(file->c_str(), &m_db, flags | SQLITE_OPEN_FULLMUTEX, nullptr) != SQLITE_OK)
             return bWrite ? ERROR_ACCESS_DENIED_ : ERROR_FILE_NOT_FOUND_;
         sqlite3_busy_timeout(m_db, 10000);

@@ -1,0 +1,77 @@
+#include "platform/shell.h"
+
+#include <span>
+
+#include "platform/fs.h"
+#include "platform/strings.h"
+
+namespace platform {
+
+namespace {
+
+// A value as desktop entries store it: backslash, newline, tab and carriage return as escape
+// sequences, spaces at either end as "\s" (readers trim them otherwise), other control
+// characters dropped (they are not allowed in a value at all).
+std::string EscapeValue(std::wstring_view value) {
+    std::wstring out;
+    for (size_t i = 0; i < value.size(); ++i) {
+        const wchar_t c = value[i];
+        switch (c) {
+            case L'\\': out += L"\\\\"; break;
+            case L'\n': out += L"\\n"; break;
+            case L'\t': out += L"\\t"; break;
+            case L'\r': out += L"\\r"; break;
+            case L' ': out += (i == 0 || i + 1 == value.size()) ? L"\\s" : L" "; break;
+            default:
+                if (c < 0x20 || c == 0x7F) break;
+                out += c;
+        }
+    }
+    return ToUtf8(out);
+}
+
+// One argument of Exec=: double-quoted, with the characters that stay special inside quotes
+// escaped, and '%' doubled so that it is never taken for a field code.
+std::wstring QuoteExecArgument(std::wstring_view arg) {
+    std::wstring out = L"\"";
+    for (wchar_t c : arg) {
+        if (c == L'"' || c == L'`' || c == L'$' || c == L'\\') out += L'\\';
+        if (c == L'%') out += L'%';
+        out += c;
+    }
+    out += L'"';
+    return out;
+}
+
+// The shortcut file's name without its last extension (the whole name when that is empty).
+std::wstring ShortcutName(const std::wstring& szLinkPath) {
+    const auto slash = szLinkPath.find_last_of(L"\\/");
+    const std::wstring file = slash == std::wstring::npos ? szLinkPath : szLinkPath.substr(slash + 1);
+    const auto dot = file.find_last_of(L'.');
+    return dot == std::wstring::npos || dot == 0 ? file : file.substr(0, dot);
+}
+
+std::string DesktopEntryText(const std::wstring& szLinkPath, const ShortcutSpec& spec) {
+    std::string text = "[Desktop Entry]\n";
+    text += spec.bUrl ? "Type=Link\n" : "Type=Application\n";
+    text += "Name=" + EscapeValue(ShortcutName(szLinkPath)) + "\n";
+    if (!spec.szDescription.empty()) text += "Comment=" + EscapeValue(spec.szDescription) + "\n";
+    if (spec.bUrl) {
+        text += "URL=" + EscapeValue(spec.szTarget) + "\n";
+    } else {
+        text += "Exec=" + EscapeValue(QuoteExecArgument(FromNativePath(ToNativePath(spec.szTarget)))) + "\n";
+    }
+    return text;
+}
+
+}  // namespace
+
+int32_t SaveShortcut(const std::wstring& szLinkPath, const ShortcutSpec& spec) {
+    if (szLinkPath.empty()) return static_cast<int32_t>(0x80070057u);  // E_INVALIDARG
+    const std::string text = DesktopEntryText(szLinkPath, spec);
+    const uint32_t err = WriteFileAtomically(szLinkPath, std::as_bytes(std::span(text.data(), text.size())));
+    if (err == 0) return 0;
+    return static_cast<int32_t>(0x80070000u | (err & 0xFFFFu));
+}
+
+}  // namespace platform

@@ -1,0 +1,21 @@
+// File and path services of the installation steps.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace UpDater {
+
+// True when a directory search for the path finds an entry (file or folder; wildcards allowed).
+// False for paths longer than 259 characters and for a path ending in a separator.
+bool FileExists(const std::wstring& szPath);
+// The last component's name with its extension (works on addresses too).
+std::wstring GetFileName(const std::wstring& szPath);
+// The extension with its dot, e.g. ".dll"; empty when there is none.
+std::wstring GetFileExt(const std::wstring& szPath);
+// The file's size; 0 when it cannot be opened.
+int64_t GetFileSize(const std::wstring& szPath);
+// Drive and folder of the path, ending in the separator (empty when the path has no folder).
+std::wstring GetFolderPath(const std::wstring& szPath);
+
+}  // namespace UpDater

@@ -1,0 +1,74 @@
+// The update manager: runs a planned update on one supervisor thread through the fixed
+// sequence of stages, reporting through the progress interface.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "manifest/VersionBuilder.h"
+#include "updater/MgrInterface.h"
+#include "worker/EventChecker.h"
+#include "worker/EventWorker.h"
+
+namespace UpDater {
+
+class CMgr : public CVersionBuilder {
+public:
+    CMgr();
+    ~CMgr() override;
+
+    // Takes ownership of the interface; starts the supervisor thread and triggers the run.
+    bool StartUp(CMgrInterface* pInterface);
+    // The pipeline (on the supervisor thread).
+    void ProcessUpdate();
+
+    // Stages, in pipeline order.
+    bool DownloadUpdateFile();
+    bool UnregisterComponents();
+    bool UnzipDownloadFile();
+    bool ExProcess();
+    void FinishUpdate();
+
+    // The steps of ExProcess, in order.
+    bool InstallShortcuts();
+    bool WriteRegistryValues();
+    bool CleanupPrograms();
+    bool RegisterComponents();
+    bool AddFirewallExceptions();
+
+    // Fetches the skin movie when the manifest's skin entry changed; sets m_strSkinPath when
+    // the movie on disk has the announced size. On the main thread, before the run.
+    void SkinDownload();
+
+    // Cancels a running update: stops at the next list item, empties the lists, stops the thread.
+    void Cancel();
+
+    class CMgrProcessWorker : public CEventWorker {
+    public:
+        CMgrProcessWorker();
+        int Execute() override;
+        CMgr* m_pMgr = nullptr;
+    };
+
+    std::unique_ptr<CMgrInterface> m_pInterface;
+    CEventChecker m_EventChecker;
+    CEventGroup m_EventGroup;
+    CMgrProcessWorker m_ProcessWorker;
+    // Written by the main thread, polled by the worker between list items.
+    std::atomic<int> m_bCancel{0};
+    std::wstring m_strSkinPath;
+    // Set when an installed file could not be replaced; read after the run.
+    std::atomic<int> m_bFileInUse{0};
+
+private:
+    // One pass over a work list under m_cs: stops when cancelled, reports each item; returns
+    // how many items were started. The work returns false to end the loop early.
+    template <class List, class Text, class Work>
+    int RunStageLoop(List& list, Text itemText, Work work, bool* pbFailed);
+    void ReportStatesMax(const std::wstring& szText, int nMax);
+    void ReportStates(const std::wstring& szText, int nPos);
+    bool RunComponentStep(bool bRegister);
+};
+
+}  // namespace UpDater
