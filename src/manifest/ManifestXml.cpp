@@ -240,13 +240,13 @@ bool CManifestDocument::Load(const std::wstring& szPath, const ManifestLoadLines
                                                     lines.nOpen, lines.szCaller, szPath, nError));
             return false;
         case ReadResult::TooLarge:
-            m_text = std::wstring();
+            m_text.clear();
             platform::OutputDebug(platform::FormatW(L"[OVUSVC] [Error %d line] CVersionBuilder::%s() [%s] File Too Large (limit %llu bytes) \n",
                                                     lines.nTooLarge, lines.szCaller, szPath,
                                                     static_cast<unsigned long long>(ManifestLimits::kMaxFileBytes)));
             return false;
         case ReadResult::NotUtf8:
-            m_text = std::wstring();
+            m_text.clear();
             platform::OutputDebug(platform::FormatW(L"[OVUSVC] [Error %d line] CVersionBuilder::%s() File Data NULL \n", lines.nConvert, lines.szCaller));
             return false;
     }
@@ -265,7 +265,7 @@ bool CManifestDocument::Load(const std::wstring& szPath, const ManifestLoadLines
         szError = "out of memory";
     }
     m_doc.reset();
-    m_text = std::wstring();
+    m_text.clear();
 
     // The parse rewrote the text in place; the position is counted on a fresh copy.
     size_t line = 0, column = 0;

@@ -71,6 +71,11 @@ void CVersionBuilder::ReadSection(const void* pSection, std::vector<Item>& list,
 bool CVersionBuilder::ParseXml(const std::wstring& szPath, UpdateList& files, RegistList& registry,
                                ShortcutList& shortcuts, FirewallList& firewall) {
     CManifestDocument doc;
+    return ParseXmlWith(doc, szPath, files, registry, shortcuts, firewall);
+}
+
+bool CVersionBuilder::ParseXmlWith(CManifestDocument& doc, const std::wstring& szPath, UpdateList& files,
+                                   RegistList& registry, ShortcutList& shortcuts, FirewallList& firewall) {
     if (!doc.Load(szPath, kParseXmlLines)) return false;
     const XmlNode* root = doc.Root();
     if (root == nullptr) return false;

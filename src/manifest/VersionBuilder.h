@@ -9,6 +9,8 @@
 
 namespace UpDater {
 
+class CManifestDocument;
+
 class CVersionBuilder {
 public:
     CVersionBuilder();
@@ -63,6 +65,9 @@ public:
     int m_bInitialized = 0;
 
 private:
+    // ParseXml with a document whose buffers a second parse may reuse.
+    bool ParseXmlWith(CManifestDocument& doc, const std::wstring& szPath, UpdateList& files, RegistList& registry,
+                      ShortcutList& shortcuts, FirewallList& firewall);
     template <class Item, class Reader, class Finish>
     void ReadSection(const void* pSection, std::vector<Item>& list, Reader read, Finish finish);
 };
