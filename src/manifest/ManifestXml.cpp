@@ -18,9 +18,9 @@ namespace {
 using Tables = rapidxml::internal::lookup_tables<0>;
 
 // The parser's character classes as corrected for wide text (see the header).
-bool IsSpace(wchar_t c) { return rapidxml::wide::InByteRange(c) && Tables::lookup_whitespace[c]; }
-bool IsNameChar(wchar_t c) { return !rapidxml::wide::InByteRange(c) || Tables::lookup_node_name[c]; }
-bool IsAttrNameChar(wchar_t c) { return !rapidxml::wide::InByteRange(c) || Tables::lookup_attribute_name[c]; }
+bool IsSpace(wchar_t c) { return rapidxml::wide::Lookup(Tables::lookup_whitespace, c, 0) != 0; }
+bool IsNameChar(wchar_t c) { return rapidxml::wide::Lookup(Tables::lookup_node_name, c, 1) != 0; }
+bool IsAttrNameChar(wchar_t c) { return rapidxml::wide::Lookup(Tables::lookup_attribute_name, c, 1) != 0; }
 
 [[noreturn]] void Refuse(const char* szWhat, const wchar_t* pWhere) {
     throw rapidxml::parse_error(szWhat, const_cast<wchar_t*>(pWhere));
