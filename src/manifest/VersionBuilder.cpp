@@ -51,8 +51,7 @@ void CVersionBuilder::Clear() {
 }
 
 template <class Item, class Reader, class Finish>
-void CVersionBuilder::ReadSection(const void* pSection, std::vector<Item>& list, Reader read, Finish finish) {
-    const auto* section = static_cast<const XmlNode*>(pSection);
+void CVersionBuilder::ReadSection(const XmlNode* section, std::vector<Item>& list, Reader read, Finish finish) {
     size_t count = 0;
     for (const XmlNode* node = section->first_node(); node != nullptr; node = node->next_sibling()) ++count;
     {

@@ -7,6 +7,11 @@
 
 #include "manifest/ManifestItems.h"
 
+namespace rapidxml {
+template <class Ch>
+class xml_node;
+}
+
 namespace UpDater {
 
 class CManifestDocument;
@@ -69,7 +74,7 @@ private:
     bool ParseXmlWith(CManifestDocument& doc, const std::wstring& szPath, UpdateList& files, RegistList& registry,
                       ShortcutList& shortcuts, FirewallList& firewall);
     template <class Item, class Reader, class Finish>
-    void ReadSection(const void* pSection, std::vector<Item>& list, Reader read, Finish finish);
+    void ReadSection(const rapidxml::xml_node<wchar_t>* pSection, std::vector<Item>& list, Reader read, Finish finish);
 };
 
 std::wstring ReplaceFolder(const std::wstring& szText, const CVersionBuilder& builder);
