@@ -4,6 +4,8 @@
 //   manifest_bench parse FILE       parses one manifest into records
 //   manifest_bench plan DIR N       plans new_N.xml against installed_N.xml as start-up does
 // Run under an isolated HOME/XDG/ORVO_SYSROOT (bench/manifest.sh does that).
+#include <sys/resource.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +14,7 @@
 #include <random>
 #include <string>
 
+#include "manifest/ManifestXml.h"
 #include "manifest/RegValue.h"
 #include "manifest/VersionBuilder.h"
 #include "platform/registry.h"
@@ -21,6 +24,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+
+long MinorFaults() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_minflt;
+}
 
 std::string Tag(const char* name, const std::string& value) { return std::string("<") + name + ">" + value + "</" + name + ">"; }
 
@@ -109,6 +118,15 @@ int Parse(const std::string& file) {
     return ok ? 0 : 1;
 }
 
+// Only reading, converting, checking and parsing into the tree, without records.
+int Load(const std::string& file) {
+    const auto start = Clock::now();
+    UpDater::CManifestDocument doc;
+    const bool ok = doc.Load(platform::FromUtf8(file), {L"Load", 0, 0, 0, 0});
+    std::printf("load %s: %s, %.3f s\n", file.c_str(), ok ? "ok" : "FAILED", Seconds(start));
+    return ok ? 0 : 1;
+}
+
 int Plan(const std::string& dir, size_t n) {
     namespace fs = std::filesystem;
     const std::string app = dir + "/app_" + std::to_string(n);
@@ -121,11 +139,14 @@ int Plan(const std::string& dir, size_t n) {
     builder.m_strTempFolder = platform::FromUtf8(dir + "/Temp");
     builder.m_strTempXmlPath = platform::FromUtf8(dir + "/new_" + std::to_string(n) + ".xml");
     auto start = Clock::now();
+    const long faults0 = MinorFaults();
     if (!builder.Init_InstallRegPath()) return 1;
     const double init = Seconds(start);
+    const long faults1 = MinorFaults();
     start = Clock::now();
     const bool nothing = builder.CompareXml();
     const double plan = Seconds(start);
+    std::printf("page faults: install folder %ld, parse both and plan %ld\n", faults1 - faults0, MinorFaults() - faults1);
     std::printf("plan %zu: install folder %.3f s, parse both and plan %.3f s; %s: %zu files, %zu registry, %zu shortcuts, %zu firewall "
                 "to do; %zu files, %zu registry, %zu shortcuts, %zu firewall removed\n",
                 n, init, plan, nothing ? "nothing to do" : "work", builder.m_UpdateList.size(), builder.m_RegistList.size(),
@@ -141,6 +162,7 @@ int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "generate" && argc == 4) return Generate(argv[2], std::strtoul(argv[3], nullptr, 10));
     if (mode == "parse" && argc == 3) return Parse(argv[2]);
+    if (mode == "load" && argc == 3) return Load(argv[2]);
     if (mode == "plan" && argc == 4) return Plan(argv[2], std::strtoul(argv[3], nullptr, 10));
     std::fprintf(stderr, "usage: manifest_bench generate DIR N | parse FILE | plan DIR N\n");
     return 2;

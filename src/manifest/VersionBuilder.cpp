@@ -51,8 +51,13 @@ void CVersionBuilder::Clear() {
 }
 
 template <class Item, class Reader, class Finish>
-void CVersionBuilder::ReadSection(const void* pSection, std::vector<Item>& list, Reader read, Finish finish) {
-    const auto* section = static_cast<const XmlNode*>(pSection);
+void CVersionBuilder::ReadSection(const XmlNode* section, std::vector<Item>& list, Reader read, Finish finish) {
+    size_t count = 0;
+    for (const XmlNode* node = section->first_node(); node != nullptr; node = node->next_sibling()) ++count;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_cs);
+        list.reserve(list.size() + count);
+    }
     // Every child node is an item, text nodes included.
     for (const XmlNode* node = section->first_node(); node != nullptr; node = node->next_sibling()) {
         Item item = read(node);
@@ -65,6 +70,11 @@ void CVersionBuilder::ReadSection(const void* pSection, std::vector<Item>& list,
 bool CVersionBuilder::ParseXml(const std::wstring& szPath, UpdateList& files, RegistList& registry,
                                ShortcutList& shortcuts, FirewallList& firewall) {
     CManifestDocument doc;
+    return ParseXmlWith(doc, szPath, files, registry, shortcuts, firewall);
+}
+
+bool CVersionBuilder::ParseXmlWith(CManifestDocument& doc, const std::wstring& szPath, UpdateList& files,
+                                   RegistList& registry, ShortcutList& shortcuts, FirewallList& firewall) {
     if (!doc.Load(szPath, kParseXmlLines)) return false;
     const XmlNode* root = doc.Root();
     if (root == nullptr) return false;
