@@ -135,3 +135,25 @@ TEST_F(Manager, CancelDuringDownloadFailsThatStageAndRunsNoOther) {
     for (const auto& line : log) EXPECT_EQ(line.find(L"설치 및"), std::wstring::npos) << platform::ToUtf8(line);
     EXPECT_EQ(orvo::test::ReadFile(m_root / "inst/app.xml"), "old manifest");
 }
+
+TEST_F(Manager, CleanupKeepsShortcutsStillListedAndComparesPathsExactly) {
+    const std::string dir = m_root / "links";
+    for (const char* f : {"Kept.desktop", "kept.desktop", "Gone.desktop", "old.bin"}) orvo::test::WriteFile(dir + "/" + f, "x");
+    CMgr mgr;
+    ShortcutItem kept;
+    kept.DestFolderPath = Wide(dir) + L"\\Kept.desktop";
+    mgr.m_ShortcutList.push_back(kept);
+    for (const char* f : {"Kept.desktop", "kept.desktop", "Gone.desktop"}) {
+        ShortcutItem old;
+        old.DestFolderPath = Wide(dir) + L"\\" + Wide(f);
+        mgr.m_RemoveShortcutList.push_back(old);
+    }
+    UpdateItem oldFile;
+    oldFile.InstallPath = Wide(dir) + L"\\old.bin";
+    mgr.m_RemoveUpdateList.push_back(oldFile);
+    EXPECT_TRUE(mgr.CleanupPrograms());
+    EXPECT_TRUE(orvo::test::Exists(dir + "/Kept.desktop"));
+    EXPECT_FALSE(orvo::test::Exists(dir + "/kept.desktop"));  // differs only in letter case: not the listed one
+    EXPECT_FALSE(orvo::test::Exists(dir + "/Gone.desktop"));
+    EXPECT_FALSE(orvo::test::Exists(dir + "/old.bin"));
+}
