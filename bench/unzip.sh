@@ -19,7 +19,8 @@ mkdir -p "$work"
 echo "unzip: preparing packages in $work (once)"
 python3 "$here/bench/make_unzip_packages.py" "$work"
 
-# Runs one timed extraction; prints "seconds kib".
+# Runs one timed extraction into $work/x (a failing tool ends the benchmark); leaves
+# "seconds kib" in $work/time.txt and the extracted files' count and bytes in $work/$1.stat.
 measure() {
   local out=$work/x
   rm -rf "$out"
@@ -31,7 +32,7 @@ measure() {
   else
     /usr/bin/time -f "%e %M" -o "$work/time.txt" unzip -o -q "$work/$2.zip" -d "$out"
   fi
-  cat "$work/time.txt"
+  find "$out" -type f ! -name pkg.zip -printf '%s\n' | awk '{n++; s+=$1} END {print n, s}' > "$work/$1.stat"
 }
 
 worst_ratio=0
@@ -40,7 +41,8 @@ for shape in large small; do
   best_orvo=""; best_unzip=""; rss_orvo=0; rss_unzip=0
   for ((r = 0; r < runs; r++)); do
     for tool in unzip orvo; do
-      read -r secs kib < <(measure "$tool" "$shape")
+      measure "$tool" "$shape"
+      read -r secs kib < "$work/time.txt"
       if [ "$tool" = orvo ]; then
         best_orvo=$(python3 -c "print(min(float('$secs'), float('${best_orvo:-1e9}')))")
         [ "$kib" -gt "$rss_orvo" ] && rss_orvo=$kib
@@ -50,11 +52,15 @@ for shape in large small; do
       fi
     done
   done
+  if ! cmp -s "$work/orvo.stat" "$work/unzip.stat"; then
+    echo "unzip [$shape]: the two tools extracted different files: $(cat "$work/orvo.stat") vs $(cat "$work/unzip.stat")" >&2
+    exit 1
+  fi
   ratio=$(python3 -c "print('%.2f' % (max($best_orvo, 0.01) / max($best_unzip, 0.01)))")
   echo "unzip [$shape]: UnzipFile ${best_orvo}s, unzip -o -q ${best_unzip}s, ratio $ratio;" \
        "peak RSS $((rss_orvo / 1024)) MiB vs $((rss_unzip / 1024)) MiB"
   worst_ratio=$(python3 -c "print(max($worst_ratio, $ratio))")
   [ "$rss_orvo" -gt "$peak_kib" ] && peak_kib=$rss_orvo
 done
-rm -rf "$work/x" "$work/time.txt"
+rm -rf "$work/x" "$work/time.txt" "$work/orvo.stat" "$work/unzip.stat"
 echo "unzip: ratio $worst_ratio (target 1.0), peak RSS $((peak_kib / 1024)) MiB"

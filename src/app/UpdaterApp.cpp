@@ -7,7 +7,9 @@
 #include "platform/msgbox.h"
 #include "platform/process.h"
 #include "platform/strings.h"
+#include "platform/terminal.h"
 #include "platform/window.h"
+#include "ui/ConsoleFrontEnd.h"
 
 namespace OrvoApp {
 
@@ -45,11 +47,41 @@ bool COrvoUpdaterServiceApp::InitInstance(const std::wstring& szCommandLine) {
         return false;
     }
 
-    // Reading and comparing manifests is not part of this build yet: say so rather than
-    // pretend that nothing needed updating.
-    platform::OutputDebug(platform::FormatW(L"[VUSVC] cannot update [%s]: manifest support is not built in\n", mgr.m_strXmlUrl));
-    platform::ShowMessageBox(L"[Error] OrvUpdaterService 버전 분석중 알 수 없는 버그가 발생 하였습니다.", m_strTitle);
-    m_nExitCode = 1;
+    if (mgr.m_bInitialized == 0) {
+        mgr.m_bInitialized = mgr.Init(mgr.m_strXmlUrl) ? 1 : 0;
+        if (mgr.m_bInitialized == 0) {
+            platform::ShowMessageBox(L"[Error] OrvUpdaterService 버전 분석중 알 수 없는 버그가 발생 하였습니다.", m_strTitle);
+            m_nExitCode = 1;
+            return false;
+        }
+    }
+
+    // The target's path rests on the install folder, which the end of a run clears with the
+    // rest of the builder: settle it now so that a completed update can still start the target.
+    mgr.GetExecutePath();
+
+    if (mgr.CompareXml()) {
+        mgr.m_bExecuteApp = 1;
+        if (mgr.GetParentWnd() == 0) {
+            ExecuteApp();
+            return false;
+        }
+        // With a caller window the front end still runs, to hand over and notify it.
+    }
+
+    mgr.SkinDownload();
+    if (mgr.m_strSkinPath.empty()) {
+        // The terminal front end draws its own progress: a missing skin is only worth a warning.
+        platform::OutputDebug(L"[OVUSVC] Skin UI 파일을 다운로드 하지 못하였습니다.\n");
+        platform::WriteStderr("warning: the skin could not be downloaded; showing progress on the terminal\n");
+    }
+
+    switch (OrvoUi::RunConsoleFrontEnd(mgr, *this)) {
+        case OrvoUi::ConsoleOutcome::NothingToDo:
+        case OrvoUi::ConsoleOutcome::Complete: break;
+        case OrvoUi::ConsoleOutcome::Failed: m_nExitCode = 1; break;
+        case OrvoUi::ConsoleOutcome::Cancelled: m_nExitCode = 130; break;
+    }
     return false;
 }
 
@@ -81,9 +113,7 @@ void COrvoUpdaterServiceApp::ExecuteApp() {
 }
 
 void ReleaseSingletons() {
-    if (CUpdaterMgrEx* mgr = CUpdaterMgrEx::PeekInstance()) {
-        mgr->m_bCancel = 1;
-    }
+    if (CUpdaterMgrEx* mgr = CUpdaterMgrEx::PeekInstance()) mgr->Cancel();
     CUpdaterMgrEx::ReleaseInstance();
 }
 

@@ -535,12 +535,8 @@ typename CHttpClientT<T, E>::Response* CHttpClientT<T, E>::SendGetRequest(const 
         auto* r = new Response(g.h[0], g.h[1], g.h[2]);
         g.Release();
         return r;
-    } catch (const httpclientexceptionW&) {
-        throw;
-    } catch (const std::bad_alloc&) {
-        ThrowHttpErrorW(HTTPCLIENT_ERR_OUT_OF_MEMORY);
     } catch (...) {
-        ThrowHttpErrorW(HTTPCLIENT_ERR_UNEXPECTED_ERROR);
+        RethrowAsHttpError();
     }
 }
 
@@ -646,12 +642,8 @@ void CHttpClientT<T, E>::_StartContext(const wchar_t* szUrl, uint32_t dwFlags, b
         m_bIsPost = !bUpload;
         m_szCurrValue.clear();
         m_nCurrValuePos = 0;
-    } catch (const httpclientexceptionW&) {
-        throw;
-    } catch (const std::bad_alloc&) {
-        ThrowHttpErrorW(HTTPCLIENT_ERR_OUT_OF_MEMORY);
     } catch (...) {
-        ThrowHttpErrorW(HTTPCLIENT_ERR_UNEXPECTED_ERROR);
+        RethrowAsHttpError();
     }
 }
 
@@ -660,15 +652,9 @@ typename CHttpClientT<T, E>::Response* CHttpClientT<T, E>::ContinuePost() {
     if (!m_objPostStat.IsActive()) ThrowHttpErrorW(HTTPCLIENT_ERR_POST_NOT_STARTED);
     try {
         return m_bIsPost ? _ProceedPostContext() : _ProceedUploadContext();
-    } catch (const httpclientexceptionW&) {
-        _ReleasePostContext();
-        throw;
-    } catch (const std::bad_alloc&) {
-        _ReleasePostContext();
-        ThrowHttpErrorW(HTTPCLIENT_ERR_OUT_OF_MEMORY);
     } catch (...) {
         _ReleasePostContext();
-        ThrowHttpErrorW(HTTPCLIENT_ERR_UNEXPECTED_ERROR);
+        RethrowAsHttpError();
     }
 }
 

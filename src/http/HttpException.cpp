@@ -1,5 +1,7 @@
 #include "http/HttpException.h"
 
+#include <new>
+
 #include "platform/strings.h"
 
 namespace Kaver {
@@ -94,6 +96,18 @@ void ThrowArgumentErrorA(const char* szMessage) { throw httpclientexceptionA(szM
 void ThrowHttpErrorW(uint32_t nErrorCode, uint32_t nSystemError, const wchar_t* szArg) {
     const std::wstring msg = FormatHttpErrorMessageW(nErrorCode, szArg);
     throw httpclientexceptionW(msg.c_str(), nErrorCode, nSystemError);
+}
+
+void RethrowAsHttpError() {
+    try {
+        throw;
+    } catch (const httpclientexceptionW&) {
+        throw;
+    } catch (const std::bad_alloc&) {
+        ThrowHttpErrorW(HTTPCLIENT_ERR_OUT_OF_MEMORY);
+    } catch (...) {
+        ThrowHttpErrorW(HTTPCLIENT_ERR_UNEXPECTED_ERROR);
+    }
 }
 
 void ThrowHttpErrorA(uint32_t nErrorCode, uint32_t nSystemError) {

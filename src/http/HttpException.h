@@ -121,5 +121,8 @@ private:
 [[noreturn]] void ThrowArgumentErrorA(const char* szMessage);
 [[noreturn]] void ThrowHttpErrorW(uint32_t nErrorCode, uint32_t nSystemError = 0, const wchar_t* szArg = nullptr);
 [[noreturn]] void ThrowHttpErrorA(uint32_t nErrorCode, uint32_t nSystemError = 0);
+// Inside a catch block: lets an httpclientexceptionW go on unchanged and turns an allocation
+// failure into error 102 and anything else into error 100.
+[[noreturn]] void RethrowAsHttpError();
 
 }  // namespace Kaver

@@ -18,19 +18,27 @@ namespace {
 using Tables = rapidxml::internal::lookup_tables<0>;
 
 // The parser's character classes as corrected for wide text (see the header).
-bool IsSpace(wchar_t c) { return rapidxml::wide::InByteRange(c) && Tables::lookup_whitespace[c]; }
-bool IsNameChar(wchar_t c) { return !rapidxml::wide::InByteRange(c) || Tables::lookup_node_name[c]; }
-bool IsAttrNameChar(wchar_t c) { return !rapidxml::wide::InByteRange(c) || Tables::lookup_attribute_name[c]; }
+bool IsSpace(wchar_t c) { return rapidxml::wide::Lookup(Tables::lookup_whitespace, c, 0) != 0; }
+bool IsNameChar(wchar_t c) { return rapidxml::wide::Lookup(Tables::lookup_node_name, c, 1) != 0; }
+bool IsAttrNameChar(wchar_t c) { return rapidxml::wide::Lookup(Tables::lookup_attribute_name, c, 1) != 0; }
 
 [[noreturn]] void Refuse(const char* szWhat, const wchar_t* pWhere) {
     throw rapidxml::parse_error(szWhat, const_cast<wchar_t*>(pWhere));
+}
+
+// True when the text at p starts with szPrefix; never reads past the text's terminator.
+bool StartsWith(const wchar_t* p, const wchar_t* szPrefix) {
+    for (; *szPrefix != 0; ++p, ++szPrefix) {
+        if (*p != *szPrefix) return false;
+    }
+    return true;
 }
 
 // Finds szEnd from p on; nullptr at the end of the text (the parser reports that itself).
 const wchar_t* FindSeq(const wchar_t* p, const wchar_t* szEnd) {
     const size_t n = std::char_traits<wchar_t>::length(szEnd);
     for (; *p != 0; ++p) {
-        if (std::char_traits<wchar_t>::compare(p, szEnd, n) == 0) return p + n;
+        if (StartsWith(p, szEnd)) return p + n;
     }
     return nullptr;
 }
@@ -101,10 +109,10 @@ void CheckManifestBounds(const wchar_t* szText, size_t nMaxDepth, size_t nMaxNod
         if (*p == L'!') {
             if (p[1] == L'-' && p[2] == L'-') {
                 if ((p = FindSeq(p + 3, L"-->")) == nullptr) return;
-            } else if (std::wstring_view(p + 1).starts_with(L"[CDATA[")) {
+            } else if (StartsWith(p + 1, L"[CDATA[")) {
                 countNode(p);
                 if ((p = FindSeq(p + 8, L"]]>")) == nullptr) return;
-            } else if (std::wstring_view(p + 1).starts_with(L"DOCTYPE") && IsSpace(p[8])) {
+            } else if (StartsWith(p + 1, L"DOCTYPE") && IsSpace(p[8])) {
                 p += 9;
                 while (*p != L'>') {
                     if (*p == 0) return;
@@ -167,43 +175,55 @@ CManifestDocument::~CManifestDocument() = default;
 
 namespace {
 
-// The file's bytes; nullopt with the error, or with bTooLarge when it holds more than nLimit
-// bytes (never more than nLimit + 1 of them are read, even from a file that grows).
-std::optional<std::string> ReadManifestBytes(const std::wstring& szPath, uint64_t nLimit, uint32_t& nError,
-                                             bool& bTooLarge) {
-    bTooLarge = false;
-    platform::File file;
-    nError = file.Open(szPath, platform::File::Mode::Read);
-    if (nError != 0) return std::nullopt;
-    std::string bytes;
-    if (auto size = file.Size()) {
-        if (*size > nLimit) {
-            bTooLarge = true;
-            return std::nullopt;
-        }
-        bytes.reserve(static_cast<size_t>(*size) + 1);
+enum class ReadResult { Ok, OpenFailed, TooLarge, NotUtf8 };
+
+// Bytes at the end of a chunk that start a UTF-8 sequence the chunk does not complete.
+size_t IncompleteTail(std::string_view chunk) {
+    for (size_t back = 1; back <= 4 && back <= chunk.size(); ++back) {
+        const auto b = static_cast<unsigned char>(chunk[chunk.size() - back]);
+        if ((b & 0xC0) == 0x80) continue;  // a continuation byte: look further back
+        const size_t need = (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 1;
+        return need > back ? back : 0;
     }
-    char buffer[65536];
-    while (bytes.size() <= nLimit) {
-        const int64_t n = file.Read(buffer, sizeof buffer);
-        if (n < 0) {
-            nError = file.LastError() != 0 ? file.LastError() : 5;
-            return std::nullopt;
-        }
-        if (n == 0) break;
-        bytes.append(buffer, static_cast<size_t>(n));
-    }
-    if (bytes.size() > nLimit) {
-        bTooLarge = true;
-        return std::nullopt;
-    }
-    return bytes;
+    return 0;
 }
 
-std::optional<std::wstring> DecodeManifest(std::string& bytes) {
-    const size_t zero = bytes.find('\0');
-    if (zero != std::string::npos) bytes.resize(zero);
-    return platform::MultiByteToWide(platform::CP_UTF8, bytes);
+// Reads the file as UTF-8 text up to its first zero byte, decoding chunk by chunk so that the
+// bytes are never held whole beside the text. More than nLimit bytes are refused before they
+// are read (or as soon as a growing file passes the limit).
+ReadResult ReadManifestText(const std::wstring& szPath, uint64_t nLimit, std::wstring& text, uint32_t& nError) {
+    constexpr size_t kChunk = 1 << 20;
+    text.clear();
+    platform::File file;
+    nError = file.Open(szPath, platform::File::Mode::Read);
+    if (nError != 0) return ReadResult::OpenFailed;
+    if (auto size = file.Size()) {
+        if (*size > nLimit) return ReadResult::TooLarge;
+        text.reserve(static_cast<size_t>(*size));
+    }
+    std::vector<char> buffer(kChunk + 4);
+    size_t carried = 0;
+    uint64_t total = 0;
+    for (;;) {
+        const int64_t n = file.Read(buffer.data() + carried, kChunk);
+        if (n < 0) {
+            nError = file.LastError() != 0 ? file.LastError() : platform::ERROR_ACCESS_DENIED_;
+            return ReadResult::OpenFailed;
+        }
+        total += static_cast<uint64_t>(n);
+        if (total > nLimit) return ReadResult::TooLarge;
+        std::string_view chunk(buffer.data(), carried + static_cast<size_t>(n));
+        const size_t zero = chunk.find('\0');
+        const bool last = n == 0 || zero != std::string_view::npos;
+        if (zero != std::string_view::npos) chunk = chunk.substr(0, zero);
+        const size_t keep = last ? 0 : IncompleteTail(chunk);
+        auto wide = platform::MultiByteToWide(platform::CP_UTF8, chunk.substr(0, chunk.size() - keep));
+        if (!wide) return ReadResult::NotUtf8;
+        text += *wide;
+        if (last) return ReadResult::Ok;
+        std::copy(chunk.end() - keep, chunk.end(), buffer.begin());
+        carried = keep;
+    }
 }
 
 }  // namespace
@@ -212,26 +232,24 @@ bool CManifestDocument::Load(const std::wstring& szPath, const ManifestLoadLines
     m_doc.reset();
     m_text.clear();
     uint32_t nError = 0;
-    bool bTooLarge = false;
-    std::optional<std::string> bytes = ReadManifestBytes(szPath, ManifestLimits::kMaxFileBytes, nError, bTooLarge);
-    if (!bytes && !bTooLarge) {
-        platform::OutputDebug(platform::FormatW(L"[OVUSVC] [Error %d line] CVersionBuilder::%s() [%s] File Open Failed (error %u) \n",
-                                                lines.nOpen, lines.szCaller, szPath, nError));
-        return false;
+    switch (ReadManifestText(szPath, ManifestLimits::kMaxFileBytes, m_text, nError)) {
+        case ReadResult::Ok:
+            break;
+        case ReadResult::OpenFailed:
+            platform::OutputDebug(platform::FormatW(L"[OVUSVC] [Error %d line] CVersionBuilder::%s() [%s] File Open Failed (error %u) \n",
+                                                    lines.nOpen, lines.szCaller, szPath, nError));
+            return false;
+        case ReadResult::TooLarge:
+            m_text.clear();
+            platform::OutputDebug(platform::FormatW(L"[OVUSVC] [Error %d line] CVersionBuilder::%s() [%s] File Too Large (limit %llu bytes) \n",
+                                                    lines.nTooLarge, lines.szCaller, szPath,
+                                                    static_cast<unsigned long long>(ManifestLimits::kMaxFileBytes)));
+            return false;
+        case ReadResult::NotUtf8:
+            m_text.clear();
+            platform::OutputDebug(platform::FormatW(L"[OVUSVC] [Error %d line] CVersionBuilder::%s() File Data NULL \n", lines.nConvert, lines.szCaller));
+            return false;
     }
-    if (bTooLarge) {
-        platform::OutputDebug(platform::FormatW(L"[OVUSVC] [Error %d line] CVersionBuilder::%s() [%s] File Too Large (limit %llu bytes) \n",
-                                                lines.nTooLarge, lines.szCaller, szPath,
-                                                static_cast<unsigned long long>(ManifestLimits::kMaxFileBytes)));
-        return false;
-    }
-    std::optional<std::wstring> text = DecodeManifest(*bytes);
-    bytes.reset();
-    if (!text) {
-        platform::OutputDebug(platform::FormatW(L"[OVUSVC] [Error %d line] CVersionBuilder::%s() File Data NULL \n", lines.nConvert, lines.szCaller));
-        return false;
-    }
-    m_text = std::move(*text);
 
     const char* szError = nullptr;
     std::ptrdiff_t offset = -1;
@@ -247,25 +265,23 @@ bool CManifestDocument::Load(const std::wstring& szPath, const ManifestLoadLines
         szError = "out of memory";
     }
     m_doc.reset();
-    m_text = std::wstring();
+    m_text.clear();
 
     // The parse rewrote the text in place; the position is counted on a fresh copy.
     size_t line = 0, column = 0;
     if (offset >= 0) {
         uint32_t nIgnored = 0;
-        bool bIgnored = false;
-        if (auto again = ReadManifestBytes(szPath, ManifestLimits::kMaxFileBytes, nIgnored, bIgnored)) {
-            if (auto pristine = DecodeManifest(*again)) {
-                line = 1;
-                column = 1;
-                const size_t end = std::min<size_t>(static_cast<size_t>(offset), pristine->size());
-                for (size_t i = 0; i < end; ++i) {
-                    if ((*pristine)[i] == L'\n') {
-                        ++line;
-                        column = 1;
-                    } else {
-                        ++column;
-                    }
+        std::wstring pristine;
+        if (ReadManifestText(szPath, ManifestLimits::kMaxFileBytes, pristine, nIgnored) == ReadResult::Ok) {
+            line = 1;
+            column = 1;
+            const size_t end = std::min<size_t>(static_cast<size_t>(offset), pristine.size());
+            for (size_t i = 0; i < end; ++i) {
+                if (pristine[i] == L'\n') {
+                    ++line;
+                    column = 1;
+                } else {
+                    ++column;
                 }
             }
         }

@@ -19,52 +19,24 @@ namespace rapidxml {
 namespace wide {
 // Characters above the byte range are ordinary text and name characters, never white space.
 inline bool InByteRange(wchar_t ch) { return static_cast<uint32_t>(ch) < 256u; }
+inline unsigned char Lookup(const unsigned char (&table)[256], wchar_t ch, unsigned char above) {
+    return InByteRange(ch) ? table[ch] : above;
+}
+using Tables = internal::lookup_tables<0>;
 }  // namespace wide
 
-template <>
-inline unsigned char xml_document<wchar_t>::whitespace_pred::test(wchar_t ch) {
-    return wide::InByteRange(ch) ? internal::lookup_tables<0>::lookup_whitespace[ch] : 0;
-}
-template <>
-inline unsigned char xml_document<wchar_t>::node_name_pred::test(wchar_t ch) {
-    return wide::InByteRange(ch) ? internal::lookup_tables<0>::lookup_node_name[ch] : 1;
-}
-template <>
-inline unsigned char xml_document<wchar_t>::attribute_name_pred::test(wchar_t ch) {
-    return wide::InByteRange(ch) ? internal::lookup_tables<0>::lookup_attribute_name[ch] : 1;
-}
-template <>
-inline unsigned char xml_document<wchar_t>::text_pred::test(wchar_t ch) {
-    return wide::InByteRange(ch) ? internal::lookup_tables<0>::lookup_text[ch] : 1;
-}
-template <>
-inline unsigned char xml_document<wchar_t>::text_pure_no_ws_pred::test(wchar_t ch) {
-    return wide::InByteRange(ch) ? internal::lookup_tables<0>::lookup_text_pure_no_ws[ch] : 1;
-}
-template <>
-inline unsigned char xml_document<wchar_t>::text_pure_with_ws_pred::test(wchar_t ch) {
-    return wide::InByteRange(ch) ? internal::lookup_tables<0>::lookup_text_pure_with_ws[ch] : 1;
-}
-template <>
-template <>
-inline unsigned char xml_document<wchar_t>::attribute_value_pred<L'\''>::test(wchar_t ch) {
-    return wide::InByteRange(ch) ? internal::lookup_tables<0>::lookup_attribute_data_1[ch] : 1;
-}
-template <>
-template <>
-inline unsigned char xml_document<wchar_t>::attribute_value_pred<L'"'>::test(wchar_t ch) {
-    return wide::InByteRange(ch) ? internal::lookup_tables<0>::lookup_attribute_data_2[ch] : 1;
-}
-template <>
-template <>
-inline unsigned char xml_document<wchar_t>::attribute_value_pure_pred<L'\''>::test(wchar_t ch) {
-    return wide::InByteRange(ch) ? internal::lookup_tables<0>::lookup_attribute_data_1_pure[ch] : 1;
-}
-template <>
-template <>
-inline unsigned char xml_document<wchar_t>::attribute_value_pure_pred<L'"'>::test(wchar_t ch) {
-    return wide::InByteRange(ch) ? internal::lookup_tables<0>::lookup_attribute_data_2_pure[ch] : 1;
-}
+// clang-format off
+template <> inline unsigned char xml_document<wchar_t>::whitespace_pred::test(wchar_t ch) { return wide::Lookup(wide::Tables::lookup_whitespace, ch, 0); }
+template <> inline unsigned char xml_document<wchar_t>::node_name_pred::test(wchar_t ch) { return wide::Lookup(wide::Tables::lookup_node_name, ch, 1); }
+template <> inline unsigned char xml_document<wchar_t>::attribute_name_pred::test(wchar_t ch) { return wide::Lookup(wide::Tables::lookup_attribute_name, ch, 1); }
+template <> inline unsigned char xml_document<wchar_t>::text_pred::test(wchar_t ch) { return wide::Lookup(wide::Tables::lookup_text, ch, 1); }
+template <> inline unsigned char xml_document<wchar_t>::text_pure_no_ws_pred::test(wchar_t ch) { return wide::Lookup(wide::Tables::lookup_text_pure_no_ws, ch, 1); }
+template <> inline unsigned char xml_document<wchar_t>::text_pure_with_ws_pred::test(wchar_t ch) { return wide::Lookup(wide::Tables::lookup_text_pure_with_ws, ch, 1); }
+template <> template <> inline unsigned char xml_document<wchar_t>::attribute_value_pred<L'\''>::test(wchar_t ch) { return wide::Lookup(wide::Tables::lookup_attribute_data_1, ch, 1); }
+template <> template <> inline unsigned char xml_document<wchar_t>::attribute_value_pred<L'"'>::test(wchar_t ch) { return wide::Lookup(wide::Tables::lookup_attribute_data_2, ch, 1); }
+template <> template <> inline unsigned char xml_document<wchar_t>::attribute_value_pure_pred<L'\''>::test(wchar_t ch) { return wide::Lookup(wide::Tables::lookup_attribute_data_1_pure, ch, 1); }
+template <> template <> inline unsigned char xml_document<wchar_t>::attribute_value_pure_pred<L'"'>::test(wchar_t ch) { return wide::Lookup(wide::Tables::lookup_attribute_data_2_pure, ch, 1); }
+// clang-format on
 
 // A character reference becomes one wide character (a surrogate pair for UTF-16 above the
 // basic plane), not a UTF-8 byte sequence. NUL and lone surrogates are refused.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "manifest/FolderPaths.h"
+#include "manifest/ManifestXml.h"
 #include "manifest/RegValue.h"
 #include "manifest/VersionBuilder.h"
 #include "platform/fs.h"
@@ -118,10 +119,14 @@ bool CVersionBuilder::CompareXml() {
     RegistList newRegistry, oldRegistry;
     ShortcutList newShortcuts, oldShortcuts;
     FirewallList newFirewall, oldFirewall;
-    ParseXml(m_strTempXmlPath, newFiles, newRegistry, newShortcuts, newFirewall);
-    // Without a trusted installed copy everything is planned and nothing is removed.
-    if (bTrusted && platform::PathExists(m_strInstallXmlPath))
-        ParseXml(m_strInstallXmlPath, oldFiles, oldRegistry, oldShortcuts, oldFirewall);
+    {
+        // One document for both: the second parse reuses the text buffer of the first.
+        CManifestDocument doc;
+        ParseXmlWith(doc, m_strTempXmlPath, newFiles, newRegistry, newShortcuts, newFirewall);
+        // Without a trusted installed copy everything is planned and nothing is removed.
+        if (bTrusted && platform::PathExists(m_strInstallXmlPath))
+            ParseXmlWith(doc, m_strInstallXmlPath, oldFiles, oldRegistry, oldShortcuts, oldFirewall);
+    }
 
     std::lock_guard<std::recursive_mutex> lock(m_cs);
 

@@ -2,6 +2,8 @@
 
 #include "manifest/FolderPaths.h"
 #include "manifest/ManifestXml.h"
+#include "http/HttpServerClient.h"
+#include "platform/fs.h"
 #include "platform/debug.h"
 #include "platform/strings.h"
 
@@ -49,8 +51,13 @@ void CVersionBuilder::Clear() {
 }
 
 template <class Item, class Reader, class Finish>
-void CVersionBuilder::ReadSection(const void* pSection, std::vector<Item>& list, Reader read, Finish finish) {
-    const auto* section = static_cast<const XmlNode*>(pSection);
+void CVersionBuilder::ReadSection(const XmlNode* section, std::vector<Item>& list, Reader read, Finish finish) {
+    size_t count = 0;
+    for (const XmlNode* node = section->first_node(); node != nullptr; node = node->next_sibling()) ++count;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_cs);
+        list.reserve(list.size() + count);
+    }
     // Every child node is an item, text nodes included.
     for (const XmlNode* node = section->first_node(); node != nullptr; node = node->next_sibling()) {
         Item item = read(node);
@@ -63,6 +70,11 @@ void CVersionBuilder::ReadSection(const void* pSection, std::vector<Item>& list,
 bool CVersionBuilder::ParseXml(const std::wstring& szPath, UpdateList& files, RegistList& registry,
                                ShortcutList& shortcuts, FirewallList& firewall) {
     CManifestDocument doc;
+    return ParseXmlWith(doc, szPath, files, registry, shortcuts, firewall);
+}
+
+bool CVersionBuilder::ParseXmlWith(CManifestDocument& doc, const std::wstring& szPath, UpdateList& files,
+                                   RegistList& registry, ShortcutList& shortcuts, FirewallList& firewall) {
     if (!doc.Load(szPath, kParseXmlLines)) return false;
     const XmlNode* root = doc.Root();
     if (root == nullptr) return false;
@@ -85,6 +97,33 @@ bool CVersionBuilder::ParseXml(const std::wstring& szPath, UpdateList& files, Re
     }
     if (const XmlNode* section = FindChild(root, L"Firewall")) {
         ReadSection(section, firewall, ReadFirewallItem, [this](FirewallItem& item) { item.Folder = ReplaceFolder(item.Folder); });
+    }
+    return true;
+}
+
+bool CVersionBuilder::Init(const std::wstring& szUrl) {
+    m_strInitXmlUrl = szUrl;
+    m_strXmlName = LastPathComponent(szUrl);
+    const std::wstring szDataFolder = GetUserDataFolder();
+    if (szDataFolder.empty()) {
+        platform::OutputDebug(platform::FormatW(L"[OVUSVC] [Error %d line] CVersionBuilder::Init()  App Folder Find Failed \n", 95));
+        return false;
+    }
+    m_strUpdateFolder = platform::FormatW(L"%s\\%s", szDataFolder, L"TALVEN\\Update");
+    m_strTempXmlPath = platform::FormatW(L"%s\\Temp_%s", m_strUpdateFolder, m_strXmlName);
+    m_strTempFolder = platform::FormatW(L"%s\\%s", m_strUpdateFolder, L"Temp");
+    if (!DownloadXml()) return false;
+    return Init_InstallRegPath();
+}
+
+bool CVersionBuilder::DownloadXml() {
+    if (Kaver::CHttpServerClient::GetFileFromURL(m_strInitXmlUrl, m_strTempXmlPath) != Kaver::CHttpServerClient::kDownloadOk) {
+        platform::OutputDebug(platform::FormatW(L"[OVUSVC] [Error %d line] CVersionBuilder::DownloadXml()  InitXml Download Failed \n", 122));
+        return false;
+    }
+    if (!platform::PathExists(m_strTempXmlPath)) {
+        platform::OutputDebug(platform::FormatW(L"[OVUSVC] [Error %d line] CVersionBuilder::DownloadXml()  InitXml Download Failed(2) \n", 134));
+        return false;
     }
     return true;
 }

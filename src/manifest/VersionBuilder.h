@@ -7,7 +7,14 @@
 
 #include "manifest/ManifestItems.h"
 
+namespace rapidxml {
+template <class Ch>
+class xml_node;
+}
+
 namespace UpDater {
+
+class CManifestDocument;
 
 class CVersionBuilder {
 public:
@@ -63,8 +70,11 @@ public:
     int m_bInitialized = 0;
 
 private:
+    // ParseXml with a document whose buffers a second parse may reuse.
+    bool ParseXmlWith(CManifestDocument& doc, const std::wstring& szPath, UpdateList& files, RegistList& registry,
+                      ShortcutList& shortcuts, FirewallList& firewall);
     template <class Item, class Reader, class Finish>
-    void ReadSection(const void* pSection, std::vector<Item>& list, Reader read, Finish finish);
+    void ReadSection(const rapidxml::xml_node<wchar_t>* pSection, std::vector<Item>& list, Reader read, Finish finish);
 };
 
 std::wstring ReplaceFolder(const std::wstring& szText, const CVersionBuilder& builder);

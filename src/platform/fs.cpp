@@ -65,12 +65,11 @@ std::optional<std::vector<std::byte>> ReadWholeFile(const std::wstring& szPath) 
     return out;
 }
 
-uint32_t CopyToTempSibling(const std::wstring& szFrom, const std::wstring& szTo, std::wstring& szTemp) {
+uint32_t CopyFileFlushed(const std::wstring& szFrom, const std::wstring& szTo) {
     File in;
     if (uint32_t err = in.Open(szFrom, File::Mode::Read)) return err;
-    szTemp = MakeTempSibling(szTo);
     File out;
-    if (uint32_t err = out.Open(szTemp, File::Mode::CreateAlways)) return err;
+    if (uint32_t err = out.Open(szTo, File::Mode::CreateAlways)) return err;
     std::vector<std::byte> buf(1 << 20);
     uint32_t err = 0;
     for (;;) {
@@ -89,15 +88,18 @@ uint32_t CopyToTempSibling(const std::wstring& szFrom, const std::wstring& szTo,
         }
     }
     out.Close();
-    if (err != 0) DeleteFileAt(szTemp);
+    if (err == 0) err = CopyPermissions(szFrom, szTo);
+    if (err != 0) DeleteFileAt(szTo);
     return err;
 }
 
+std::wstring StagingSibling(const std::wstring& szPath) { return szPath + L".orvo-new"; }
+
 uint32_t CopyFileReplacing(const std::wstring& szFrom, const std::wstring& szTo) {
-    std::wstring temp;
-    if (uint32_t err = CopyToTempSibling(szFrom, szTo, temp)) return err;
-    if (uint32_t err = ReplaceFileAtomic(temp, szTo)) {
-        DeleteFileAt(temp);
+    const std::wstring staged = StagingSibling(szTo);
+    if (uint32_t err = CopyFileFlushed(szFrom, staged)) return err;
+    if (uint32_t err = ReplaceFileAtomic(staged, szTo)) {
+        DeleteFileAt(staged);
         return err;
     }
     return 0;

@@ -40,6 +40,11 @@ std::optional<uint64_t> FileSize(const std::wstring& szPath);
 std::optional<FileTime> FileModTime(const std::wstring& szPath);
 uint32_t SetFileModTime(const std::wstring& szPath, FileTime time);
 uint32_t SetReadOnly(const std::wstring& szPath, bool bReadOnly);
+// Marks a file as a program (execute permission wherever it may be read). Windows has no such
+// permission: nothing to do there.
+uint32_t SetExecutable(const std::wstring& szPath);
+// Gives szTo the permissions of szFrom (Linux: the mode bits; Windows: nothing to copy).
+uint32_t CopyPermissions(const std::wstring& szFrom, const std::wstring& szTo);
 // Names (not paths) of the entries matching a pattern whose last component may hold '*' and
 // '?'; "." and ".." are never returned.
 std::vector<std::wstring> FindFiles(const std::wstring& szPattern);
@@ -79,11 +84,12 @@ private:
 // Writes the bytes to a temporary sibling, flushes it and renames it over szPath.
 uint32_t WriteFileAtomically(const std::wstring& szPath, std::span<const std::byte> data);
 std::optional<std::vector<std::byte>> ReadWholeFile(const std::wstring& szPath);
-// Copies szFrom to a new temporary sibling of szTo (flushed to disk) and returns its name in
-// szTemp; szTo itself is not touched. Nothing is left behind on failure.
-uint32_t CopyToTempSibling(const std::wstring& szFrom, const std::wstring& szTo, std::wstring& szTemp);
-// Replaces szTo with a copy of szFrom so that szTo is at every instant either the old or the
-// complete new file.
+// Copies szFrom to szTo (created or truncated), with its permissions, flushed to disk.
+// A failed copy removes szTo.
+uint32_t CopyFileFlushed(const std::wstring& szFrom, const std::wstring& szTo);
+// The name beside szPath under which its replacement is prepared. It is fixed, so that a copy
+// left behind by an interrupted run is simply overwritten by the next one.
+std::wstring StagingSibling(const std::wstring& szPath);
 uint32_t CopyFileReplacing(const std::wstring& szFrom, const std::wstring& szTo);
 
 }  // namespace platform

@@ -114,13 +114,22 @@ static size_t DecodeUtf8(std::string_view text, size_t i, uint32_t& cp) {
     return len;
 }
 
-std::wstring FromUtf8(std::string_view text) {
-    std::wstring out;
-    out.reserve(text.size());
+// Decodes into a buffer of at most text.size() wide units, written in place, ASCII without
+// the decoder. Malformed sequences become U+FFFD, or end the decoding with false when bStrict.
+static bool DecodeUtf8Into(std::string_view text, std::wstring& out, bool bStrict) {
+    out.assign(text.size(), L'\0');
+    wchar_t* dest = out.data();
     for (size_t i = 0; i < text.size();) {
+        const auto b0 = static_cast<unsigned char>(text[i]);
+        if (b0 < 0x80) {
+            *dest++ = static_cast<wchar_t>(b0);
+            ++i;
+            continue;
+        }
         uint32_t cp = 0;
         size_t len = DecodeUtf8(text, i, cp);
         if (len == 0) {
+            if (bStrict) return false;
             cp = 0xFFFD;
             len = 1;
         }
@@ -128,18 +137,35 @@ std::wstring FromUtf8(std::string_view text) {
         if constexpr (sizeof(wchar_t) == 2) {
             if (cp >= 0x10000) {
                 cp -= 0x10000;
-                out += static_cast<wchar_t>(0xD800 + (cp >> 10));
-                out += static_cast<wchar_t>(0xDC00 + (cp & 0x3FF));
+                *dest++ = static_cast<wchar_t>(0xD800 + (cp >> 10));
+                *dest++ = static_cast<wchar_t>(0xDC00 + (cp & 0x3FF));
                 continue;
             }
         }
-        out += static_cast<wchar_t>(cp);
+        *dest++ = static_cast<wchar_t>(cp);
     }
+    out.resize(static_cast<size_t>(dest - out.data()));
+    return true;
+}
+
+std::wstring FromUtf8(std::string_view text) {
+    std::wstring out;
+    DecodeUtf8Into(text, out, false);
+    return out;
+}
+
+std::optional<std::wstring> FromUtf8Strict(std::string_view text) {
+    std::wstring out;
+    if (!DecodeUtf8Into(text, out, true)) return std::nullopt;
     return out;
 }
 
 bool IsValidUtf8(std::string_view text) {
     for (size_t i = 0; i < text.size();) {
+        if (static_cast<unsigned char>(text[i]) < 0x80) {
+            ++i;
+            continue;
+        }
         uint32_t cp = 0;
         size_t len = DecodeUtf8(text, i, cp);
         if (len == 0) return false;

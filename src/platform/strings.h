@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -40,6 +41,8 @@ std::wstring WidenFormat(std::wstring_view fmt);
 std::string ToUtf8(std::wstring_view text);
 // Invalid sequences become U+FFFD.
 std::wstring FromUtf8(std::string_view text);
+// nullopt when the bytes are not well-formed UTF-8 (one pass, for large texts).
+std::optional<std::wstring> FromUtf8Strict(std::string_view text);
 // True when the bytes are well-formed UTF-8.
 bool IsValidUtf8(std::string_view text);
 

@@ -73,11 +73,11 @@ void CMgr::Cancel() {
 }
 
 void CMgr::ReportStatesMax(const std::wstring& szText, int nMax) {
-    if (m_pInterface) m_pInterface->SetStatesProgressMax(szText, nMax);
+    if (m_pInterface) m_pInterface->SetStatesProgressMax(szText.c_str(), nMax);
 }
 
 void CMgr::ReportStates(const std::wstring& szText, int nPos) {
-    if (m_pInterface) m_pInterface->SetStatesProgress(szText, nPos);
+    if (m_pInterface) m_pInterface->SetStatesProgress(szText.c_str(), nPos);
 }
 
 void CMgr::FinishUpdate() {

@@ -38,8 +38,8 @@ bool CMgr::UnzipDownloadFile() {
 
             // The installed file is never removed first: the new one is written beside it,
             // flushed and renamed over it, so it is at every instant the old or the new file.
-            std::wstring staged;
-            if (uint32_t err = platform::CopyToTempSibling(unpacked, item.InstallPath, staged)) {
+            const std::wstring staged = platform::StagingSibling(item.InstallPath);
+            if (uint32_t err = platform::CopyFileFlushed(unpacked, staged)) {
                 platform::OutputDebug(FormatW(L"[OVUSVC][Error %d line] CMgr::UnzipDownloadFile()   [%s] File -> [%s] File Copy Failed [%u]\n",
                                               385, unpacked, item.InstallPath, err));
                 return false;

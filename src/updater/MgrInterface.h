@@ -1,23 +1,22 @@
-// The six progress reports of an update run. A run ends with exactly one UpdateComplete or
-// UpdateError. Reports arrive on the update's worker thread.
+// How the update manager reports its progress: an overall ("install") bar, a detail ("states")
+// bar, and the end of the run. Reports arrive on the manager's worker thread; texts belong to
+// the caller for the duration of the call.
 #pragma once
-
-#include <string>
 
 namespace UpDater {
 
 class CMgrInterface {
 public:
+    // The manager owns its interface and deletes it through this base.
     virtual ~CMgrInterface() = default;
-    // The overall bar: maximum and label.
-    virtual void SetInstallProgressMax(const std::wstring& szText, int nMax) = 0;
-    // The detail bar: maximum and label.
-    virtual void SetStatesProgressMax(const std::wstring& szText, int nMax) = 0;
-    virtual void SetInstallProgress(const std::wstring& szText, int nPos) = 0;
-    virtual void SetStatesProgress(const std::wstring& szText, int nPos) = 0;
+
+    virtual void SetInstallProgressMax(const wchar_t* szText, int nMax) = 0;
+    virtual void SetStatesProgressMax(const wchar_t* szText, int nMax) = 0;
+    virtual void SetInstallProgress(const wchar_t* szText, int nPos) = 0;
+    virtual void SetStatesProgress(const wchar_t* szText, int nPos) = 0;
     virtual void UpdateComplete() = 0;
-    // szText names the failed stage.
-    virtual void UpdateError(const std::wstring& szText) = 0;
+    // szText names the stage that failed.
+    virtual void UpdateError(const wchar_t* szText) = 0;
 };
 
 }  // namespace UpDater

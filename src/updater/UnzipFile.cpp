@@ -24,8 +24,6 @@ bool UnzipFile(const std::wstring& szZipPath) {
         zip.OpenArchive(szZipPath, CZipArchive::zipOpenReadOnly, 0);
         const int count = zip.GetEntryCount();
         for (int i = 0; i < count; ++i) {
-            CZipFileHeader header;
-            zip.GetEntryInfo(header, i);
             // The very file the entry will become: a read-only leftover of an earlier run
             // must not make the extraction fail.
             const std::wstring target = zip.PredictExtractedFileName(i, folder, true);

@@ -2,6 +2,7 @@
 
 #include <cwctype>
 
+#include "platform/debug.h"
 #include "platform/strings.h"
 
 namespace UpDater {
@@ -30,7 +31,10 @@ platform::WindowHandle CUpdaterMgrEx::GetParentWnd() {
     if (m_hParentWnd != 0) return m_hParentWnd;
     if (!m_strParentWnd.empty() && !platform::EqualsNoCase(m_strParentWnd, L"NULL")) {
         m_hParentWnd = static_cast<platform::WindowHandle>(ParseSignedDecimal(m_strParentWnd));
-        if (!platform::IsWindowHandle(m_hParentWnd)) m_hParentWnd = 0;
+        if (!platform::IsWindowHandle(m_hParentWnd)) {
+            platform::OutputDebug(platform::FormatW(L"[VUSVC] caller window [%s] is not a window: nobody to notify\n", m_strParentWnd));
+            m_hParentWnd = 0;
+        }
     }
     return m_hParentWnd;
 }

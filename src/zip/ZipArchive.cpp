@@ -68,7 +68,8 @@ std::wstring CZipArchive::PredictExtractedFileName(int uIndex, const std::wstrin
     const std::wstring name =
         lpszNewName != nullptr ? std::wstring(lpszNewName) : m_centralDir[static_cast<size_t>(uIndex)].GetEntryName();
     if (bFullPath) {
-        if (!m_bRemoveDriveLetter) return folder + CZipPathComponent::RemoveSeparators(name);
+        // The drive is dropped whatever m_bRemoveDriveLetter says: a name keeping it could
+        // leave the folder.
         const auto safe = CZipPathComponent::MakeSafeRelative(name);
         if (!safe) ThrowError(CZipException::unsafeEntry);
         if (safe->empty()) return CZipPathComponent::RemoveSeparators(szPath);
@@ -111,6 +112,10 @@ bool CZipArchive::SetTimeAndAttributes(const std::wstring& szFilePath, const CZi
     bool ok = platform::SetFileModTime(szFilePath, header.GetTime()) == 0;
     // Read-only is the one attribute files have on every platform here; the others have no
     // counterpart on Linux.
+    // Programs packed on a Unix system carry their execute permission in the high half of
+    // the external attributes; an installed program must stay runnable.
+    if (header.GetSystemCompatibility() == CZipFileHeader::sysUnix && (header.m_uExternalAttr >> 16) & 0111)
+        ok = platform::SetExecutable(szFilePath) == 0 && ok;
     if (header.GetSystemAttr() & CZipFileHeader::attrReadOnly)
         ok = platform::SetReadOnly(szFilePath, true) == 0 && ok;
     return ok;

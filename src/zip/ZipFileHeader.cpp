@@ -141,6 +141,9 @@ uint32_t CZipFileHeader::GetSystemAttr() const {
         default: return endsInSeparator ? 0x41FF0010u : 0x81A40020u;
     }
     if (system == sysUnix) {
+        // No mode recorded at all (some writers leave it 0) is a plain file, not one
+        // without permissions.
+        if ((m_uExternalAttr >> 16) == 0) return endsInSeparator ? 0x41FF0010u : attrArchive;
         const uint32_t mode = m_uExternalAttr;
         uint32_t attr = 0;
         if (mode & (1u << 30)) attr |= attrDirectory;

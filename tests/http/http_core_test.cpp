@@ -1,6 +1,7 @@
 // The client's pure parts: error table, URL analysis, encoding, map order, GET URLs, MIME sniffing.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <regex>
 #include <string>
 

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <thread>
 
 #include "http/HttpClient.h"
 #include "http/HttpServerClient.h"
@@ -81,6 +82,16 @@ TEST_F(DownloadTest, CreatesTheFolderChainAndRefusesABareFileName) {
     platform::DebugCapture cap;
     EXPECT_EQ(Get(s_web->Url("/a.txt"), "bare.txt"), -1);
     EXPECT_TRUE(cap.Contains(L"[FAILED CHttpServerClient::GetFileFromURL] Create Folder Failed"));
+    // A file standing where a folder of the chain should be.
+    WriteFile(m_out / "plain", "x");
+    EXPECT_EQ(Get(s_web->Url("/a.txt"), m_out / "plain/sub/f.txt"), -1);
+    // The target is a folder: the local file cannot be opened.
+    MakeDirs(m_out / "isdir");
+    EXPECT_EQ(Get(s_web->Url("/a.txt"), m_out / "isdir"), 0);
+    EXPECT_TRUE(cap.Contains(L"[FAILED CHttpServerClient::GetFileFromURL] File Open"));
+    // Windows-style separators work as well.
+    ASSERT_EQ(Get(s_web->Url("/a.txt"), m_out.path() + "\\w1\\w2\\f.txt"), 1);
+    EXPECT_EQ(ReadFile(m_out / "w1/w2/f.txt"), "abc");
 }
 
 TEST_F(DownloadTest, HttpErrorStatusIsAFailureThatLeavesNoFile) {
@@ -145,6 +156,12 @@ TEST(DownloadHttps, VerifiesTheCertificateChainAndName) {
     ScopedEnv ca("CURL_CA_BUNDLE", web.CaFile());
     ASSERT_EQ(Get(web.HttpsUrl("/s.txt"), out / "b.txt"), 1);
     EXPECT_EQ(ReadFile(out / "b.txt"), "secret");
+    // Redirects stay on https: never down to plain http.
+    web.AddRedirect("/up", web.HttpsUrl("/s.txt"));
+    web.AddRedirect("/down", web.Url("/s.txt"));
+    EXPECT_EQ(Get(web.HttpsUrl("/up"), out / "up.txt"), 1);
+    EXPECT_EQ(Get(web.HttpsUrl("/down"), out / "down.txt"), -1);
+    EXPECT_FALSE(Exists(out / "down.txt"));
 
     NginxServer other(NginxServer::Options{.https = true, .certNames = "DNS:other.example"});
     WriteFile(other.Root() + "/s.txt", "secret");
@@ -236,6 +253,29 @@ TEST(DownloadFaults, RequestCarriesAgentAndNoCacheHeaders) {
     EXPECT_EQ(reqs[0].Header("Accept"), "*/*");
 }
 
+TEST(DownloadFaults, ObjectNameComesFromPathQueryOrSlash) {
+    FaultServer srv([](FaultConnection& c) {
+        c.ReadRequest();
+        c.Send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+    });
+    const std::string base = "http://127.0.0.1:" + std::to_string(srv.Port());
+    const struct {
+        std::string url;
+        const char* requestLine;
+    } cases[] = {
+        {base, "GET / HTTP/1.1"},
+        {base + "?q=1", "GET /?q=1 HTTP/1.1"},
+        {base + "/a/b.zip?v=2&w=%41", "GET /a/b.zip?v=2&w=%41 HTTP/1.1"},
+        {base + "/\u00e9t\u00e9.zip", "GET /%C3%A9t%C3%A9.zip HTTP/1.1"},
+    };
+    TempDir out;
+    for (const auto& c : cases) ASSERT_EQ(Get(c.url, out / "x"), 1) << c.url;
+    const auto reqs = srv.Requests();
+    ASSERT_EQ(reqs.size(), std::size(cases));
+    for (size_t i = 0; i < reqs.size(); ++i)
+        EXPECT_EQ(reqs[i].head.substr(0, reqs[i].head.find("\r\n")), cases[i].requestLine);
+}
+
 TEST(HttpResponse, ContentLengthAbsentLeavesTheValue) {
     FaultServer srv([](FaultConnection& c) {
         c.ReadRequest();
@@ -253,4 +293,35 @@ TEST(HttpResponse, ContentLengthAbsentLeavesTheValue) {
     EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), got), "abc");
     r->ReadContent(buf, sizeof buf, got);
     EXPECT_EQ(got, 0u);
+}
+
+TEST(DownloadProxy, TakesTheProxyFromTheEnvironment) {
+    FaultServer proxy([](FaultConnection& c) {
+        c.ReadRequest();
+        c.Send("HTTP/1.1 200 OK\r\nContent-Length: 7\r\n\r\nproxied");
+    });
+    ScopedEnv p("http_proxy", proxy.Url("")), np("no_proxy", std::nullopt), NP("NO_PROXY", std::nullopt);
+    TempDir out;
+    ASSERT_EQ(Get("http://updates.example.invalid/pkg/a.zip", out / "a.zip"), 1);
+    EXPECT_EQ(ReadFile(out / "a.zip"), "proxied");
+    const auto reqs = proxy.Requests();
+    ASSERT_EQ(reqs.size(), 1u);
+    EXPECT_EQ(reqs[0].head.substr(0, reqs[0].head.find("\r\n")), "GET http://updates.example.invalid/pkg/a.zip HTTP/1.1");
+}
+
+TEST_F(DownloadTest, ParallelDownloadsDoNotDisturbEachOther) {
+    std::vector<std::string> names;
+    for (int i = 0; i < 4; ++i) {
+        names.push_back("/p" + std::to_string(i) + ".bin");
+        MakePatternFile(s_web->Root() + names.back(), 2 * 1024 * 1024 + 1000 * i);
+    }
+    std::vector<int> results(names.size(), 99);
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < names.size(); ++i)
+        threads.emplace_back([&, i] { results[i] = Get(s_web->Url(names[i]), m_out / ("par" + names[i])); });
+    for (auto& t : threads) t.join();
+    for (size_t i = 0; i < names.size(); ++i) {
+        EXPECT_EQ(results[i], 1);
+        EXPECT_TRUE(SameFileContent(s_web->Root() + names[i], m_out / ("par" + names[i])));
+    }
 }

@@ -171,6 +171,22 @@ TEST_F(ManifestTest, BrokenOrHostileManifestsAreRefusedWithALine) {
     }
 }
 
+TEST_F(ManifestTest, TextIsDecodedWholeAcrossReadChunks) {
+    // Three-byte characters over more than a megabyte: some straddle the reader's chunks.
+    std::string text;
+    for (int i = 0; i < 400000; ++i) text += "\xEA\xB0\x80";  // U+AC00
+    CVersionBuilder builder;
+    ParsedLists lists;
+    ASSERT_TRUE(Parse(builder, Put("big.xml", OneShortcut(Tag("Des", text))), lists));
+    ASSERT_EQ(lists.shortcuts.size(), 1u);
+    EXPECT_EQ(lists.shortcuts[0].Des, std::wstring(400000, L'\xAC00'));
+
+    // A sequence cut off by the end of the file is not UTF-8.
+    platform::DebugCapture capture;
+    EXPECT_FALSE(Parse(builder, Put("cut.xml", OneShortcut(Tag("Des", text)) + "\xEA\xB0"), lists));
+    EXPECT_TRUE(capture.Contains(L"File Data NULL"));
+}
+
 TEST_F(ManifestTest, MissingAndOversizedFilesAreRefused) {
     CVersionBuilder builder;
     ParsedLists lists;

@@ -12,7 +12,7 @@
 
 namespace orvo::test {
 
-struct ZipEntrySpec {
+struct ZipEntryDef {
     std::string name;
     std::string data;                       // uncompressed content
     uint16_t method = 8;                    // 0 stored, 8 deflated, anything else taken as stored bytes
@@ -28,8 +28,8 @@ struct ZipEntrySpec {
     std::optional<uint16_t> localMethod;
 };
 
-inline ZipEntrySpec ZipEntry(std::string name, std::string data = "payload") {
-    ZipEntrySpec e;
+inline ZipEntryDef ZipEntry(std::string name, std::string data = "payload") {
+    ZipEntryDef e;
     e.name = std::move(name);
     e.data = std::move(data);
     return e;
@@ -70,13 +70,15 @@ inline uint32_t Crc32Of(const std::string& data) {
     return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
 }
 
-inline ZipBuild BuildZip(const std::vector<ZipEntrySpec>& entries, const std::string& comment = {},
-                         const std::string& prefix = {}) {
+// centralOrder: the order of the central headers (indexes into entries); default as given.
+inline ZipBuild BuildZip(const std::vector<ZipEntryDef>& entries, const std::string& comment = {},
+                         const std::string& prefix = {}, std::vector<size_t> centralOrder = {}) {
     ZipBuild build;
     std::string& out = build.bytes;
     out = prefix;
-    std::string central;
+    std::vector<std::string> centrals;
     for (const auto& e : entries) {
+        std::string central;
         const std::string stored = e.rawData ? *e.rawData : (e.method == 8 ? RawDeflate(e.data) : e.data);
         const uint32_t crc = e.crc ? *e.crc : Crc32Of(e.data);
         const uint32_t usize = e.uncompressedSize ? *e.uncompressedSize : static_cast<uint32_t>(e.data.size());
@@ -123,7 +125,12 @@ inline ZipBuild BuildZip(const std::vector<ZipEntrySpec>& entries, const std::st
         Put32(central, e.externalAttr);
         Put32(central, e.centralOffset ? *e.centralOffset : static_cast<uint32_t>(offset));
         central += e.name;
+        centrals.push_back(central);
     }
+    if (centralOrder.empty())
+        for (size_t i = 0; i < entries.size(); ++i) centralOrder.push_back(i);
+    std::string central;
+    for (size_t i : centralOrder) central += centrals[i];
     build.centralOffset = out.size();
     out += central;
     build.endOffset = out.size();

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/registry.h"
 #include "support/test_env.h"
@@ -60,4 +62,23 @@ TEST_F(OrvoRegCommand, RefusesBadInput) {
     };
     for (const char* args : bad) EXPECT_EQ(Reg(args), 1) << args;
     EXPECT_FALSE(orvo::test::Exists(sysroot() + "/var/lib/orvo/registry/HKLM.db"));  // nothing was written
+}
+
+TEST_F(OrvoRegCommand, MachineHiveTheUserMayNotWriteIsAccessDenied) {
+    ASSERT_EQ(Reg(R"(add 'HKLM\Software\Vendor' /v A /d 1 /f)"), 0);
+    std::string out;
+    std::string asUser;
+    if (::geteuid() == 0) {
+        // Root may write anywhere: ask as an unprivileged user instead.
+        ::chmod(m_root.path().c_str(), 0755);
+        asUser = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    } else {
+        ::chmod((sysroot() + "/var/lib/orvo/registry").c_str(), 0555);
+        ::chmod((sysroot() + "/var/lib/orvo/registry/HKLM.db").c_str(), 0444);
+    }
+    const std::string reg = asUser + orvo::test::BuiltBinary("tools/orvo-reg/orvo-reg");
+    EXPECT_EQ(orvo::test::Run(reg + R"( add 'HKLM\Software\Vendor' /v B /d 2 /f 2>&1)", &out), 1);
+    EXPECT_EQ(out, "ERROR: Access is denied.\n");
+    out.clear();
+    EXPECT_EQ(orvo::test::Run(reg + R"( query 'HKLM\Software\Vendor' /v A 2>&1)", &out), 0) << out;  // reading still works
 }

@@ -181,12 +181,14 @@ TEST_F(StandardArchives, EmptyArchiveOpensWithNoEntries) {
 
 TEST(ZipExtract, FileTimeAndReadOnlyFollowTheEntry) {
     TempDir dir;
-    ZipEntrySpec ro = ZipEntry("ro.txt", "read only");
+    ZipEntryDef ro = ZipEntry("ro.txt", "read only");
     ro.externalAttr = 0100444u << 16;
     ro.dosTime = (13 << 11) | (45 << 5) | (30 / 2);  // 13:45:30
     ro.dosDate = ((2023 - 1980) << 9) | (7 << 5) | 14;  // 2023-07-14
-    ZipEntrySpec rw = ZipEntry("sub/rw.txt", "writable");
-    WriteFile(dir / "t.zip", BuildZip({ro, rw}).bytes);
+    ZipEntryDef rw = ZipEntry("sub/rw.txt", "writable");
+    ZipEntryDef nomode = ZipEntry("nomode.txt", "no mode recorded");
+    nomode.externalAttr = 0;
+    WriteFile(dir / "t.zip", BuildZip({ro, rw, nomode}).bytes);
     MakeDirs(dir / "out");
     const Outcome out = ExtractAll(dir / "t.zip", dir / "out");
     ASSERT_EQ(out.cause, 0);
@@ -200,6 +202,7 @@ TEST(ZipExtract, FileTimeAndReadOnlyFollowTheEntry) {
     const auto perms = fs::status(dir / "out/ro.txt").permissions();
     EXPECT_EQ(perms & fs::perms::owner_write, fs::perms::none);
     EXPECT_NE(fs::status(dir / "out/sub/rw.txt").permissions() & fs::perms::owner_write, fs::perms::none);
+    EXPECT_NE(fs::status(dir / "out/nomode.txt").permissions() & fs::perms::owner_write, fs::perms::none);
 }
 
 TEST(ZipEndRecord, IsFoundBehindCommentsAndAcrossChunkEdges) {
@@ -214,6 +217,16 @@ TEST(ZipEndRecord, IsFoundBehindCommentsAndAcrossChunkEdges) {
         EXPECT_EQ(out.cause, 0);
         EXPECT_EQ(ReadFile(dir / "out/a.txt"), "abc");
     }
+}
+
+TEST(ZipEntries, IndexesFollowTheDataOrderNotTheDirectoryOrder) {
+    TempDir dir;
+    WriteFile(dir / "o.zip",
+              BuildZip({ZipEntry("first"), ZipEntry("second"), ZipEntry("third")}, {}, {}, {2, 0, 1}).bytes);
+    MakeDirs(dir / "out");
+    const Outcome out = ExtractAll(dir / "o.zip", dir / "out");
+    EXPECT_EQ(out.cause, 0);
+    EXPECT_EQ(out.names, (std::vector<std::wstring>{L"first", L"second", L"third"}));
 }
 
 TEST(ZipNames, SafeRelativeNames) {

@@ -32,7 +32,7 @@ void Patch32(std::string& bytes, size_t at, uint32_t value) {
     bytes.replace(at, 4, v);
 }
 
-ZipEntrySpec Entry(std::string name, std::string data = "payload") { return ZipEntry(std::move(name), std::move(data)); }
+ZipEntryDef Entry(std::string name, std::string data = "payload") { return ZipEntry(std::move(name), std::move(data)); }
 
 struct HostileCase {
     const char* name;

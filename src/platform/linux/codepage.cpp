@@ -65,10 +65,7 @@ std::optional<std::string> Convert(const std::string& from, const std::string& t
 
 std::optional<std::wstring> MultiByteToWide(unsigned nCodePage, std::string_view szText) {
     const std::string cs = CodeSetName(nCodePage);
-    if (cs == "UTF-8") {
-        if (!IsValidUtf8(szText)) return std::nullopt;
-        return FromUtf8(szText);
-    }
+    if (cs == "UTF-8") return FromUtf8Strict(szText);
     auto utf8 = Convert(cs, "UTF-8", szText.data(), szText.size());
     if (!utf8) return std::nullopt;
     return FromUtf8(*utf8);

@@ -16,7 +16,9 @@ class RegistryFirewallProfile : public FirewallProfile {
 public:
     explicit RegistryFirewallProfile(RegKey key) : m_key(std::move(key)) {}
 
-    int32_t Item(const std::wstring& szImagePath, bool& bFound, bool& bEnabled) override {
+    int32_t Item(const std::wstring& szGivenPath, bool& bFound, bool& bEnabled) override {
+        // Programs are listed under their native path, whichever separators the caller used.
+        const std::wstring szImagePath = FromNativePath(ToNativePath(szGivenPath));
         bFound = false;
         bEnabled = false;
         RegValue value;
@@ -36,7 +38,8 @@ public:
         return 0;
     }
 
-    int32_t Add(const std::wstring& szImagePath, const std::wstring& szName) override {
+    int32_t Add(const std::wstring& szGivenPath, const std::wstring& szName) override {
+        const std::wstring szImagePath = FromNativePath(ToNativePath(szGivenPath));
         if (szImagePath.empty()) return static_cast<int32_t>(0x80070057u);  // E_INVALIDARG
         const auto data = EncodeRegString(szImagePath + L":*:Enabled:" + szName);
         return HResultFromWin32(m_key.SetValue(szImagePath, REG_SZ_, data));

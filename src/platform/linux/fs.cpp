@@ -131,6 +131,20 @@ uint32_t SetReadOnly(const std::wstring& szPath, bool bReadOnly) {
     return ::chmod(p.c_str(), mode) == 0 ? 0 : FromErrno(errno);
 }
 
+uint32_t SetExecutable(const std::wstring& szPath) {
+    const std::string p = ToNativePath(szPath);
+    struct stat st;
+    if (::stat(p.c_str(), &st) != 0) return FromErrno(errno);
+    const mode_t mode = (st.st_mode & 07777) | ((st.st_mode & 0444) >> 2);
+    return ::chmod(p.c_str(), mode) == 0 ? 0 : FromErrno(errno);
+}
+
+uint32_t CopyPermissions(const std::wstring& szFrom, const std::wstring& szTo) {
+    struct stat st;
+    if (::stat(ToNativePath(szFrom).c_str(), &st) != 0) return FromErrno(errno);
+    return ::chmod(ToNativePath(szTo).c_str(), st.st_mode & 07777) == 0 ? 0 : FromErrno(errno);
+}
+
 std::vector<std::wstring> FindFiles(const std::wstring& szPattern) {
     std::vector<std::wstring> out;
     const std::string pattern = ToNativePath(szPattern);

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include <strings.h>
+
 #include "platform/strings.h"
 
 namespace platform::inet {
@@ -321,6 +323,8 @@ bool StartTransfer(Request& r) {
     }
     if (!r.s.proxyUser.empty()) curl_easy_setopt(e, CURLOPT_PROXYUSERNAME, r.s.proxyUser.c_str());
     if (!r.s.proxyPassword.empty()) curl_easy_setopt(e, CURLOPT_PROXYPASSWORD, r.s.proxyPassword.c_str());
+    // A proxy's answer to CONNECT is not the server's response.
+    curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, OnHeader);
     curl_easy_setopt(e, CURLOPT_HEADERDATA, &r);
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, OnBody);
@@ -394,6 +398,17 @@ HINTERNET InternetConnect(HINTERNET hInternet, const wchar_t* szServerName, uint
     if (szServerName == nullptr || *szServerName == L'\0') {
         Fail(ERROR_INTERNET_INVALID_URL);
         return nullptr;
+    }
+    // A host name, an IPv4 address or a bracketed IPv6 address; nothing that would change the
+    // meaning of the address built from it (user info, path, spaces).
+    for (const wchar_t* p = szServerName; *p != L'\0'; ++p) {
+        const wchar_t c = *p;
+        const bool ok = (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') ||
+                        c == L'-' || c == L'.' || c == L'_' || c == L':' || c == L'[' || c == L']' || c > 0x7F;
+        if (!ok) {
+            Fail(ERROR_INTERNET_INVALID_URL);
+            return nullptr;
+        }
     }
     auto* c = new (std::nothrow) Connection();
     if (c == nullptr) {
@@ -513,6 +528,11 @@ bool InternetWriteFile(HINTERNET hRequest, const void* pbyBuff, uint32_t cbyBuff
         return true;
     }
     const char* p = static_cast<const char*>(pbyBuff);
+    // Drop what the network already took, so the buffer stays at about the hold size.
+    if (r->spos >= kSendHold) {
+        r->sbuf.erase(r->sbuf.begin(), r->sbuf.begin() + static_cast<std::ptrdiff_t>(r->spos));
+        r->spos = 0;
+    }
     r->sbuf.insert(r->sbuf.end(), p, p + cbyBuff);
     r->bodyWritten += cbyBuff;
     if (!Flush(*r, kSendHold)) return false;

@@ -1,0 +1,120 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <random>
+#include <thread>
+#include <fcntl.h>
+#include <set>
+
+#include "support/update_world.h"
+
+using namespace orvo::test;
+
+namespace {
+
+std::vector<PublishedFile> Version(int version, int count) {
+    std::vector<PublishedFile> files;
+    std::mt19937 rng(static_cast<unsigned>(version * 7919));
+    for (int i = 0; i < count; ++i) {
+        std::string content = "v" + std::to_string(version) + " file " + std::to_string(i) + "\n";
+        content.resize(content.size() + 1000 + rng() % 7000, static_cast<char>('a' + (i + version) % 26));
+        files.push_back({"f" + std::to_string(i) + ".dat", content, "_INSTALL\\d" + std::to_string(i % 7)});
+    }
+    files.push_back({"app.sh", UpdateWorld::TargetScript(std::to_string(version)), "_INSTALL", true});
+    return files;
+}
+
+std::string Rel(const PublishedFile& f) {
+    std::string folder = f.folder.substr(std::string("_INSTALL").size());
+    for (auto& c : folder)
+        if (c == '\\') c = '/';
+    if (!folder.empty() && folder[0] == '/') folder = folder.substr(1);
+    return folder.empty() ? f.name : folder + "/" + f.name;
+}
+
+}  // namespace
+
+class KillTest : public UpdateWorld {
+protected:
+    // Starts the updater and returns its process id.
+    pid_t Start() {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::unsetenv("DISPLAY");
+            const int null = ::open("/dev/null", O_RDWR);
+            ::dup2(null, 0);
+            ::dup2(null, 1);
+            ::dup2(null, 2);
+            const std::string exe = BuiltBinary("src/app/OrvoUpdaterService");
+            ::execl(exe.c_str(), exe.c_str(), manifestUrl.c_str(), "NULL", "app.sh", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        return pid;
+    }
+};
+
+// The updater is killed at random instants of an update; after every kill each installed file
+// is whole, old or new, and the installed manifest copy is one of the two published ones.
+TEST_F(KillTest, KilledAtRandomInstantsTheInstallStaysOldOrNew) {
+    const int kFiles = 300, kKills = 30;
+    const auto v1 = Version(1, kFiles), v2 = Version(2, kFiles);
+    Publish(v1);
+    const std::string manifest1 = ReadFile(server.Root() + "/app.xml");
+    const auto t0 = std::chrono::steady_clock::now();
+    ASSERT_EQ(RunUpdater(), 0);
+    const auto fullRun = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0);
+    Publish(v2);
+    const std::string manifest2 = ReadFile(server.Root() + "/app.xml");
+
+    std::mt19937 rng(20261210);
+    int interrupted = 0;
+    bool publishedTwo = true;
+    for (int k = 0; k < kKills; ++k) {
+        const auto delay = std::chrono::microseconds(rng() % static_cast<uint64_t>(fullRun.count()));
+        const pid_t pid = Start();
+        std::this_thread::sleep_for(delay);
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        interrupted += WIFSIGNALED(status) ? 1 : 0;
+
+        for (size_t i = 0; i < v1.size(); ++i) {
+            const std::string now = ReadFile(Installed(Rel(v1[i])));
+            ASSERT_TRUE(now == v1[i].content || now == v2[i].content) << "kill " << k << " after " << delay.count() << " us: "
+                                                                       << Rel(v1[i]) << " is torn (" << now.size() << " bytes)";
+        }
+        const std::string manifest = ReadFile(Installed("app.xml"));
+        ASSERT_TRUE(manifest == manifest1 || manifest == manifest2) << "kill " << k << ": manifest copy is torn";
+
+        // When a run finished before the kill, publish the other version so that the next
+        // kill again lands in an update.
+        if (manifest == (publishedTwo ? manifest2 : manifest1)) {
+            publishedTwo = !publishedTwo;
+            Publish(publishedTwo ? v2 : v1);
+        }
+    }
+    RecordProperty("kill_points", kKills);
+    RecordProperty("kills_during_a_run", interrupted);
+    std::cout << "[ kill test ] " << kKills << " kill points, " << interrupted << " of them during a run\n";
+    EXPECT_GE(interrupted, kKills / 2);
+
+    // One uninterrupted run to version 2 leaves exactly version 2.
+    Publish(v2);
+    std::string out;
+    ASSERT_EQ(RunUpdater(&out), 0) << out;
+    std::set<std::string> expected{"app.xml", "starts"};
+    for (const auto& f : v2) {
+        expected.insert(Rel(f));
+        EXPECT_EQ(ReadFile(Installed(Rel(f))), f.content) << Rel(f);
+    }
+    EXPECT_EQ(ReadFile(Installed("app.xml")), manifest2);
+    Starts();
+    std::set<std::string> found;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(installDir))
+        if (e.is_regular_file()) found.insert(std::filesystem::relative(e.path(), installDir).string());
+    EXPECT_EQ(found, expected);
+}

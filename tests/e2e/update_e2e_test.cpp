@@ -1,0 +1,183 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "support/update_world.h"
+
+using namespace orvo::test;
+
+namespace {
+
+std::vector<PublishedFile> VersionOne() {
+    return {
+        {"app.sh", UpdateWorld::TargetScript("1"), "_INSTALL", true},
+        {"readme.txt", "version one readme\n"},
+        {"core.dat", std::string(70000, 'c'), "_INSTALL\\data\\deep"},
+    };
+}
+
+struct FileId {
+    ino_t inode;
+    timespec mtime;
+};
+FileId Id(const std::string& path) {
+    struct stat st {};
+    ::stat(path.c_str(), &st);
+    return {st.st_ino, st.st_mtim};
+}
+
+}  // namespace
+
+class UpdateRun : public UpdateWorld {};
+
+TEST_F(UpdateRun, FirstInstallThenChangedFilesOnlyThenNothingToDo) {
+    Publish(VersionOne());
+    std::string out;
+    ASSERT_EQ(RunUpdater(&out), 0) << out;
+    EXPECT_EQ(ReadFile(Installed("readme.txt")), "version one readme\n");
+    EXPECT_EQ(ReadFile(Installed("data/deep/core.dat")), std::string(70000, 'c'));
+    EXPECT_EQ(ReadFile(Installed("app.xml")), ReadFile(server.Root() + "/app.xml"));
+    EXPECT_EQ(Starts(), "[-v][two words]\n");
+    std::string reg;
+    ASSERT_EQ(orvo::test::Run(BuiltBinary("tools/orvo-reg/orvo-reg") + " query 'HKLM\\Software\\OrvoTest\\App' /v 'INSTALL SZ'", &reg), 0);
+    EXPECT_NE(reg.find(installDir), std::string::npos) << reg;
+
+    // Version two changes one file; the others are not touched at all.
+    auto v2 = VersionOne();
+    v2[1].content = "version two readme\n";
+    Publish(v2);
+    const FileId core = Id(Installed("data/deep/core.dat")), app = Id(Installed("app.sh"));
+    ::unlink(Installed("starts").c_str());
+    ASSERT_EQ(RunUpdater(&out), 0) << out;
+    EXPECT_EQ(ReadFile(Installed("readme.txt")), "version two readme\n");
+    for (const auto& [path, before] : {std::pair{Installed("data/deep/core.dat"), core}, std::pair{Installed("app.sh"), app}}) {
+        const FileId now = Id(path);
+        EXPECT_EQ(now.inode, before.inode) << path;
+        EXPECT_EQ(now.mtime.tv_nsec, before.mtime.tv_nsec) << path;
+    }
+    EXPECT_EQ(Starts(), "[-v][two words]\n");
+
+    // Nothing changed since: the packages are gone from the server and the run still just
+    // starts the target, without a download.
+    orvo::test::Run("rm -rf '" + server.Root() + "/pkg'");
+    ::unlink(Installed("starts").c_str());
+    out.clear();
+    ASSERT_EQ(RunUpdater(&out), 0) << out;
+    EXPECT_EQ(out.find("Download"), std::string::npos) << out;
+    EXPECT_EQ(Starts(), "[-v][two words]\n");
+}
+
+TEST_F(UpdateRun, FailuresLeaveTheInstalledVersionAsItWas) {
+    Publish(VersionOne());
+    ASSERT_EQ(RunUpdater(), 0);
+    const std::string manifestV1 = ReadFile(Installed("app.xml"));
+    ::unlink(Installed("starts").c_str());
+
+    struct Case {
+        const char* what;
+        std::function<void(std::vector<PublishedFile>&)> publish;  // after Publish(...)
+        const char* expected;
+    };
+    auto v2 = [] {
+        auto files = VersionOne();
+        for (auto& f : files) f.content += "(v2)";
+        files[0].content = UpdateWorld::TargetScript("2");
+        return files;
+    };
+    const Case cases[] = {
+        {"second package missing", [&](auto& files) { ::unlink(PackagePath(files[1]).c_str()); },
+         "[OVUSVC][Error] DownloadUpdateFile"},
+        {"corrupt package", [&](auto& files) { WriteFile(PackagePath(files[1]), "PK\x03\x04 not really a zip"); },
+         "[OVUSVC][Error] UnzipDownloadFile"},
+        {"size mismatch",
+         [&](auto& files) { WriteFile(server.Root() + "/app.xml", ManifestXml(files, "", {{"readme.txt", 3}})); },
+         "Upzip File size Failed"},
+    };
+    for (const auto& c : cases) {
+        auto files = v2();
+        Publish(files);
+        c.publish(files);
+        std::string out;
+        EXPECT_EQ(RunUpdater(&out), 1) << c.what << "\n" << out;
+        EXPECT_NE(out.find(c.expected), std::string::npos) << c.what << "\n" << out;
+        EXPECT_EQ(ReadFile(Installed("readme.txt")), "version one readme\n") << c.what;
+        EXPECT_EQ(ReadFile(Installed("app.xml")), manifestV1) << c.what;
+        EXPECT_FALSE(Exists(Installed("starts"))) << c.what;  // a failed run never starts the target
+    }
+}
+
+TEST_F(UpdateRun, ThirdPackageIsNeverRequestedAfterAFailedDownload) {
+    server.AddDirectives("access_log " + m_root.path() + "/access.log;");
+    server.Stop();
+    server.Start();
+    manifestUrl = server.Url("/app.xml");
+    auto files = VersionOne();
+    Publish(files);
+    ::unlink(PackagePath(files[1]).c_str());
+    std::string out;
+    EXPECT_EQ(RunUpdater(&out), 1);
+    const std::string log = ReadFile(m_root / "access.log");
+    EXPECT_NE(log.find("/app.sh.zip"), std::string::npos) << log;
+    EXPECT_NE(log.find("/readme.txt.zip"), std::string::npos) << log;
+    EXPECT_EQ(log.find("/core.dat.zip"), std::string::npos) << log;
+}
+
+TEST_F(UpdateRun, AFileThatCannotBeReplacedKeepsTheOldManifestForTheNextRun) {
+    Publish(VersionOne());
+    ASSERT_EQ(RunUpdater(), 0);
+    const std::string manifestV1 = ReadFile(Installed("app.xml"));
+    auto v2 = VersionOne();
+    v2[1].content = "version two readme\n";
+    v2[2].content = "new core";
+    Publish(v2);
+    // A folder where the file should go: the rename over it fails.
+    ::unlink(Installed("readme.txt").c_str());
+    MakeDirs(Installed("readme.txt/occupied"));
+    std::string out;
+    EXPECT_EQ(RunUpdater(&out), 0) << out;
+    EXPECT_NE(out.find("File Move Failed"), std::string::npos) << out;
+    EXPECT_NE(out.find("[Warning] app.sh"), std::string::npos) << out;
+    EXPECT_EQ(ReadFile(Installed("data/deep/core.dat")), "new core");  // the rest went on
+    EXPECT_EQ(ReadFile(Installed("app.xml")), manifestV1);              // so the next run repeats it
+
+    orvo::test::Run("rm -rf '" + Installed("readme.txt") + "'");
+    ASSERT_EQ(RunUpdater(&out), 0) << out;
+    EXPECT_EQ(ReadFile(Installed("readme.txt")), "version two readme\n");
+    EXPECT_EQ(ReadFile(Installed("app.xml")), ReadFile(server.Root() + "/app.xml"));
+}
+
+TEST_F(UpdateRun, InterruptCancelsWithoutStartingTheTarget) {
+    server.AddDirectives("limit_rate 1m;");
+    server.Stop();
+    server.Start();
+    manifestUrl = server.Url("/app.xml");
+    auto files = VersionOne();
+    std::string noise(3 << 20, '\0');  // incompressible, so the package is as slow to fetch as the file is big
+    uint32_t x = 2463534242u;
+    for (auto& c : noise) c = static_cast<char>((x ^= x << 13, x ^= x >> 17, x ^= x << 5) & 0xFF);
+    files.push_back({"big.bin", noise});
+    Publish(files);
+
+    const std::string cmd = "unset DISPLAY; exec " + UpdaterCommand() + " >'" + (m_root / "out.log") + "' 2>&1 </dev/null";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // Wait until the big download is under way, then press Ctrl-C.
+    for (int i = 0; i < 200 && ReadFile(m_root / "out.log").find("big.bin") == std::string::npos; ++i) usleep(50000);
+    ::kill(pid, SIGINT);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    const std::string out = ReadFile(m_root / "out.log");
+    ASSERT_TRUE(WIFEXITED(status)) << out;
+    EXPECT_EQ(WEXITSTATUS(status), 130) << out;
+    EXPECT_FALSE(Exists(Installed("app.xml")));
+    EXPECT_FALSE(Exists(Installed("big.bin"))) << out;
+    usleep(200000);
+    EXPECT_FALSE(Exists(Installed("starts")));
+}
