@@ -21,7 +21,8 @@ void WriteStderr(std::string_view szUtf8);
 // While it lives, an interrupt from the terminal (Ctrl-C) does not end the process but sets
 // an event, so the console front end can treat it as the close button. One at a time.
 // Linux: SIGINT and SIGTERM; the handler only writes a byte to a pipe, a watcher thread sets the
-// event. Windows: a console control handler.
+// event. Windows: a console control handler for Ctrl-C/Ctrl-Break, and the C runtime's SIGINT and
+// SIGTERM handlers (what raise() delivers there).
 class InterruptWatch {
 public:
     InterruptWatch();

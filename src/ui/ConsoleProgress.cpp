@@ -9,13 +9,15 @@ namespace {
 
 constexpr int kBarCells = 24;
 
-bool IsWide(wchar_t c) {
+// Takes the code as 32 bits: with a 16-bit wchar_t the ranges beyond it are simply not met.
+bool IsWideCode(uint32_t c) {
     return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF && c != 0x303F) ||
            (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFE30 && c <= 0xFE4F) ||
            (c >= 0xFF00 && c <= 0xFF60) || (c >= 0xFFE0 && c <= 0xFFE6) ||
-           (static_cast<uint32_t>(c) >= 0x1F300 && static_cast<uint32_t>(c) <= 0x1FAFF) ||
-           (static_cast<uint32_t>(c) >= 0x20000 && static_cast<uint32_t>(c) <= 0x3FFFD);
+           (c >= 0x1F300 && c <= 0x1FAFF) || (c >= 0x20000 && c <= 0x3FFFD);
 }
+
+bool IsWide(wchar_t c) { return IsWideCode(static_cast<uint32_t>(c)); }
 
 // The label on one line: line breaks and other control characters become spaces.
 std::wstring OneLine(const wchar_t* szText) {

@@ -1,3 +1,5 @@
+// Served by nginx, started as a POSIX process: Linux only.
+#ifndef _WIN32
 // Fetching the manifest from a real nginx on a loopback port and finding the install folder.
 #include <gtest/gtest.h>
 
@@ -73,3 +75,4 @@ TEST_F(ManifestTest, InitFailsWithoutAPerUserDataFolder) {
 
 }  // namespace
 }  // namespace orvo::test
+#endif

@@ -1,3 +1,5 @@
+// Served by nginx, started as a POSIX process: Linux only.
+#ifndef _WIN32
 #include "updater/Mgr.h"
 
 #include <gtest/gtest.h>
@@ -157,3 +159,4 @@ TEST_F(Manager, CleanupKeepsShortcutsStillListedAndComparesPathsExactly) {
     EXPECT_FALSE(orvo::test::Exists(dir + "/Gone.desktop"));
     EXPECT_FALSE(orvo::test::Exists(dir + "/old.bin"));
 }
+#endif

@@ -110,6 +110,16 @@ uint32_t SetReadOnly(const std::wstring& szPath, bool bReadOnly) {
     return ::SetFileAttributesW(p.c_str(), next) ? 0 : SysError();
 }
 
+// No execute permission to give, and none to copy: only the files must be there.
+uint32_t SetExecutable(const std::wstring& szPath) {
+    return ::GetFileAttributesW(NativePath(szPath).c_str()) != INVALID_FILE_ATTRIBUTES ? 0 : SysError();
+}
+
+uint32_t CopyPermissions(const std::wstring& szFrom, const std::wstring& szTo) {
+    if (uint32_t err = SetExecutable(szFrom)) return err;
+    return SetExecutable(szTo);
+}
+
 std::vector<std::wstring> FindFiles(const std::wstring& szPattern) {
     std::vector<std::wstring> out;
     const std::wstring pattern = NativePath(szPattern);

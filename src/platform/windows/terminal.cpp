@@ -1,0 +1,96 @@
+#include "platform/terminal.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <csignal>
+#include <mutex>
+
+#include "platform/strings.h"
+
+namespace platform {
+
+namespace {
+
+HANDLE StderrHandle() { return ::GetStdHandle(STD_ERROR_HANDLE); }
+
+std::mutex g_watchLock;
+std::atomic<Event*> g_interrupted{nullptr};  // the event of the active watch
+
+BOOL WINAPI OnConsoleControl(DWORD type) {
+    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
+    if (Event* e = g_interrupted.load()) e->Set();
+    return TRUE;
+}
+
+// The C runtime's SIGINT/SIGTERM (what raise() delivers); it resets the handler on each signal.
+void OnSignal(int sig) {
+    std::signal(sig, OnSignal);
+    if (Event* e = g_interrupted.load()) e->Set();
+}
+
+}  // namespace
+
+bool StderrIsTerminal() {
+    DWORD mode = 0;
+    return ::GetConsoleMode(StderrHandle(), &mode) != FALSE;
+}
+
+std::optional<int> StderrColumns() {
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!::GetConsoleScreenBufferInfo(StderrHandle(), &info)) return std::nullopt;
+    const int columns = info.srWindow.Right - info.srWindow.Left + 1;
+    return columns > 0 ? std::optional<int>(columns) : std::nullopt;
+}
+
+void WriteStderr(std::string_view szUtf8) {
+    const HANDLE h = StderrHandle();
+    if (StderrIsTerminal()) {
+        const std::wstring text = FromUtf8(szUtf8);
+        for (size_t done = 0; done < text.size();) {
+            DWORD n = 0;
+            if (!::WriteConsoleW(h, text.data() + done, static_cast<DWORD>(text.size() - done), &n, nullptr) || n == 0)
+                return;
+            done += n;
+        }
+        return;
+    }
+    for (size_t done = 0; done < szUtf8.size();) {
+        DWORD n = 0;
+        if (!::WriteFile(h, szUtf8.data() + done, static_cast<DWORD>(szUtf8.size() - done), &n, nullptr) || n == 0)
+            return;
+        done += n;
+    }
+}
+
+struct InterruptWatch::Impl {
+    bool bActive = false;
+    Event interrupted{true, false};
+    void (*previousInt)(int) = SIG_DFL;
+    void (*previousTerm)(int) = SIG_DFL;
+};
+
+InterruptWatch::InterruptWatch() : m_impl(std::make_unique<Impl>()) {
+    std::lock_guard<std::mutex> lock(g_watchLock);
+    if (g_interrupted.load() != nullptr) return;  // one at a time
+    g_interrupted = &m_impl->interrupted;
+    ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+    m_impl->previousInt = std::signal(SIGINT, OnSignal);
+    m_impl->previousTerm = std::signal(SIGTERM, OnSignal);
+    m_impl->bActive = true;
+}
+
+InterruptWatch::~InterruptWatch() {
+    if (!m_impl->bActive) return;
+    std::lock_guard<std::mutex> lock(g_watchLock);
+    std::signal(SIGINT, m_impl->previousInt);
+    std::signal(SIGTERM, m_impl->previousTerm);
+    ::SetConsoleCtrlHandler(OnConsoleControl, FALSE);
+    g_interrupted = nullptr;
+}
+
+bool InterruptWatch::IsActive() const { return m_impl->bActive; }
+
+Event& InterruptWatch::Interrupted() { return m_impl->interrupted; }
+
+}  // namespace platform
