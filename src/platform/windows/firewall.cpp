@@ -6,22 +6,13 @@
 #include <initguid.h>
 #include <netfw.h>
 
+#include "platform/windows/win_util.h"
+
 namespace platform {
 
 namespace {
 
-template <class T>
-struct ComPtr {
-    T* p = nullptr;
-    ComPtr() = default;
-    ComPtr(const ComPtr&) = delete;
-    ComPtr& operator=(const ComPtr&) = delete;
-    ~ComPtr() {
-        if (p != nullptr) p->Release();
-    }
-    T** operator&() { return &p; }
-    T* operator->() const { return p; }
-};
+using win::ComPtr;
 
 // A BSTR for one call.
 struct Bstr {

@@ -11,16 +11,7 @@ namespace platform {
 
 namespace {
 
-// Releases a COM interface when it goes.
-template <class T>
-struct ComPtr {
-    T* p = nullptr;
-    ~ComPtr() {
-        if (p != nullptr) p->Release();
-    }
-    T** operator&() { return &p; }
-    T* operator->() const { return p; }
-};
+using win::ComPtr;
 
 HRESULT Save(IUnknown* object, const std::wstring& szPath) {
     ComPtr<IPersistFile> file;
