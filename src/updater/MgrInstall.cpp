@@ -15,6 +15,14 @@ bool CMgr::UnzipDownloadFile() {
     const int n = static_cast<int>(m_UpdateList.size());
     if (n == 0) return true;
     ReportStatesMax(FormatW(L"%d/%d 설치 중", 0, n), n);
+    // From here until the manifest copy is replaced, the copy no longer describes what is
+    // installed: mark that first, so an interrupted run is planned in full the next time.
+    CreateFolderTree(GetFolderPath(PendingUpdateMarker()));
+    if (uint32_t err = platform::WriteFileAtomically(PendingUpdateMarker(), {})) {
+        platform::OutputDebug(FormatW(L"[OVUSVC][Error %d line] CMgr::UnzipDownloadFile()   [%s] Marker Write Failed [%u]\n", 331,
+                                      PendingUpdateMarker(), err));
+        return false;
+    }
     bool failed = false;
     const int i = RunStageLoop(
         m_UpdateList,
