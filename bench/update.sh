@@ -35,16 +35,28 @@ rm -rf "$work/base-dl" "$work/base-x"
 EOF
 chmod +x "$work/baseline.sh"
 
+# Folders of earlier runs are set aside and only deleted at the end: freshly freed inodes can
+# make file creation slower on some file systems, and neither side should pay for the other.
+trash=$work/trash
+rm -rf "$trash"
+mkdir -p "$trash"
+set_aside() {
+  local p
+  for p in "$@"; do
+    if [ -e "$p" ]; then mv "$p" "$trash/$(basename "$p").$RANDOM$RANDOM"; fi
+  done
+}
+
 ours=(); theirs=(); peak_kib=0
 for ((r = 0; r < runs; r++)); do
-  rm -rf "$work/base" "$work/base-dl" "$work/base-x"
+  set_aside "$work/base" "$work/base-dl" "$work/base-x"
   sync
   read -r secs _ rc < <(python3 "$helper" run "$work/baseline.log" -- "$work/baseline.sh" "$work")
   if [ "$rc" != 0 ]; then echo "update: the baseline failed: $(cat "$work/baseline.log")" >&2; exit 1; fi
   [ "$(find "$work/base" -type f | wc -l)" = 1000 ] || { echo "update: the baseline installed a wrong file count" >&2; exit 1; }
   theirs+=("$secs")
 
-  rm -rf "$work/inst"
+  set_aside "$work/inst" "$work/env"
   fresh_env
   sync
   read -r secs kib rc < <(run_updater app.sh)
@@ -54,7 +66,7 @@ for ((r = 0; r < runs; r++)); do
   [ "$kib" -gt "$peak_kib" ] && peak_kib=$kib
   echo "update [run $((r + 1))/$runs]: updater ${ours[-1]} s, baseline ${theirs[-1]} s"
 done
-rm -rf "$work/base"
+rm -rf "$work/base" "$trash"
 
 med_ours=$(python3 "$helper" median "${ours[@]}")
 med_theirs=$(python3 "$helper" median "${theirs[@]}")

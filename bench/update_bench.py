@@ -10,6 +10,11 @@
   port                   prints a free loopback port.
   run OUT -- CMD...      runs CMD with stdout/stderr to OUT, prints "seconds peak_kib exit_code"
                          (wall time and peak resident set of that very process, via wait4).
+  launch STAMP OUT -- CMD...
+                         like run, for a run that starts a target which writes the wall-clock
+                         time of its start (ns) to STAMP: prints "seconds launch_seconds
+                         peak_kib exit_code", launch_seconds from just before CMD started to
+                         the target's start.
   median X...            prints the median of the numbers.
 """
 import hashlib
@@ -146,6 +151,27 @@ def run(out, cmd):
     print("%.4f %d %d" % (t1 - t0, usage.ru_maxrss, p.returncode))
 
 
+def launch(stamp, out, cmd):
+    if os.path.exists(stamp):
+        os.unlink(stamp)
+    with open(out, "wb") as f:
+        start_ns = time.time_ns()
+        t0 = time.perf_counter()
+        p = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=f, stderr=f)
+        _, status, usage = os.wait4(p.pid, 0)
+        t1 = time.perf_counter()
+    p.returncode = os.waitstatus_to_exitcode(status)
+    launched = -1.0
+    for _ in range(400):
+        try:
+            with open(stamp) as f:
+                launched = (int(f.read().strip()) - start_ns) / 1e9
+            break
+        except (OSError, ValueError):
+            time.sleep(0.005)
+    print("%.4f %.4f %d %d" % (t1 - t0, launched, usage.ru_maxrss, p.returncode))
+
+
 def main(argv):
     cmd = argv[1]
     if cmd == "generate":
@@ -157,6 +183,9 @@ def main(argv):
     elif cmd == "run":
         assert argv[3] == "--"
         run(argv[2], argv[4:])
+    elif cmd == "launch":
+        assert argv[4] == "--"
+        launch(argv[2], argv[3], argv[5:])
     elif cmd == "median":
         print("%.4f" % statistics.median(float(x) for x in argv[2:]))
     else:

@@ -22,7 +22,7 @@ fi
 
 # A fresh home, XDG folders and system root: no registry store, no download folder.
 fresh_env() {
-  rm -rf "$work/env"
+  [ ! -e "$work/env" ] || rm -rf "$work/env"
   mkdir -p "$work/env/home/.config" "$work/env/home/.cache" "$work/env/home/.local/share" \
            "$work/env/run" "$work/env/sysroot"
   chmod 700 "$work/env/run"
