@@ -1,6 +1,7 @@
 #include "http/HttpServerClient.h"
 
 #include <memory>
+#include <vector>
 
 #include "http/HttpClient.h"
 #include "platform/debug.h"
@@ -12,6 +13,7 @@ namespace Kaver {
 namespace {
 
 constexpr size_t kTransferBuffer = 4096;
+constexpr size_t kWriteChunk = 256 * 1024;
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
@@ -88,24 +90,34 @@ int CHttpServerClient::GetFileFromURL(std::wstring strUrl, std::wstring strLocal
     int nResult = kDownloadOk;
     uint64_t nTotal = 0;
     uint8_t buffer[kTransferBuffer] = {};
+    // The small reads are gathered into larger writes.
+    std::vector<uint8_t> pending;
+    pending.reserve(kWriteChunk);
+    auto writePending = [&] {
+        if (pending.empty() || file.Write(pending.data(), pending.size())) {
+            pending.clear();
+            return true;
+        }
+        platform::OutputDebug(platform::FormatW(L"[FAILED CHttpServerClient::GetFileFromURL] File Write Error [%u] [%s]\n",
+                                                file.LastError(), strTemp));
+        nResult = kDownloadFailed;
+        return false;
+    };
     try {
         for (;;) {
             uint32_t nRead = 0;
             response->ReadContent(buffer, kTransferBuffer - 1, nRead);
             if (nRead == 0) break;
             buffer[nRead] = 0;
-            if (!file.Write(buffer, nRead)) {
-                platform::OutputDebug(platform::FormatW(
-                    L"[FAILED CHttpServerClient::GetFileFromURL] File Write Error [%u] [%s]\n", file.LastError(), strTemp));
-                nResult = kDownloadFailed;
-                break;
-            }
+            pending.insert(pending.end(), buffer, buffer + nRead);
             nTotal += nRead;
+            if (pending.size() + kTransferBuffer > kWriteChunk && !writePending()) break;
         }
     } catch (const httpclientexceptionW& e) {
         LogHttpError(e, 190, strUrl);
         nResult = kDownloadFailed;
     }
+    if (nResult == kDownloadOk) writePending();
     if (nResult == kDownloadOk && bHasLength && nTotal != nContentLength) {
         platform::OutputDebug(platform::FormatW(
             L"[FAILED CHttpServerClient::GetFileFromURL] Size Mismatch [%llu/%llu] [%s]\n",
@@ -115,7 +127,8 @@ int CHttpServerClient::GetFileFromURL(std::wstring strUrl, std::wstring strLocal
     response.reset();
     file.Close();
     if (nResult == kDownloadOk) {
-        const uint32_t err = platform::ReplaceFileAtomic(strTemp, strLocalPath);
+        // A download is scratch until it is installed: no need to wait for the disk here.
+        const uint32_t err = platform::RenameReplacing(strTemp, strLocalPath);
         if (err != 0) {
             platform::OutputDebug(platform::FormatW(L"[FAILED CHttpServerClient::GetFileFromURL] File Replace [%u] [%s]\n",
                                                     err, strLocalPath));

@@ -83,17 +83,25 @@ uint32_t MoveFileNoReplace(const std::wstring& szFrom, const std::wstring& szTo)
     return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : FromErrno(errno);
 }
 
+uint32_t RenameReplacing(const std::wstring& szFrom, const std::wstring& szTo) {
+    return ::rename(ToNativePath(szFrom).c_str(), ToNativePath(szTo).c_str()) == 0 ? 0 : FromErrno(errno);
+}
+
+uint32_t SyncFolder(const std::wstring& szFolder) {
+    const std::string dir = ToNativePath(szFolder);
+    const int dfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd < 0) return FromErrno(errno);
+    const uint32_t err = ::fsync(dfd) == 0 ? 0 : FromErrno(errno);
+    ::close(dfd);
+    return err;
+}
+
 uint32_t ReplaceFileAtomic(const std::wstring& szFrom, const std::wstring& szTo) {
-    const std::string to = ToNativePath(szTo);
-    if (::rename(ToNativePath(szFrom).c_str(), to.c_str()) != 0) return FromErrno(errno);
+    if (uint32_t err = RenameReplacing(szFrom, szTo)) return err;
     // Make the rename itself durable.
+    const std::string to = ToNativePath(szTo);
     const auto slash = to.find_last_of('/');
-    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : to.substr(0, slash));
-    int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
-    }
+    SyncFolder(FromNativePath(slash == std::string::npos ? "." : (slash == 0 ? "/" : to.substr(0, slash))));
     return 0;
 }
 
