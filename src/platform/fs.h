@@ -39,6 +39,9 @@ uint32_t ReplaceFileAtomic(const std::wstring& szFrom, const std::wstring& szTo)
 uint32_t RenameReplacing(const std::wstring& szFrom, const std::wstring& szTo);
 // Waits until the entries of the folder (names created, renamed, removed) are on disk.
 uint32_t SyncFolder(const std::wstring& szFolder);
+// Waits until the data of all these files is on disk (Linux: one flush per volume, which may
+// write out more of that volume). Missing files are an error.
+uint32_t FlushFiles(const std::vector<std::wstring>& paths);
 std::optional<uint64_t> FileSize(const std::wstring& szPath);
 std::optional<FileTime> FileModTime(const std::wstring& szPath);
 uint32_t SetFileModTime(const std::wstring& szPath, FileTime time);

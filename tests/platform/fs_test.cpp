@@ -38,6 +38,8 @@ TEST(Files, BothSeparatorsAndWinErrors) {
     EXPECT_EQ(RenameReplacing(root + L"\\c.txt", root + L"\\sub\\a.txt"), ERROR_FILE_NOT_FOUND_);
     EXPECT_EQ(SyncFolder(root + L"\\sub"), 0u);
     EXPECT_EQ(SyncFolder(root + L"\\missing"), ERROR_FILE_NOT_FOUND_);
+    EXPECT_EQ(FlushFiles({root + L"\\sub\\a.txt", root + L"/sub/a.txt"}), 0u);
+    EXPECT_EQ(FlushFiles({root + L"\\sub\\a.txt", root + L"\\gone.txt"}), ERROR_FILE_NOT_FOUND_);
 }
 
 TEST(Files, AtomicWriteLeavesNoTemporaryBehind) {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <map>
 #include <cerrno>
 #include <cstdio>
 #include <random>
@@ -93,6 +94,28 @@ uint32_t SyncFolder(const std::wstring& szFolder) {
     if (dfd < 0) return FromErrno(errno);
     const uint32_t err = ::fsync(dfd) == 0 ? 0 : FromErrno(errno);
     ::close(dfd);
+    return err;
+}
+
+uint32_t FlushFiles(const std::vector<std::wstring>& paths) {
+    // One open file per volume is enough to flush all of that volume's dirty data at once,
+    // instead of one wait per file.
+    std::map<dev_t, int> volumes;
+    uint32_t err = 0;
+    for (const auto& path : paths) {
+        const int fd = ::open(ToNativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat st;
+        if (fd < 0 || ::fstat(fd, &st) != 0) {
+            err = FromErrno(errno);
+            if (fd >= 0) ::close(fd);
+            break;
+        }
+        if (!volumes.emplace(st.st_dev, fd).second) ::close(fd);
+    }
+    for (const auto& [dev, fd] : volumes) {
+        if (err == 0 && ::syncfs(fd) != 0) err = FromErrno(errno);
+        ::close(fd);
+    }
     return err;
 }
 
