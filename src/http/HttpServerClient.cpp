@@ -118,7 +118,8 @@ int CHttpServerClient::GetFileFromURL(std::wstring strUrl, std::wstring strLocal
     response.reset();
     file.Close();
     if (nResult == kDownloadOk) {
-        const uint32_t err = platform::ReplaceFileAtomic(strTemp, strLocalPath);
+        // A download is scratch until it is installed: no need to wait for the disk here.
+        const uint32_t err = platform::RenameReplacing(strTemp, strLocalPath);
         if (err != 0) {
             platform::OutputDebug(platform::FormatW(L"[FAILED CHttpServerClient::GetFileFromURL] File Replace [%u] [%s]\n",
                                                     err, strLocalPath));

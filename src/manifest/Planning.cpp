@@ -124,7 +124,7 @@ bool CVersionBuilder::CompareXml() {
         CManifestDocument doc;
         ParseXmlWith(doc, m_strTempXmlPath, newFiles, newRegistry, newShortcuts, newFirewall);
         // Without a trusted installed copy everything is planned and nothing is removed.
-        if (bTrusted && platform::PathExists(m_strInstallXmlPath))
+        if (bTrusted && platform::PathExists(m_strInstallXmlPath) && !platform::PathExists(PendingUpdateMarker()))
             ParseXmlWith(doc, m_strInstallXmlPath, oldFiles, oldRegistry, oldShortcuts, oldFirewall);
     }
 

@@ -48,6 +48,10 @@ public:
     // Folder tokens with this builder's install folder.
     std::wstring ReplaceFolder(const std::wstring& szText) const;
 
+    // Present beside the installed manifest copy from the first installed file of a run until
+    // the copy is replaced: while it exists the copy no longer describes the installed files.
+    std::wstring PendingUpdateMarker() const { return m_strInstallXmlPath + L".orvo-pending"; }
+
     // Guards the eight lists (and nothing else); recursive like a critical section.
     std::recursive_mutex m_cs;
     UpdateList m_UpdateList;

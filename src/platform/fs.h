@@ -34,8 +34,16 @@ uint32_t RemoveDirectoryOne(const std::wstring& szPath);
 uint32_t DeleteFileAt(const std::wstring& szPath);
 // Moves without replacing an existing destination (80 when it exists).
 uint32_t MoveFileNoReplace(const std::wstring& szFrom, const std::wstring& szTo);
-// Atomically replaces szTo with szFrom (rename over it).
+// Atomically replaces szTo with szFrom (rename over it), and waits until the rename is on disk.
 uint32_t ReplaceFileAtomic(const std::wstring& szFrom, const std::wstring& szTo);
+// The same rename without waiting for the disk: for scratch files, or for many renames made
+// durable together by SyncFolder. Fails (and moves nothing) across volumes.
+uint32_t RenameReplacing(const std::wstring& szFrom, const std::wstring& szTo);
+// Waits until the entries of the folder (names created, renamed, removed) are on disk.
+uint32_t SyncFolder(const std::wstring& szFolder);
+// Waits until the data of all these files is on disk (Linux: one flush per volume, which may
+// write out more of that volume). Missing files are an error.
+uint32_t FlushFiles(const std::vector<std::wstring>& paths);
 std::optional<uint64_t> FileSize(const std::wstring& szPath);
 std::optional<FileTime> FileModTime(const std::wstring& szPath);
 uint32_t SetFileModTime(const std::wstring& szPath, FileTime time);

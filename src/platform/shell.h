@@ -14,12 +14,12 @@
 
 namespace platform {
 
-struct ShortcutSpec {
+struct ShortcutInfo {
     std::wstring szTarget;       // program or file path; the address for an internet shortcut
     std::wstring szDescription;
     bool bUrl = false;
 };
 
-int32_t SaveShortcut(const std::wstring& szLinkPath, const ShortcutSpec& spec);
+int32_t SaveShortcut(const std::wstring& szLinkPath, const ShortcutInfo& shortcut);
 
 }  // namespace platform

@@ -88,6 +88,8 @@ void CMgr::FinishUpdate() {
         if (uint32_t err = platform::CopyFileReplacing(m_strTempXmlPath, m_strInstallXmlPath)) {
             platform::OutputDebug(FormatW(L"[OVUSVC] [Error %d line] CMgr::FinishUpdate()  [%s] -> [%s] Manifest Replace Failed [%u]\n",
                                           497, m_strTempXmlPath, m_strInstallXmlPath, err));
+        } else {
+            platform::DeleteFileAt(PendingUpdateMarker());
         }
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));

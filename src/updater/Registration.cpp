@@ -36,11 +36,11 @@ int32_t CreateShortcut(const std::wstring& szTarget, const std::wstring& szDescr
         const std::wstring szFolder = GetFolderPath(szLinkPath);
         if (!FileExists(szFolder)) CreateFolderTree(szFolder);
     }
-    platform::ShortcutSpec spec;
-    spec.szTarget = szTarget;
-    spec.szDescription = szDescription;
-    spec.bUrl = bUrl != 0;
-    return platform::SaveShortcut(szLinkPath, spec);
+    platform::ShortcutInfo shortcut;
+    shortcut.szTarget = szTarget;
+    shortcut.szDescription = szDescription;
+    shortcut.bUrl = bUrl != 0;
+    return platform::SaveShortcut(szLinkPath, shortcut);
 }
 
 }  // namespace UpDater

@@ -11,6 +11,7 @@ CEventWorker::~CEventWorker() { m_hEvent.reset(); }
 
 bool CEventWorker::Create(int nType) {
     if (nType == kManualReset || nType == kAutoReset) {
+        if (m_hEvent) m_retiredEvents.push_back(std::move(m_hEvent));
         m_hEvent = platform::CreateEvent(nType == kManualReset, false);
     }
     return m_hEvent != nullptr;

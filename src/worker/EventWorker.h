@@ -23,6 +23,8 @@ public:
     CEventWorker& operator=(const CEventWorker&) = delete;
 
     // Type 0: manual-reset event, 1: auto-reset, else nothing. True when the worker has an event.
+    // An event already there is not closed (a supervisor may be waiting on it); it is kept
+    // until the worker goes.
     virtual bool Create(int nType);
     // The work; non-zero for success. The base does nothing and fails.
     virtual int Execute();
@@ -34,6 +36,9 @@ public:
     std::unique_ptr<platform::Event> m_hEvent;
     // Set under the group's lock when the worker is added (see CEventGroup).
     CEventGroup* m_pGroup = nullptr;
+
+private:
+    std::vector<std::unique_ptr<platform::Event>> m_retiredEvents;
 };
 
 // Signalled whenever the group's list changes; its Execute is a barrier that lets every

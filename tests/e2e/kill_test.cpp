@@ -58,7 +58,9 @@ protected:
 };
 
 // The updater is killed at random instants of an update; after every kill each installed file
-// is whole, old or new, and the installed manifest copy is one of the two published ones.
+// is whole, old or new, and the installed manifest copy is one of the two published ones. When a
+// run got through before its kill, the other version is published, so that kills keep landing
+// in updates (in both directions) and an interrupted one is never mistaken for a finished one.
 TEST_F(KillTest, KilledAtRandomInstantsTheInstallStaysOldOrNew) {
     const int kFiles = 300, kKills = 30;
     const auto v1 = Version(1, kFiles), v2 = Version(2, kFiles);
@@ -109,7 +111,7 @@ TEST_F(KillTest, KilledAtRandomInstantsTheInstallStaysOldOrNew) {
     std::set<std::string> expected{"app.xml", "starts"};
     for (const auto& f : v2) {
         expected.insert(Rel(f));
-        EXPECT_EQ(ReadFile(Installed(Rel(f))), f.content) << Rel(f);
+        EXPECT_TRUE(ReadFile(Installed(Rel(f))) == f.content) << Rel(f) << " is not version 2";
     }
     EXPECT_EQ(ReadFile(Installed("app.xml")), manifest2);
     Starts();

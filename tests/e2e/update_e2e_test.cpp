@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <random>
 #include <thread>
 
 #include "support/update_world.h"
@@ -180,4 +181,31 @@ TEST_F(UpdateRun, InterruptCancelsWithoutStartingTheTarget) {
     EXPECT_FALSE(Exists(Installed("big.bin"))) << out;
     usleep(200000);
     EXPECT_FALSE(Exists(Installed("starts")));
+}
+
+TEST_F(UpdateRun, InstallFolderOnAnotherVolumeGetsCopies) {
+    // The download folder lies under the test's temporary root; a memory file system is another
+    // volume, where the unpacked files cannot simply be renamed into place.
+    struct stat tmp {}, shm {};
+    char pattern[] = "/dev/shm/orvo-e2e-XXXXXX";
+    if (::stat(m_root.path().c_str(), &tmp) != 0 || ::stat("/dev/shm", &shm) != 0 || tmp.st_dev == shm.st_dev ||
+        ::mkdtemp(pattern) == nullptr)
+        GTEST_SKIP() << "no second volume to install on";
+    const std::string other = pattern;
+    struct Cleanup {
+        std::string path;
+        ~Cleanup() { orvo::test::Run("rm -rf '" + path + "'"); }
+    } cleanup{other};
+    installDir = other + "/inst";
+
+    Publish(VersionOne());
+    std::string out;
+    ASSERT_EQ(RunUpdater(&out), 0) << out;
+    EXPECT_EQ(ReadFile(Installed("readme.txt")), "version one readme\n");
+    EXPECT_EQ(ReadFile(Installed("data/deep/core.dat")), std::string(70000, 'c'));
+    EXPECT_EQ(ReadFile(Installed("app.xml")), ReadFile(server.Root() + "/app.xml"));
+    EXPECT_EQ(Starts(), "[-v][two words]\n");  // still a program after the copy
+    std::string left;
+    orvo::test::Run("find '" + other + "' '" + m_root.path() + "' -type f -name '*.tmp' -o -type f -name 'readme.txt*' -path '*Temp*'", &left);
+    EXPECT_EQ(left, "");  // neither staged copies nor unpacked files stay behind
 }

@@ -36,6 +36,16 @@ TEST(Files, BothSeparatorsAndWinErrors) {
     EXPECT_EQ(ReplaceFileAtomic(root + L"\\b.txt", root + L"\\sub\\a.txt"), 0u);
     EXPECT_EQ(orvo::test::ReadFile(dir / "sub/a.txt"), "other");
     EXPECT_FALSE(PathExists(root + L"\\b.txt"));
+
+    // The rename without the wait replaces as well; the folder's entries are flushed apart.
+    orvo::test::WriteFile(dir / "c.txt", "third");
+    EXPECT_EQ(RenameReplacing(root + L"\\c.txt", root + L"\\sub\\a.txt"), 0u);
+    EXPECT_EQ(orvo::test::ReadFile(dir / "sub/a.txt"), "third");
+    EXPECT_EQ(RenameReplacing(root + L"\\c.txt", root + L"\\sub\\a.txt"), ERROR_FILE_NOT_FOUND_);
+    EXPECT_EQ(SyncFolder(root + L"\\sub"), 0u);
+    EXPECT_EQ(SyncFolder(root + L"\\missing"), ERROR_FILE_NOT_FOUND_);
+    EXPECT_EQ(FlushFiles({root + L"\\sub\\a.txt", root + L"/sub/a.txt"}), 0u);
+    EXPECT_EQ(FlushFiles({root + L"\\sub\\a.txt", root + L"\\gone.txt"}), ERROR_FILE_NOT_FOUND_);
 }
 
 TEST(Files, AtomicWriteLeavesNoTemporaryBehind) {

@@ -98,8 +98,13 @@ TEST(EventGroup, AddingTheSameWorkerTwiceChangesNothing) {
     EXPECT_EQ(group.ExecuteWorker(-1), 0);
     CEventWorker base(true);
     EXPECT_EQ(base.Execute(), 0);
+    platform::Event* first = base.m_hEvent.get();
     EXPECT_TRUE(base.Create(7));  // keeps the event it has
+    EXPECT_EQ(base.m_hEvent.get(), first);
     EXPECT_TRUE(base.Create(CEventWorker::kAutoReset));
+    EXPECT_NE(base.m_hEvent.get(), first);
+    first->Set();  // the old event is still alive for whoever waits on it
+    EXPECT_TRUE(first->Wait(0));
 }
 
 TEST(EventChecker, StartStopOnIdleAndNullGroup) {

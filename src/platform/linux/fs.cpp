@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <map>
 #include <cerrno>
 #include <cstdio>
 
@@ -81,17 +82,47 @@ uint32_t MoveFileNoReplace(const std::wstring& szFrom, const std::wstring& szTo)
     return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : FromErrno(errno);
 }
 
-uint32_t ReplaceFileAtomic(const std::wstring& szFrom, const std::wstring& szTo) {
-    const std::string to = ToNativePath(szTo);
-    if (::rename(ToNativePath(szFrom).c_str(), to.c_str()) != 0) return FromErrno(errno);
-    // Make the rename itself durable.
-    const auto slash = to.find_last_of('/');
-    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : to.substr(0, slash));
-    int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
+uint32_t RenameReplacing(const std::wstring& szFrom, const std::wstring& szTo) {
+    return ::rename(ToNativePath(szFrom).c_str(), ToNativePath(szTo).c_str()) == 0 ? 0 : FromErrno(errno);
+}
+
+uint32_t SyncFolder(const std::wstring& szFolder) {
+    const std::string dir = ToNativePath(szFolder);
+    const int dfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd < 0) return FromErrno(errno);
+    const uint32_t err = ::fsync(dfd) == 0 ? 0 : FromErrno(errno);
+    ::close(dfd);
+    return err;
+}
+
+uint32_t FlushFiles(const std::vector<std::wstring>& paths) {
+    // One open file per volume is enough to flush all of that volume's dirty data at once,
+    // instead of one wait per file.
+    std::map<dev_t, int> volumes;
+    uint32_t err = 0;
+    for (const auto& path : paths) {
+        const int fd = ::open(ToNativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat st;
+        if (fd < 0 || ::fstat(fd, &st) != 0) {
+            err = FromErrno(errno);
+            if (fd >= 0) ::close(fd);
+            break;
+        }
+        if (!volumes.emplace(st.st_dev, fd).second) ::close(fd);
     }
+    for (const auto& [dev, fd] : volumes) {
+        if (err == 0 && ::syncfs(fd) != 0) err = FromErrno(errno);
+        ::close(fd);
+    }
+    return err;
+}
+
+uint32_t ReplaceFileAtomic(const std::wstring& szFrom, const std::wstring& szTo) {
+    if (uint32_t err = RenameReplacing(szFrom, szTo)) return err;
+    // Make the rename itself durable.
+    const std::string to = ToNativePath(szTo);
+    const auto slash = to.find_last_of('/');
+    SyncFolder(FromNativePath(slash == std::string::npos ? "." : (slash == 0 ? "/" : to.substr(0, slash))));
     return 0;
 }
 

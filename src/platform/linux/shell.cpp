@@ -51,24 +51,24 @@ std::wstring ShortcutName(const std::wstring& szLinkPath) {
     return dot == std::wstring::npos || dot == 0 ? file : file.substr(0, dot);
 }
 
-std::string DesktopEntryText(const std::wstring& szLinkPath, const ShortcutSpec& spec) {
+std::string DesktopEntryText(const std::wstring& szLinkPath, const ShortcutInfo& shortcut) {
     std::string text = "[Desktop Entry]\n";
-    text += spec.bUrl ? "Type=Link\n" : "Type=Application\n";
+    text += shortcut.bUrl ? "Type=Link\n" : "Type=Application\n";
     text += "Name=" + EscapeValue(ShortcutName(szLinkPath)) + "\n";
-    if (!spec.szDescription.empty()) text += "Comment=" + EscapeValue(spec.szDescription) + "\n";
-    if (spec.bUrl) {
-        text += "URL=" + EscapeValue(spec.szTarget) + "\n";
+    if (!shortcut.szDescription.empty()) text += "Comment=" + EscapeValue(shortcut.szDescription) + "\n";
+    if (shortcut.bUrl) {
+        text += "URL=" + EscapeValue(shortcut.szTarget) + "\n";
     } else {
-        text += "Exec=" + EscapeValue(QuoteExecArgument(FromNativePath(ToNativePath(spec.szTarget)))) + "\n";
+        text += "Exec=" + EscapeValue(QuoteExecArgument(FromNativePath(ToNativePath(shortcut.szTarget)))) + "\n";
     }
     return text;
 }
 
 }  // namespace
 
-int32_t SaveShortcut(const std::wstring& szLinkPath, const ShortcutSpec& spec) {
+int32_t SaveShortcut(const std::wstring& szLinkPath, const ShortcutInfo& shortcut) {
     if (szLinkPath.empty()) return static_cast<int32_t>(0x80070057u);  // E_INVALIDARG
-    const std::string text = DesktopEntryText(szLinkPath, spec);
+    const std::string text = DesktopEntryText(szLinkPath, shortcut);
     const uint32_t err = WriteFileAtomically(szLinkPath, std::as_bytes(std::span(text.data(), text.size())));
     if (err == 0) return 0;
     return static_cast<int32_t>(0x80070000u | (err & 0xFFFFu));
