@@ -39,10 +39,11 @@ uint32_t ReplaceFileAtomic(const std::wstring& szFrom, const std::wstring& szTo)
 // The same rename without waiting for the disk: for scratch files, or for many renames made
 // durable together by SyncFolder. Fails (and moves nothing) across volumes.
 uint32_t RenameReplacing(const std::wstring& szFrom, const std::wstring& szTo);
-// Waits until the entries of the folder (names created, renamed, removed) are on disk.
+// Waits until the entries of the folder (names created, renamed, removed) are on disk
+// (Windows: flushes the folder where the file system allows it; NTFS journals its entries).
 uint32_t SyncFolder(const std::wstring& szFolder);
 // Waits until the data of all these files is on disk (Linux: one flush per volume, which may
-// write out more of that volume). Missing files are an error.
+// write out more of that volume; Windows: one flush per file). Missing files are an error.
 uint32_t FlushFiles(const std::vector<std::wstring>& paths);
 std::optional<uint64_t> FileSize(const std::wstring& szPath);
 std::optional<FileTime> FileModTime(const std::wstring& szPath);

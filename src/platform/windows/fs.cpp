@@ -78,6 +78,42 @@ uint32_t ReplaceFileAtomic(const std::wstring& szFrom, const std::wstring& szTo)
                : SysError();
 }
 
+uint32_t RenameReplacing(const std::wstring& szFrom, const std::wstring& szTo) {
+    // No copy allowed: across volumes this fails and moves nothing.
+    return ::MoveFileExW(NativePath(szFrom).c_str(), NativePath(szTo).c_str(), MOVEFILE_REPLACE_EXISTING) ? 0
+                                                                                                       : SysError();
+}
+
+uint32_t SyncFolder(const std::wstring& szFolder) {
+    const std::wstring folder = szFolder.empty() ? std::wstring(L".") : NativePath(szFolder);
+    HANDLE h = ::CreateFileW(folder.c_str(), GENERIC_READ | GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        // A folder that may not be opened for writing is still there; its entries are kept by
+        // the file system's own journal.
+        return IsDirectory(folder) ? 0 : SysError();
+    }
+    // Not every file system flushes a folder handle; where it refuses, the journal stands.
+    ::FlushFileBuffers(h);
+    ::CloseHandle(h);
+    return 0;
+}
+
+uint32_t FlushFiles(const std::vector<std::wstring>& paths) {
+    // Windows flushes file by file (a whole volume needs administrator rights).
+    for (const auto& path : paths) {
+        HANDLE h = ::CreateFileW(NativePath(path).c_str(), GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return SysError();
+        const uint32_t err = ::FlushFileBuffers(h) ? 0 : SysError();
+        ::CloseHandle(h);
+        if (err != 0) return err;
+    }
+    return 0;
+}
+
 std::optional<uint64_t> FileSize(const std::wstring& szPath) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!::GetFileAttributesExW(NativePath(szPath).c_str(), GetFileExInfoStandard, &data)) return std::nullopt;

@@ -22,7 +22,7 @@ HRESULT Save(IUnknown* object, const std::wstring& szPath) {
 
 }  // namespace
 
-int32_t SaveShortcut(const std::wstring& szLinkPath, const ShortcutSpec& spec) {
+int32_t SaveShortcut(const std::wstring& szLinkPath, const ShortcutInfo& spec) {
     const std::wstring path = win::NativePath(szLinkPath);
     if (spec.bUrl) {
         ComPtr<IUniformResourceLocatorW> url;
