@@ -154,6 +154,19 @@ struct RegKey::Impl {
     Hive hive;
 };
 
+namespace {
+// The key's hive opened for reading or writing, with the key path normalised.
+uint32_t OpenImpl(uint32_t hRoot, const std::wstring& szPath, bool bWrite, std::unique_ptr<RegKey::Impl>& impl) {
+    auto path = NormalizeKeyPath(szPath);
+    if (!path) return ERROR_BAD_PATHNAME_;
+    impl = std::make_unique<RegKey::Impl>();
+    impl->root = hRoot;
+    impl->path = *path;
+    impl->writable = bWrite;
+    return impl->hive.Open(hRoot, bWrite);
+}
+}  // namespace
+
 RegKey::RegKey() = default;
 RegKey::~RegKey() = default;
 RegKey::RegKey(RegKey&&) noexcept = default;
@@ -164,13 +177,8 @@ void RegKey::Close() { m_impl.reset(); }
 
 uint32_t RegKey::Open(uint32_t hRoot, const std::wstring& szPath, RegAccess access, RegKey& out) {
     out.Close();
-    auto path = NormalizeKeyPath(szPath);
-    if (!path) return ERROR_BAD_PATHNAME_;
-    auto impl = std::make_unique<Impl>();
-    impl->root = hRoot;
-    impl->path = *path;
-    impl->writable = access == RegAccess::Write;
-    if (uint32_t err = impl->hive.Open(hRoot, impl->writable)) return err;
+    std::unique_ptr<Impl> impl;
+    if (uint32_t err = OpenImpl(hRoot, szPath, access == RegAccess::Write, impl)) return err;
     if (!impl->hive.KeyExists(impl->path)) return ERROR_FILE_NOT_FOUND_;
     out.m_impl = std::move(impl);
     return 0;
@@ -178,13 +186,8 @@ uint32_t RegKey::Open(uint32_t hRoot, const std::wstring& szPath, RegAccess acce
 
 uint32_t RegKey::Create(uint32_t hRoot, const std::wstring& szPath, RegKey& out) {
     out.Close();
-    auto path = NormalizeKeyPath(szPath);
-    if (!path) return ERROR_BAD_PATHNAME_;
-    auto impl = std::make_unique<Impl>();
-    impl->root = hRoot;
-    impl->path = *path;
-    impl->writable = true;
-    if (uint32_t err = impl->hive.Open(hRoot, true)) return err;
+    std::unique_ptr<Impl> impl;
+    if (uint32_t err = OpenImpl(hRoot, szPath, true, impl)) return err;
     if (!impl->hive.Exec("BEGIN IMMEDIATE")) return ERROR_REGISTRY_IO_FAILED_;
     bool ok = true;
     for (std::string p = impl->path; ok && !p.empty(); p = ParentOf(p)) {
