@@ -106,7 +106,9 @@ public:
     XmlNode* Root() const;
 
 private:
+    class NodeArena;
     std::wstring m_text;
+    std::unique_ptr<NodeArena> m_arena;  // outlives m_doc, whose blocks it holds
     std::unique_ptr<rapidxml::xml_document<wchar_t>> m_doc;
 };
 
