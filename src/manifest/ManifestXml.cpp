@@ -387,13 +387,15 @@ int32_t ParseInt32(std::wstring_view szText) {
     return static_cast<int32_t>(value);
 }
 
-std::wstring LastPathComponent(std::wstring_view szPath) {
+std::wstring_view LastPathComponentView(std::wstring_view szPath) {
     const size_t sep = szPath.find_last_of(L"\\/");
-    if (sep != std::wstring_view::npos) return std::wstring(szPath.substr(sep + 1));
+    if (sep != std::wstring_view::npos) return szPath.substr(sep + 1);
     // A drive prefix ("c:name") is not part of the name.
-    if (szPath.size() >= 2 && szPath[1] == L':') return std::wstring(szPath.substr(2));
-    return std::wstring(szPath);
+    if (szPath.size() >= 2 && szPath[1] == L':') return szPath.substr(2);
+    return szPath;
 }
+
+std::wstring LastPathComponent(std::wstring_view szPath) { return std::wstring(LastPathComponentView(szPath)); }
 
 namespace {
 

@@ -95,12 +95,11 @@ constexpr uint32_t kMissingDword = 78965;
 // per file. Open folders are bounded; past the bound the full path is checked.
 class CInstalledFileCheck {
 public:
+    // Whether the item's InstallPath (Folder + "\\" + OriFileName) exists.
     bool Exists(const UpdateItem& item) {
-        // InstallPath is Folder + "\" + OriFileName; anything else is checked as it stands.
-        if (item.InstallPath.size() != item.Folder.size() + 1 + item.OriFileName.size()) return platform::PathExists(item.InstallPath);
         auto it = m_probes.find(item.Folder);
         if (it == m_probes.end()) {
-            if (m_probes.size() >= kMaxFolders) return platform::PathExists(item.InstallPath);
+            if (m_probes.size() >= kMaxFolders) return platform::PathExists(item.Folder + L"\\" + item.OriFileName);
             it = m_probes.try_emplace(item.Folder, item.Folder).first;
         }
         return it->second.Exists(item.OriFileName);
@@ -150,13 +149,14 @@ bool CVersionBuilder::CompareXml() {
         m_strInitDocPath.clear();
         if (pDoc == nullptr) pDoc = std::make_unique<CManifestDocument>();
         CManifestDocument& doc = *pDoc;
+        // The file items' paths are set only on the items that end up in a list.
         if (bParsed)
-            ReadDocument(doc, newFiles, newRegistry, newShortcuts, newFirewall);
+            ReadDocument(doc, newFiles, newRegistry, newShortcuts, newFirewall, false);
         else
-            ParseXmlWith(doc, m_strTempXmlPath, newFiles, newRegistry, newShortcuts, newFirewall);
+            ParseXmlWith(doc, m_strTempXmlPath, newFiles, newRegistry, newShortcuts, newFirewall, false);
         // Without a trusted installed copy everything is planned and nothing is removed.
         if (bTrusted && platform::PathExists(m_strInstallXmlPath) && !platform::PathExists(PendingUpdateMarker()))
-            ParseXmlWith(doc, m_strInstallXmlPath, oldFiles, oldRegistry, oldShortcuts, oldFirewall);
+            ParseXmlWith(doc, m_strInstallXmlPath, oldFiles, oldRegistry, oldShortcuts, oldFirewall, false);
     }
 
     std::lock_guard<std::recursive_mutex> lock(m_cs);
@@ -168,7 +168,10 @@ bool CVersionBuilder::CompareXml() {
         const bool unchanged = old != nullptr && item.FileHash == old->FileHash &&
                                platform::EqualsNoCase(item.DownloadUrl, old->DownloadUrl) && item.FileSize == old->FileSize &&
                                installed.Exists(item);
-        if (!unchanged) m_UpdateList.push_back(std::move(item));
+        if (!unchanged) {
+            SetFilePaths(item);
+            m_UpdateList.push_back(std::move(item));
+        }
     }
 
     CInstalledItems<RegistItem, 2> registry(oldRegistry, RegistryIdentity);
@@ -194,6 +197,7 @@ bool CVersionBuilder::CompareXml() {
     }
 
     m_RemoveUpdateList = files.TakeLeftovers();
+    for (UpdateItem& item : m_RemoveUpdateList) SetFilePaths(item);
     m_RemoveRegistList = registry.TakeLeftovers();
     m_RemoveShortcutList = shortcuts.TakeLeftovers();
     m_RemoveFirewallList = firewall.TakeLeftovers();

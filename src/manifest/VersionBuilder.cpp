@@ -76,23 +76,33 @@ bool CVersionBuilder::ParseXml(const std::wstring& szPath, UpdateList& files, Re
 }
 
 bool CVersionBuilder::ParseXmlWith(CManifestDocument& doc, const std::wstring& szPath, UpdateList& files,
-                                   RegistList& registry, ShortcutList& shortcuts, FirewallList& firewall) {
+                                   RegistList& registry, ShortcutList& shortcuts, FirewallList& firewall, bool bFilePaths) {
     if (!doc.Load(szPath, kParseXmlLines)) return false;
     if (doc.Root() == nullptr) return false;
-    ReadDocument(doc, files, registry, shortcuts, firewall);
+    ReadDocument(doc, files, registry, shortcuts, firewall, bFilePaths);
     return true;
 }
 
+void CVersionBuilder::SetFilePaths(UpdateItem& item) const {
+    // Built in place: one allocation each, no temporaries.
+    const std::wstring_view name = LastPathComponentView(item.DownloadUrl);
+    item.DownloadPath.clear();
+    item.DownloadPath.reserve(m_strTempFolder.size() + 1 + name.size());
+    item.DownloadPath.append(m_strTempFolder).append(1, L'\\').append(name);
+    item.InstallPath.clear();
+    item.InstallPath.reserve(item.Folder.size() + 1 + item.OriFileName.size());
+    item.InstallPath.append(item.Folder).append(1, L'\\').append(item.OriFileName);
+}
+
 void CVersionBuilder::ReadDocument(const CManifestDocument& doc, UpdateList& files, RegistList& registry,
-                                   ShortcutList& shortcuts, FirewallList& firewall) {
+                                   ShortcutList& shortcuts, FirewallList& firewall, bool bFilePaths) {
     const XmlNode* root = doc.Root();
     if (root == nullptr) return;
 
     if (const XmlNode* section = FindChild(root, L"UpdateData")) {
-        ReadSection(section, files, ReadUpdateItem, [this](UpdateItem& item) {
+        ReadSection(section, files, ReadUpdateItem, [this, bFilePaths](UpdateItem& item) {
             item.Folder = ReplaceFolder(item.Folder);
-            item.DownloadPath = m_strTempFolder + L"\\" + LastPathComponent(item.DownloadUrl);
-            item.InstallPath = item.Folder + L"\\" + item.OriFileName;
+            if (bFilePaths) SetFilePaths(item);
         });
     }
     if (const XmlNode* section = FindChild(root, L"RegistData")) {
