@@ -242,15 +242,19 @@ ReadResult ReadManifestText(const std::wstring& szPath, uint64_t nLimit, std::ws
     platform::File file;
     nError = file.Open(szPath, platform::File::Mode::Read);
     if (nError != 0) return ReadResult::OpenFailed;
+    // A small file gets a buffer of its size (plus one byte, to see the end in the first
+    // read) instead of a whole chunk that would be zeroed and mapped for nothing.
+    size_t nChunk = kChunk;
     if (auto size = file.Size()) {
         if (*size > nLimit) return ReadResult::TooLarge;
         text.reserve(static_cast<size_t>(*size));
+        if (*size < kChunk) nChunk = static_cast<size_t>(*size) + 1;
     }
-    std::vector<char> buffer(kChunk + 4);
+    std::vector<char> buffer(nChunk + 4);
     size_t carried = 0;
     uint64_t total = 0;
     for (;;) {
-        const int64_t n = file.Read(buffer.data() + carried, kChunk);
+        const int64_t n = file.Read(buffer.data() + carried, nChunk);
         if (n < 0) {
             nError = file.LastError() != 0 ? file.LastError() : platform::ERROR_ACCESS_DENIED_;
             return ReadResult::OpenFailed;
