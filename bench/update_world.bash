@@ -6,7 +6,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 "$here/scripts/setup" >/dev/null
 
 build=$here/build/bench
-cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVO_BENCH=ON -DORVO_TESTS=OFF >/dev/null
+cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVO_BENCH=ON -DORVO_TESTS=ON >/dev/null
 cmake --build "$build" --target OrvoUpdaterService -j "$(nproc)" >/dev/null
 updater=$build/src/app/OrvoUpdaterService
 helper=$here/bench/update_bench.py

@@ -1,5 +1,6 @@
 #include "manifest/ManifestXml.h"
 
+#include <array>
 #include <cwctype>
 #include <limits>
 #include <new>
@@ -170,7 +171,51 @@ void CheckManifestBounds(const wchar_t* szText, size_t nMaxDepth, size_t nMaxNod
     }
 }
 
-CManifestDocument::CManifestDocument() = default;
+// The parser's node blocks, kept for the next parse of the same document: a second manifest
+// then lands in memory already mapped instead of freshly faulted-in pages. The parser takes
+// plain functions, so the arena in use is named by a per-thread pointer while it parses.
+class CManifestDocument::NodeArena {
+public:
+    void* Allocate(size_t nBytes) {
+        while (m_next < m_blocks.size()) {
+            Block& block = m_blocks[m_next++];
+            if (block.nBytes >= nBytes) return block.pData.get();
+        }
+        // Left uninitialised: pages are touched only as the parser fills them.
+        m_blocks.push_back({std::unique_ptr<char[]>(new char[nBytes]), nBytes});
+        m_next = m_blocks.size();
+        return m_blocks.back().pData.get();
+    }
+    // Every block is free again; the parser's own free calls are ignored.
+    void Rewind() { m_next = 0; }
+
+    // Makes this arena the one the parser allocates from, until the scope ends.
+    class Use {
+    public:
+        explicit Use(NodeArena& arena) : m_previous(s_current) { s_current = &arena; }
+        ~Use() { s_current = m_previous; }
+        Use(const Use&) = delete;
+        Use& operator=(const Use&) = delete;
+
+    private:
+        NodeArena* m_previous;
+    };
+    static void* AllocateCurrent(size_t nBytes) { return s_current->Allocate(nBytes); }
+    static void FreeNothing(void*) {}
+
+private:
+    struct Block {
+        std::unique_ptr<char[]> pData;
+        size_t nBytes;
+    };
+    std::vector<Block> m_blocks;
+    size_t m_next = 0;
+    static thread_local NodeArena* s_current;
+};
+
+thread_local CManifestDocument::NodeArena* CManifestDocument::NodeArena::s_current = nullptr;
+
+CManifestDocument::CManifestDocument() : m_arena(std::make_unique<NodeArena>()) {}
 CManifestDocument::~CManifestDocument() = default;
 
 namespace {
@@ -197,15 +242,19 @@ ReadResult ReadManifestText(const std::wstring& szPath, uint64_t nLimit, std::ws
     platform::File file;
     nError = file.Open(szPath, platform::File::Mode::Read);
     if (nError != 0) return ReadResult::OpenFailed;
+    // A small file gets a buffer of its size (plus one byte, to see the end in the first
+    // read) instead of a whole chunk that would be zeroed and mapped for nothing.
+    size_t nChunk = kChunk;
     if (auto size = file.Size()) {
         if (*size > nLimit) return ReadResult::TooLarge;
         text.reserve(static_cast<size_t>(*size));
+        if (*size < kChunk) nChunk = static_cast<size_t>(*size) + 1;
     }
-    std::vector<char> buffer(kChunk + 4);
+    std::vector<char> buffer(nChunk + 4);
     size_t carried = 0;
     uint64_t total = 0;
     for (;;) {
-        const int64_t n = file.Read(buffer.data() + carried, kChunk);
+        const int64_t n = file.Read(buffer.data() + carried, nChunk);
         if (n < 0) {
             nError = file.LastError() != 0 ? file.LastError() : platform::ERROR_ACCESS_DENIED_;
             return ReadResult::OpenFailed;
@@ -217,9 +266,8 @@ ReadResult ReadManifestText(const std::wstring& szPath, uint64_t nLimit, std::ws
         const bool last = n == 0 || zero != std::string_view::npos;
         if (zero != std::string_view::npos) chunk = chunk.substr(0, zero);
         const size_t keep = last ? 0 : IncompleteTail(chunk);
-        auto wide = platform::MultiByteToWide(platform::CP_UTF8, chunk.substr(0, chunk.size() - keep));
-        if (!wide) return ReadResult::NotUtf8;
-        text += *wide;
+        // Decoded straight onto the end of the text: no chunk-sized temporary to copy.
+        if (!platform::AppendFromUtf8Strict(chunk.substr(0, chunk.size() - keep), text)) return ReadResult::NotUtf8;
         if (last) return ReadResult::Ok;
         std::copy(chunk.end() - keep, chunk.end(), buffer.begin());
         carried = keep;
@@ -255,7 +303,10 @@ bool CManifestDocument::Load(const std::wstring& szPath, const ManifestLoadLines
     std::ptrdiff_t offset = -1;
     try {
         CheckManifestBounds(m_text.c_str());
+        m_arena->Rewind();
         m_doc = std::make_unique<rapidxml::xml_document<wchar_t>>();
+        m_doc->set_allocator(NodeArena::AllocateCurrent, NodeArena::FreeNothing);
+        NodeArena::Use use(*m_arena);
         m_doc->parse<0>(m_text.data());
         return true;
     } catch (const rapidxml::parse_error& e) {
@@ -340,22 +391,54 @@ int32_t ParseInt32(std::wstring_view szText) {
     return static_cast<int32_t>(value);
 }
 
-std::wstring LastPathComponent(std::wstring_view szPath) {
+std::wstring_view LastPathComponentView(std::wstring_view szPath) {
     const size_t sep = szPath.find_last_of(L"\\/");
-    if (sep != std::wstring_view::npos) return std::wstring(szPath.substr(sep + 1));
+    if (sep != std::wstring_view::npos) return szPath.substr(sep + 1);
     // A drive prefix ("c:name") is not part of the name.
-    if (szPath.size() >= 2 && szPath[1] == L':') return std::wstring(szPath.substr(2));
-    return std::wstring(szPath);
+    if (szPath.size() >= 2 && szPath[1] == L':') return szPath.substr(2);
+    return szPath;
 }
 
+std::wstring LastPathComponent(std::wstring_view szPath) { return std::wstring(LastPathComponentView(szPath)); }
+
+namespace {
+
+// The text of the first child element of each name, found in one walk over the children
+// (what ChildText gives for each name alone). Names not found leave their text empty.
+template <size_t N>
+std::array<std::wstring_view, N> ChildTexts(const XmlNode* pItem, const std::array<std::wstring_view, N>& names) {
+    std::array<std::wstring_view, N> texts{};
+    if (pItem == nullptr) return texts;
+    std::array<bool, N> found{};
+    size_t left = N;
+    for (const XmlNode* child = pItem->first_node(); child != nullptr && left > 0; child = child->next_sibling()) {
+        if (child->type() != rapidxml::node_element) continue;
+        const std::wstring_view name(child->name(), child->name_size());
+        for (size_t i = 0; i < N; ++i) {
+            if (!found[i] && names[i] == name) {
+                found[i] = true;
+                texts[i] = std::wstring_view(child->value(), child->value_size());
+                --left;
+                break;
+            }
+        }
+    }
+    return texts;
+}
+
+}  // namespace
+
 UpdateItem ReadUpdateItem(const XmlNode* pItem) {
+    static constexpr std::array<std::wstring_view, 6> kNames{L"FileHash", L"DownloadUrl", L"OriFileName",
+                                                             L"FileSize", L"RegCom",      L"Folder"};
+    const auto texts = ChildTexts(pItem, kNames);
     UpdateItem item;
-    item.FileHash = ChildText(pItem, L"FileHash");
-    item.DownloadUrl = ChildText(pItem, L"DownloadUrl");
-    item.OriFileName = ChildText(pItem, L"OriFileName");
-    item.FileSize = ParseInt64(ChildText(pItem, L"FileSize"));
-    item.RegCom = ParseInt32(ChildText(pItem, L"RegCom")) != 0 ? 1 : 0;
-    item.Folder = ChildText(pItem, L"Folder");
+    item.FileHash.assign(texts[0]);
+    item.DownloadUrl.assign(texts[1]);
+    item.OriFileName.assign(texts[2]);
+    item.FileSize = ParseInt64(texts[3]);
+    item.RegCom = ParseInt32(texts[4]) != 0 ? 1 : 0;
+    item.Folder.assign(texts[5]);
     return item;
 }
 
@@ -379,13 +462,15 @@ uint32_t RootKeyFromText(const std::wstring& szRoot) {
 }  // namespace
 
 RegistItem ReadRegistItem(const XmlNode* pItem) {
+    static constexpr std::array<std::wstring_view, 5> kNames{L"Version", L"RootPath", L"Path", L"Value", L"ValueType"};
+    const auto texts = ChildTexts(pItem, kNames);
     RegistItem item;
-    item.Version = ChildText(pItem, L"Version");
-    item.RootPath = ChildText(pItem, L"RootPath");
-    item.Path = ChildText(pItem, L"Path");
-    item.Value = ChildText(pItem, L"Value");
+    item.Version.assign(texts[0]);
+    item.RootPath.assign(texts[1]);
+    item.Path.assign(texts[2]);
+    item.Value.assign(texts[3]);
     item.hRootKey = RootKeyFromText(item.RootPath);
-    const std::wstring type = ChildText(pItem, L"ValueType");
+    const std::wstring_view type = texts[4];
     if (platform::EqualsNoCase(type, L"STRING"))
         item.ValueType = kRegTypeString;
     else if (platform::EqualsNoCase(type, L"DWORD"))
@@ -394,21 +479,25 @@ RegistItem ReadRegistItem(const XmlNode* pItem) {
 }
 
 ShortcutItem ReadShortcutItem(const XmlNode* pItem) {
+    static constexpr std::array<std::wstring_view, 5> kNames{L"Version", L"IsUrlType", L"SourcePath", L"DestFolderPath", L"Des"};
+    const auto texts = ChildTexts(pItem, kNames);
     ShortcutItem item;
-    item.Version = ChildText(pItem, L"Version");
-    item.IsUrlType = ParseInt32(ChildText(pItem, L"IsUrlType")) == 1 ? 1 : 0;
-    item.SourcePath = ChildText(pItem, L"SourcePath");
-    item.DestFolderPath = ChildText(pItem, L"DestFolderPath");
-    item.Des = ChildText(pItem, L"Des");
+    item.Version.assign(texts[0]);
+    item.IsUrlType = ParseInt32(texts[1]) == 1 ? 1 : 0;
+    item.SourcePath.assign(texts[2]);
+    item.DestFolderPath.assign(texts[3]);
+    item.Des.assign(texts[4]);
     return item;
 }
 
 FirewallItem ReadFirewallItem(const XmlNode* pItem) {
+    static constexpr std::array<std::wstring_view, 4> kNames{L"Version", L"Folder", L"FileName", L"AppName"};
+    const auto texts = ChildTexts(pItem, kNames);
     FirewallItem item;
-    item.Version = ChildText(pItem, L"Version");
-    item.Folder = ChildText(pItem, L"Folder");
-    item.FileName = ChildText(pItem, L"FileName");
-    item.AppName = ChildText(pItem, L"AppName");
+    item.Version.assign(texts[0]);
+    item.Folder.assign(texts[1]);
+    item.FileName.assign(texts[2]);
+    item.AppName.assign(texts[3]);
     return item;
 }
 

@@ -106,7 +106,9 @@ public:
     XmlNode* Root() const;
 
 private:
+    class NodeArena;
     std::wstring m_text;
+    std::unique_ptr<NodeArena> m_arena;  // outlives m_doc, whose blocks it holds
     std::unique_ptr<rapidxml::xml_document<wchar_t>> m_doc;
 };
 
@@ -122,6 +124,8 @@ int32_t ParseInt32(std::wstring_view szText);
 
 // Last component of a path or address (split at '/' or '\'), name plus extension.
 std::wstring LastPathComponent(std::wstring_view szPath);
+// The same as a view into szPath.
+std::wstring_view LastPathComponentView(std::wstring_view szPath);
 
 // Upper case as the string class's MakeUpper does it.
 std::wstring ToUpperText(std::wstring_view szText);

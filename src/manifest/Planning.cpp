@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -23,9 +24,11 @@ namespace {
 template <size_t N>
 using Identity = std::array<std::wstring_view, N>;
 
+// Not noexcept on purpose: the map then keeps each key's hash beside it, so that a lookup
+// compares the texts of an entry only when the hashes match.
 template <size_t N>
 struct IdentityHash {
-    size_t operator()(const Identity<N>& key) const noexcept {
+    size_t operator()(const Identity<N>& key) const {
         size_t h = 0;
         for (const auto& part : key) h = (h * 1000003u) ^ std::hash<std::wstring_view>{}(part);
         return h;
@@ -88,6 +91,25 @@ Identity<4> FirewallIdentity(const FirewallItem& item) { return {item.Version, i
 
 constexpr uint32_t kMissingDword = 78965;
 
+// Whether the installed files are there, each install folder looked up once rather than once
+// per file. Open folders are bounded; past the bound the full path is checked.
+class CInstalledFileCheck {
+public:
+    // Whether the item's InstallPath (Folder + "\\" + OriFileName) exists.
+    bool Exists(const UpdateItem& item) {
+        auto it = m_probes.find(item.Folder);
+        if (it == m_probes.end()) {
+            if (m_probes.size() >= kMaxFolders) return platform::PathExists(item.Folder + L"\\" + item.OriFileName);
+            it = m_probes.try_emplace(item.Folder, item.Folder).first;
+        }
+        return it->second.Exists(item.OriFileName);
+    }
+
+private:
+    static constexpr size_t kMaxFolders = 256;
+    std::unordered_map<std::wstring, platform::FolderProbe> m_probes;
+};
+
 }  // namespace
 
 bool CVersionBuilder::CheckInstallRegPath() {
@@ -120,23 +142,36 @@ bool CVersionBuilder::CompareXml() {
     ShortcutList newShortcuts, oldShortcuts;
     FirewallList newFirewall, oldFirewall;
     {
-        // One document for both: the second parse reuses the text buffer of the first.
-        CManifestDocument doc;
-        ParseXmlWith(doc, m_strTempXmlPath, newFiles, newRegistry, newShortcuts, newFirewall);
+        // One document for both: the second parse reuses the text buffer and node memory of the
+        // first. The downloaded manifest is usually still parsed from Init_InstallRegPath.
+        std::unique_ptr<CManifestDocument> pDoc = std::move(m_pInitDoc);
+        const bool bParsed = pDoc != nullptr && m_strInitDocPath == m_strTempXmlPath;
+        m_strInitDocPath.clear();
+        if (pDoc == nullptr) pDoc = std::make_unique<CManifestDocument>();
+        CManifestDocument& doc = *pDoc;
+        // The file items' paths are set only on the items that end up in a list.
+        if (bParsed)
+            ReadDocument(doc, newFiles, newRegistry, newShortcuts, newFirewall, false);
+        else
+            ParseXmlWith(doc, m_strTempXmlPath, newFiles, newRegistry, newShortcuts, newFirewall, false);
         // Without a trusted installed copy everything is planned and nothing is removed.
         if (bTrusted && platform::PathExists(m_strInstallXmlPath) && !platform::PathExists(PendingUpdateMarker()))
-            ParseXmlWith(doc, m_strInstallXmlPath, oldFiles, oldRegistry, oldShortcuts, oldFirewall);
+            ParseXmlWith(doc, m_strInstallXmlPath, oldFiles, oldRegistry, oldShortcuts, oldFirewall, false);
     }
 
     std::lock_guard<std::recursive_mutex> lock(m_cs);
 
     CInstalledItems<UpdateItem, 2> files(oldFiles, FileIdentity);
+    CInstalledFileCheck installed;
     for (UpdateItem& item : newFiles) {
         const UpdateItem* old = files.TakeFirst(item);
         const bool unchanged = old != nullptr && item.FileHash == old->FileHash &&
                                platform::EqualsNoCase(item.DownloadUrl, old->DownloadUrl) && item.FileSize == old->FileSize &&
-                               platform::PathExists(item.InstallPath);
-        if (!unchanged) m_UpdateList.push_back(std::move(item));
+                               installed.Exists(item);
+        if (!unchanged) {
+            SetFilePaths(item);
+            m_UpdateList.push_back(std::move(item));
+        }
     }
 
     CInstalledItems<RegistItem, 2> registry(oldRegistry, RegistryIdentity);
@@ -162,6 +197,7 @@ bool CVersionBuilder::CompareXml() {
     }
 
     m_RemoveUpdateList = files.TakeLeftovers();
+    for (UpdateItem& item : m_RemoveUpdateList) SetFilePaths(item);
     m_RemoveRegistList = registry.TakeLeftovers();
     m_RemoveShortcutList = shortcuts.TakeLeftovers();
     m_RemoveFirewallList = firewall.TakeLeftovers();

@@ -47,6 +47,8 @@ void CVersionBuilder::Clear() {
     m_strUpdateFolder.clear();
     m_strInstallXmlPath.clear();
     m_strTempXmlPath.clear();
+    m_pInitDoc.reset();
+    m_strInitDocPath.clear();
     m_bInitialized = 0;
 }
 
@@ -74,16 +76,33 @@ bool CVersionBuilder::ParseXml(const std::wstring& szPath, UpdateList& files, Re
 }
 
 bool CVersionBuilder::ParseXmlWith(CManifestDocument& doc, const std::wstring& szPath, UpdateList& files,
-                                   RegistList& registry, ShortcutList& shortcuts, FirewallList& firewall) {
+                                   RegistList& registry, ShortcutList& shortcuts, FirewallList& firewall, bool bFilePaths) {
     if (!doc.Load(szPath, kParseXmlLines)) return false;
+    if (doc.Root() == nullptr) return false;
+    ReadDocument(doc, files, registry, shortcuts, firewall, bFilePaths);
+    return true;
+}
+
+void CVersionBuilder::SetFilePaths(UpdateItem& item) const {
+    // Built in place: one allocation each, no temporaries.
+    const std::wstring_view name = LastPathComponentView(item.DownloadUrl);
+    item.DownloadPath.clear();
+    item.DownloadPath.reserve(m_strTempFolder.size() + 1 + name.size());
+    item.DownloadPath.append(m_strTempFolder).append(1, L'\\').append(name);
+    item.InstallPath.clear();
+    item.InstallPath.reserve(item.Folder.size() + 1 + item.OriFileName.size());
+    item.InstallPath.append(item.Folder).append(1, L'\\').append(item.OriFileName);
+}
+
+void CVersionBuilder::ReadDocument(const CManifestDocument& doc, UpdateList& files, RegistList& registry,
+                                   ShortcutList& shortcuts, FirewallList& firewall, bool bFilePaths) {
     const XmlNode* root = doc.Root();
-    if (root == nullptr) return false;
+    if (root == nullptr) return;
 
     if (const XmlNode* section = FindChild(root, L"UpdateData")) {
-        ReadSection(section, files, ReadUpdateItem, [this](UpdateItem& item) {
+        ReadSection(section, files, ReadUpdateItem, [this, bFilePaths](UpdateItem& item) {
             item.Folder = ReplaceFolder(item.Folder);
-            item.DownloadPath = m_strTempFolder + L"\\" + LastPathComponent(item.DownloadUrl);
-            item.InstallPath = item.Folder + L"\\" + item.OriFileName;
+            if (bFilePaths) SetFilePaths(item);
         });
     }
     if (const XmlNode* section = FindChild(root, L"RegistData")) {
@@ -98,7 +117,6 @@ bool CVersionBuilder::ParseXmlWith(CManifestDocument& doc, const std::wstring& s
     if (const XmlNode* section = FindChild(root, L"Firewall")) {
         ReadSection(section, firewall, ReadFirewallItem, [this](FirewallItem& item) { item.Folder = ReplaceFolder(item.Folder); });
     }
-    return true;
 }
 
 bool CVersionBuilder::Init(const std::wstring& szUrl) {
@@ -131,8 +149,11 @@ bool CVersionBuilder::DownloadXml() {
 bool CVersionBuilder::Init_InstallRegPath() {
     // A second initialisation must not inherit the entry of an earlier manifest.
     m_InstallReg = RegistItem();
+    m_pInitDoc.reset();
+    m_strInitDocPath.clear();
     {
-        CManifestDocument doc;
+        auto pDoc = std::make_unique<CManifestDocument>();
+        CManifestDocument& doc = *pDoc;
         if (!doc.Load(m_strTempXmlPath, kInstallRegLines)) return false;
         const XmlNode* registry = FindChild(doc.Root(), L"RegistData");
         for (const XmlNode* node = registry != nullptr ? registry->first_node() : nullptr; node != nullptr;
@@ -144,6 +165,10 @@ bool CVersionBuilder::Init_InstallRegPath() {
                 m_InstallReg = std::move(item);
                 break;
             }
+        }
+        if (doc.Root() != nullptr) {
+            m_pInitDoc = std::move(pDoc);
+            m_strInitDocPath = m_strTempXmlPath;
         }
     }
     // An entry without a folder would put the installed copy and every "_INSTALL" path at the

@@ -2,6 +2,7 @@
 // where the application is installed, and the work lists that planning fills for the stages.
 #pragma once
 
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -75,8 +76,20 @@ public:
 
 private:
     // ParseXml with a document whose buffers a second parse may reuse.
+    // Without bFilePaths the file items' DownloadPath and InstallPath stay empty, for
+    // SetFilePaths on the few items that are kept.
     bool ParseXmlWith(CManifestDocument& doc, const std::wstring& szPath, UpdateList& files, RegistList& registry,
-                      ShortcutList& shortcuts, FirewallList& firewall);
+                      ShortcutList& shortcuts, FirewallList& firewall, bool bFilePaths = true);
+    // The items of a loaded document appended to the four lists.
+    void ReadDocument(const CManifestDocument& doc, UpdateList& files, RegistList& registry, ShortcutList& shortcuts,
+                      FirewallList& firewall, bool bFilePaths = true);
+    // DownloadPath and InstallPath of a file item whose Folder is resolved.
+    void SetFilePaths(UpdateItem& item) const;
+
+    // The downloaded manifest as Init_InstallRegPath parsed it, kept for CompareXml so that it
+    // is not read and parsed twice; m_strInitDocPath names the file it was read from.
+    std::unique_ptr<CManifestDocument> m_pInitDoc;
+    std::wstring m_strInitDocPath;
     template <class Item, class Reader, class Finish>
     void ReadSection(const rapidxml::xml_node<wchar_t>* pSection, std::vector<Item>& list, Reader read, Finish finish);
 };

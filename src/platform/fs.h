@@ -60,6 +60,25 @@ std::vector<std::wstring> FindFiles(const std::wstring& szPattern);
 // A unique, not yet existing name in the same folder as szPath, for write-then-rename.
 std::wstring MakeTempSibling(const std::wstring& szPath);
 
+// Answers PathExists(szFolder + "\\" + szName) for many names of one folder, with the folder
+// looked up once (Linux: opened once, each name looked up relative to it; a name that is empty
+// or starts with a separator, or a folder that cannot be opened, takes the full path).
+class FolderProbe {
+public:
+    explicit FolderProbe(const std::wstring& szFolder);
+    ~FolderProbe();
+    FolderProbe(FolderProbe&& other) noexcept;
+    FolderProbe& operator=(FolderProbe&&) = delete;
+    FolderProbe(const FolderProbe&) = delete;
+    FolderProbe& operator=(const FolderProbe&) = delete;
+
+    bool Exists(const std::wstring& szName) const;
+
+private:
+    std::wstring m_folder;
+    intptr_t m_fd = -1;
+};
+
 // An open file; closed by the destructor.
 class File {
 public:

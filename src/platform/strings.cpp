@@ -1,6 +1,7 @@
 #include "platform/strings.h"
 
 #include <cstdarg>
+#include <cstring>
 #include <cwchar>
 #include <cwctype>
 #include <vector>
@@ -114,13 +115,26 @@ static size_t DecodeUtf8(std::string_view text, size_t i, uint32_t& cp) {
     return len;
 }
 
-// Decodes into a buffer of at most text.size() wide units, written in place, ASCII without
-// the decoder. Malformed sequences become U+FFFD, or end the decoding with false when bStrict.
+// Appends the decoding to out, written in place into at most text.size() more wide units;
+// ASCII runs go without the decoder. Malformed sequences become U+FFFD, or end the decoding
+// with false (out as it was) when bStrict.
 static bool DecodeUtf8Into(std::string_view text, std::wstring& out, bool bStrict) {
-    out.assign(text.size(), L'\0');
-    wchar_t* dest = out.data();
+    const size_t start = out.size();
+    out.resize(start + text.size());
+    wchar_t* dest = out.data() + start;
+    const auto* src = reinterpret_cast<const unsigned char*>(text.data());
     for (size_t i = 0; i < text.size();) {
-        const auto b0 = static_cast<unsigned char>(text[i]);
+        // Eight ASCII bytes at a time.
+        while (i + 8 <= text.size()) {
+            uint64_t word;
+            std::memcpy(&word, src + i, sizeof word);
+            if ((word & 0x8080808080808080ull) != 0) break;
+            for (size_t k = 0; k < 8; ++k) dest[k] = static_cast<wchar_t>(src[i + k]);
+            dest += 8;
+            i += 8;
+        }
+        if (i >= text.size()) break;
+        const auto b0 = src[i];
         if (b0 < 0x80) {
             *dest++ = static_cast<wchar_t>(b0);
             ++i;
@@ -129,7 +143,10 @@ static bool DecodeUtf8Into(std::string_view text, std::wstring& out, bool bStric
         uint32_t cp = 0;
         size_t len = DecodeUtf8(text, i, cp);
         if (len == 0) {
-            if (bStrict) return false;
+            if (bStrict) {
+                out.resize(start);
+                return false;
+            }
             cp = 0xFFFD;
             len = 1;
         }
@@ -160,8 +177,18 @@ std::optional<std::wstring> FromUtf8Strict(std::string_view text) {
     return out;
 }
 
+bool AppendFromUtf8Strict(std::string_view text, std::wstring& out) { return DecodeUtf8Into(text, out, true); }
+
 bool IsValidUtf8(std::string_view text) {
     for (size_t i = 0; i < text.size();) {
+        if (i + 8 <= text.size()) {
+            uint64_t word;
+            std::memcpy(&word, text.data() + i, sizeof word);
+            if ((word & 0x8080808080808080ull) == 0) {
+                i += 8;
+                continue;
+            }
+        }
         if (static_cast<unsigned char>(text[i]) < 0x80) {
             ++i;
             continue;

@@ -43,6 +43,9 @@ std::string ToUtf8(std::wstring_view text);
 std::wstring FromUtf8(std::string_view text);
 // nullopt when the bytes are not well-formed UTF-8 (one pass, for large texts).
 std::optional<std::wstring> FromUtf8Strict(std::string_view text);
+// FromUtf8Strict appended to out, without a temporary text; false (out as it was) when the
+// bytes are not well-formed UTF-8.
+bool AppendFromUtf8Strict(std::string_view text, std::wstring& out);
 // True when the bytes are well-formed UTF-8.
 bool IsValidUtf8(std::string_view text);
 

@@ -1,5 +1,7 @@
 #include "platform/fs.h"
 
+#include <filesystem>
+
 #include <gtest/gtest.h>
 
 #include "platform/strings.h"
@@ -46,6 +48,34 @@ TEST(Files, BothSeparatorsAndWinErrors) {
     EXPECT_EQ(SyncFolder(root + L"\\missing"), ERROR_FILE_NOT_FOUND_);
     EXPECT_EQ(FlushFiles({root + L"\\sub\\a.txt", root + L"/sub/a.txt"}), 0u);
     EXPECT_EQ(FlushFiles({root + L"\\sub\\a.txt", root + L"\\gone.txt"}), ERROR_FILE_NOT_FOUND_);
+}
+
+// A folder opened once answers each name as the full path would: names with separators,
+// "..", empty names, absolute names, a folder that is a file, missing, empty or a link.
+TEST(Files, FolderProbeAnswersAsThePathWould) {
+    TempDir dir;
+    const std::wstring root = dir.wpath();
+    ASSERT_EQ(CreateDirectoryOne(root + L"\\sub"), 0u);
+    ASSERT_EQ(CreateDirectoryOne(root + L"\\sub\\deep"), 0u);
+    orvo::test::WriteFile(dir / "sub/a.txt", "a");
+    orvo::test::WriteFile(dir / "sub/deep/b.txt", "b");
+    orvo::test::WriteFile(dir / "file.txt", "f");
+    std::filesystem::create_directory_symlink(dir / "sub", dir / "link");
+    const std::wstring folders[] = {root + L"\\sub", root + L"/sub/", root + L"\\link", root + L"\\file.txt",
+                                    root + L"\\missing", L"", root};
+    const std::wstring names[] = {L"a.txt", L"A.TXT", L"missing", L"deep\\b.txt", L"deep/b.txt", L"deep\\", L"..",
+                                  L"..\\file.txt", L"", L"\\", root + L"\\sub\\a.txt", L"sub", L"sub\\a.txt"};
+    for (const auto& folder : folders) {
+        const FolderProbe probe(folder);
+        for (const auto& name : names) {
+            EXPECT_EQ(probe.Exists(name), PathExists(folder + L"\\" + name)) << ToUtf8(folder) << " + " << ToUtf8(name);
+        }
+    }
+    // Asked again after the folder changed, the open folder sees the change.
+    const FolderProbe probe(root + L"\\sub");
+    EXPECT_FALSE(probe.Exists(L"new.txt"));
+    orvo::test::WriteFile(dir / "sub/new.txt", "n");
+    EXPECT_TRUE(probe.Exists(L"new.txt"));
 }
 
 TEST(Files, AtomicWriteLeavesNoTemporaryBehind) {

@@ -22,6 +22,28 @@ TEST(Utf8, RoundTripsAndReplacesMalformedBytes) {
     EXPECT_TRUE(IsValidUtf8("plain \xEA\xB0\x80"));
 }
 
+// ASCII goes eight bytes at a time: a multi-byte or malformed sequence at any offset of such
+// a run, and a run cut short at the end, must still decode (or be refused) as byte by byte.
+TEST(Utf8, SequencesAtEveryOffsetOfAnAsciiRun) {
+    for (size_t offset = 0; offset <= 17; ++offset) {
+        const std::string ascii(offset, 'x');
+        const std::wstring wide(offset, L'x');
+        EXPECT_EQ(FromUtf8(ascii + "\xEA\xB0\x80" + ascii), wide + L"\uAC00" + wide) << offset;
+        EXPECT_EQ(FromUtf8Strict(ascii + "\xF0\x9F\x98\x80"), wide + L"\U0001F600") << offset;
+        EXPECT_EQ(FromUtf8Strict(ascii + "\xC0\xAF" + ascii), std::nullopt) << offset;
+        EXPECT_EQ(FromUtf8(ascii + "\xE2\x82"), wide + L"\uFFFD\uFFFD") << offset;
+        EXPECT_FALSE(IsValidUtf8(ascii + "\xED\xA0\x80" + ascii)) << offset;
+        EXPECT_FALSE(IsValidUtf8(ascii + "\x80")) << offset;
+        EXPECT_TRUE(IsValidUtf8(ascii + "\xEA\xB0\x80" + ascii)) << offset;
+    }
+    // Appending keeps what is there, and leaves it as it was when the bytes are refused.
+    std::wstring out = L"head ";
+    EXPECT_TRUE(AppendFromUtf8Strict("tail \xEA\xB0\x80 and more", out));
+    EXPECT_EQ(out, L"head tail \uAC00 and more");
+    EXPECT_FALSE(AppendFromUtf8Strict("0123456789\xFF", out));
+    EXPECT_EQ(out, L"head tail \uAC00 and more");
+}
+
 TEST(StringHelpers, CaseTrimAndReplace) {
     EXPECT_TRUE(EqualsNoCase(L"NULL", L"null"));
     EXPECT_FALSE(EqualsNoCase(L"NULL", L"nul"));

@@ -54,6 +54,23 @@ bool IsDirectory(const std::wstring& szPath) {
     return ::stat(ToNativePath(szPath).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+FolderProbe::FolderProbe(const std::wstring& szFolder) : m_folder(szFolder) {
+    // O_PATH: only the lookup right is needed, as for a stat through the folder.
+    if (!szFolder.empty()) m_fd = ::open(ToNativePath(szFolder).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
+FolderProbe::~FolderProbe() {
+    if (m_fd >= 0) ::close(static_cast<int>(m_fd));
+}
+
+FolderProbe::FolderProbe(FolderProbe&& other) noexcept : m_folder(std::move(other.m_folder)), m_fd(other.m_fd) { other.m_fd = -1; }
+
+bool FolderProbe::Exists(const std::wstring& szName) const {
+    if (m_fd < 0 || szName.empty() || szName[0] == L'\\' || szName[0] == L'/') return PathExists(m_folder + L"\\" + szName);
+    struct stat st;
+    return ::fstatat(static_cast<int>(m_fd), ToNativePath(szName).c_str(), &st, 0) == 0;
+}
+
 uint32_t CreateDirectoryOne(const std::wstring& szPath) {
     return ::mkdir(ToNativePath(szPath).c_str(), 0755) == 0 ? 0 : FromErrno(errno);
 }
