@@ -62,7 +62,8 @@ std::wstring MakeTempSibling(const std::wstring& szPath);
 
 // Answers PathExists(szFolder + "\\" + szName) for many names of one folder, with the folder
 // looked up once (Linux: opened once, each name looked up relative to it; a name that is empty
-// or starts with a separator, or a folder that cannot be opened, takes the full path).
+// or starts with a separator, or a folder that cannot be opened, takes the full path; Windows:
+// every name takes the full path).
 class FolderProbe {
 public:
     explicit FolderProbe(const std::wstring& szFolder);

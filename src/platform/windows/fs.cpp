@@ -46,6 +46,15 @@ bool PathExists(const std::wstring& szPath) {
     return !szPath.empty() && ::GetFileAttributesW(NativePath(szPath).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// Windows has no lookup relative to an open folder here: each name takes the full path.
+FolderProbe::FolderProbe(const std::wstring& szFolder) : m_folder(szFolder) {}
+
+FolderProbe::~FolderProbe() = default;
+
+FolderProbe::FolderProbe(FolderProbe&& other) noexcept : m_folder(std::move(other.m_folder)), m_fd(other.m_fd) { other.m_fd = -1; }
+
+bool FolderProbe::Exists(const std::wstring& szName) const { return PathExists(m_folder + L"\\" + szName); }
+
 bool IsDirectory(const std::wstring& szPath) {
     const DWORD attrs = ::GetFileAttributesW(NativePath(szPath).c_str());
     return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0;
