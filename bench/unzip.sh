@@ -9,7 +9,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/scripts/setup" >/dev/null
 
 build=$here/build/bench
-cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVO_BENCH=ON -DORVO_TESTS=OFF >/dev/null
+cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVO_BENCH=ON -DORVO_TESTS=ON >/dev/null
 cmake --build "$build" --target unzip_bench -j "$(nproc)" >/dev/null
 bin=$build/bench/unzip_bench
 
