@@ -22,22 +22,22 @@ HRESULT Save(IUnknown* object, const std::wstring& szPath) {
 
 }  // namespace
 
-int32_t SaveShortcut(const std::wstring& szLinkPath, const ShortcutInfo& spec) {
+int32_t SaveShortcut(const std::wstring& szLinkPath, const ShortcutInfo& info) {
     const std::wstring path = win::NativePath(szLinkPath);
-    if (spec.bUrl) {
+    if (info.bUrl) {
         ComPtr<IUniformResourceLocatorW> url;
         HRESULT hr = ::CoCreateInstance(CLSID_InternetShortcut, nullptr, CLSCTX_INPROC_SERVER,
                                         IID_IUniformResourceLocatorW, reinterpret_cast<void**>(&url));
         if (FAILED(hr)) return hr;
-        if (FAILED(hr = url->SetURL(spec.szTarget.c_str(), 0))) return hr;
+        if (FAILED(hr = url->SetURL(info.szTarget.c_str(), 0))) return hr;
         return Save(url.p, path);
     }
     ComPtr<IShellLinkW> link;
     HRESULT hr = ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                                     reinterpret_cast<void**>(&link));
     if (FAILED(hr)) return hr;
-    if (FAILED(hr = link->SetPath(win::NativePath(spec.szTarget).c_str()))) return hr;
-    if (FAILED(hr = link->SetDescription(spec.szDescription.c_str()))) return hr;
+    if (FAILED(hr = link->SetPath(win::NativePath(info.szTarget).c_str()))) return hr;
+    if (FAILED(hr = link->SetDescription(info.szDescription.c_str()))) return hr;
     return Save(link.p, path);
 }
 
