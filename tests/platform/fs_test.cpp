@@ -60,9 +60,12 @@ TEST(Files, FolderProbeAnswersAsThePathWould) {
     orvo::test::WriteFile(dir / "sub/a.txt", "a");
     orvo::test::WriteFile(dir / "sub/deep/b.txt", "b");
     orvo::test::WriteFile(dir / "file.txt", "f");
+    std::vector<std::wstring> folders = {root + L"\\sub", root + L"/sub/", root + L"\\file.txt", root + L"\\missing", L"", root};
+#ifndef _WIN32
+    // Wine cannot make folder links; on Linux a linked folder must answer like the real one.
     std::filesystem::create_directory_symlink(dir / "sub", dir / "link");
-    const std::wstring folders[] = {root + L"\\sub", root + L"/sub/", root + L"\\link", root + L"\\file.txt",
-                                    root + L"\\missing", L"", root};
+    folders.push_back(root + L"\\link");
+#endif
     const std::wstring names[] = {L"a.txt", L"A.TXT", L"missing", L"deep\\b.txt", L"deep/b.txt", L"deep\\", L"..",
                                   L"..\\file.txt", L"", L"\\", root + L"\\sub\\a.txt", L"sub", L"sub\\a.txt"};
     for (const auto& folder : folders) {
