@@ -14,12 +14,10 @@
 # Ends with: manifest: ratio R (target 1.0), peak RSS M MiB — R is our document parse time over
 # xmllint's; M is the peak resident set of the 100k planning run.
 set -euo pipefail
-here=$(cd "$(dirname "$0")/.." && pwd)
-"$here/scripts/setup" >/dev/null
-
-build=$here/build/bench
-cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVO_BENCH=ON -DORVO_TESTS=ON >/dev/null
-cmake --build "$build" --target manifest_bench -j "$(nproc)" >/dev/null
+source "$(dirname "$0")/lib.bash"
+bench_prepare manifest_bench >/dev/null
+here=$root
+build=$bench_build
 bin=$build/bench/manifest_bench
 
 work=${ORVO_BENCH_DIR:-${TMPDIR:-/tmp}/orvo-bench-manifest}

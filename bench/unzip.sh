@@ -5,12 +5,10 @@
 # Ends with: unzip: ratio R (target 1.0), peak RSS M MiB — the worse shape's ratio and our
 # larger peak resident set.
 set -euo pipefail
-here=$(cd "$(dirname "$0")/.." && pwd)
-"$here/scripts/setup" >/dev/null
-
-build=$here/build/bench
-cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVO_BENCH=ON -DORVO_TESTS=ON >/dev/null
-cmake --build "$build" --target unzip_bench -j "$(nproc)" >/dev/null
+source "$(dirname "$0")/lib.bash"
+bench_prepare unzip_bench >/dev/null
+here=$root
+build=$bench_build
 bin=$build/bench/unzip_bench
 
 work=${ORVO_BENCH_DIR:-${TMPDIR:-/tmp}/orvo-bench-unzip}

@@ -3,11 +3,9 @@
 # loopback port, and an environment whose home, XDG folders and system root lie in the work
 # folder (the updater's registry store and its download folder live there).
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-"$here/scripts/setup" >/dev/null
-
-build=$here/build/bench
-cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVO_BENCH=ON -DORVO_TESTS=ON >/dev/null
-cmake --build "$build" --target OrvoUpdaterService -j "$(nproc)" >/dev/null
+source "$here/bench/lib.bash"
+bench_prepare OrvoUpdaterService >/dev/null
+build=$bench_build
 updater=$build/src/app/OrvoUpdaterService
 helper=$here/bench/update_bench.py
 
