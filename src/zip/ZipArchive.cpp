@@ -1,26 +1,18 @@
 #include "zip/ZipArchive.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "platform/fs.h"
 #include "platform/strings.h"
+#include "zip/ZipInflate.h"
 
-struct CZipArchive::Inflater {
-    z_stream stream{};
-    bool initialised = false;
+namespace {
+constexpr uint16_t kMethodDeflated = 8;
+}
 
-    ~Inflater() { End(); }
-    void End() {
-        if (initialised) inflateEnd(&stream);
-        initialised = false;
-    }
-};
-
-CZipArchive::CZipArchive() : m_pInflater(std::make_unique<Inflater>()) { m_centralDir.Init(&m_storage); }
+CZipArchive::CZipArchive() : m_pInflater(std::make_unique<CZipInflate>()) { m_centralDir.Init(&m_storage); }
 
 CZipArchive::~CZipArchive() { CloseArchive(true); }
 
@@ -169,7 +161,7 @@ void CZipArchive::OpenFile(int uIndex) {
         ThrowError(CZipException::badPassword);
     }
     m_uMethod = header.m_uMethod;
-    if (m_uMethod != 0 && m_uMethod != Z_DEFLATED) {
+    if (m_uMethod != 0 && m_uMethod != kMethodDeflated) {
         ReleaseEntry();
         ThrowError(CZipException::badZipFile);
     }
@@ -177,14 +169,12 @@ void CZipArchive::OpenFile(int uIndex) {
     m_uComprLeft = header.m_uComprSize;
     m_uUncomprLeft = header.m_uUncomprSize;
     m_uCrc32 = 0;
-    if (m_uMethod == Z_DEFLATED) {
-        m_pInflater->stream = z_stream{};
-        const int err = inflateInit2(&m_pInflater->stream, -MAX_WBITS);
-        if (err != Z_OK) {
+    if (m_uMethod == kMethodDeflated) {
+        const int err = m_pInflater->Begin();
+        if (err != CZipInflate::ok) {
             ReleaseEntry();
             ThrowError(CZipException::ZlibErrToCause(err));
         }
-        m_pInflater->initialised = true;
         m_pReadBuffer.Allocate(kReadBufferSize);
     }
 }
@@ -201,31 +191,22 @@ size_t CZipArchive::ReadFile(void* pBuf, size_t iSize) {
         m_uComprLeft -= n;
         produced = n;
     } else {
-        z_stream& zs = m_pInflater->stream;
-        zs.next_out = reinterpret_cast<Bytef*>(out);
+        // Input exhausted is not the end: the decoder may still hold output it could not give
+        // back before; only a call that makes no progress ends the data.
         while (produced < want && !m_bStreamEnded) {
-            if (zs.avail_in == 0) {
-                if (m_uComprLeft == 0) break;  // the data ends before the declared size
-                const size_t n = static_cast<size_t>(std::min<uint64_t>(kReadBufferSize, m_uComprLeft));
-                m_storage.ReadExact(m_pReadBuffer, n);
-                m_uComprLeft -= n;
-                zs.next_in = reinterpret_cast<Bytef*>(m_pReadBuffer.data());
-                zs.avail_in = static_cast<uInt>(n);
-            }
-            const size_t chunk = std::min<size_t>(want - produced, 1u << 30);
-            zs.avail_out = static_cast<uInt>(chunk);
-            const int err = inflate(&zs, Z_SYNC_FLUSH);
-            produced += chunk - zs.avail_out;
-            if (err == Z_STREAM_END) {
+            if (m_pInflater->GetInputLeft() == 0 && m_uComprLeft > 0) RefillInput();
+            const int err = m_pInflater->Inflate(out + produced, want - produced, produced);
+            if (err == CZipInflate::streamEnd) {
                 m_bStreamEnded = true;
-            } else if (err == Z_BUF_ERROR) {
-                if (zs.avail_in != 0) ThrowError(CZipException::bufError);
-            } else if (err != Z_OK) {
+            } else if (err == CZipInflate::bufError) {
+                if (m_pInflater->GetInputLeft() != 0) ThrowError(CZipException::bufError);
+                if (m_uComprLeft == 0) break;  // the data ends before the declared size
+            } else if (err != CZipInflate::ok) {
                 ThrowError(CZipException::ZlibErrToCause(err));
             }
         }
     }
-    if (produced > 0) m_uCrc32 = static_cast<uint32_t>(crc32(m_uCrc32, reinterpret_cast<const Bytef*>(out), static_cast<uInt>(produced)));
+    if (produced > 0) m_uCrc32 = CZipInflate::Crc32(m_uCrc32, out, produced);
     m_uUncomprLeft -= produced;
     if (m_uMethod != 0 && m_uUncomprLeft == 0 && !m_bStreamEnded) CheckStreamEnd();
     return produced;
@@ -234,31 +215,30 @@ size_t CZipArchive::ReadFile(void* pBuf, size_t iSize) {
 void CZipArchive::CheckStreamEnd() {
     // The declared size has been produced: the stream must now end without yielding another
     // byte, so that a small entry cannot inflate into an unbounded file.
-    z_stream& zs = m_pInflater->stream;
     unsigned char extra;
     for (;;) {
-        if (zs.avail_in == 0) {
-            if (m_uComprLeft == 0) return;  // input ends here; the CRC judges what was produced
-            const size_t n = static_cast<size_t>(std::min<uint64_t>(kReadBufferSize, m_uComprLeft));
-            m_storage.ReadExact(m_pReadBuffer, n);
-            m_uComprLeft -= n;
-            zs.next_in = reinterpret_cast<Bytef*>(m_pReadBuffer.data());
-            zs.avail_in = static_cast<uInt>(n);
-        }
-        zs.next_out = &extra;
-        zs.avail_out = 1;
-        const int err = inflate(&zs, Z_SYNC_FLUSH);
-        if (zs.avail_out == 0) ThrowError(CZipException::sizeExceeded);
-        if (err == Z_STREAM_END) {
+        if (m_pInflater->GetInputLeft() == 0 && m_uComprLeft > 0) RefillInput();
+        size_t produced = 0;
+        const int err = m_pInflater->Inflate(&extra, 1, produced);
+        if (produced != 0) ThrowError(CZipException::sizeExceeded);
+        if (err == CZipInflate::streamEnd) {
             m_bStreamEnded = true;
             return;
         }
-        if (err == Z_BUF_ERROR) {
-            if (zs.avail_in != 0) ThrowError(CZipException::bufError);
-        } else if (err != Z_OK) {
+        if (err == CZipInflate::bufError) {
+            if (m_pInflater->GetInputLeft() != 0) ThrowError(CZipException::bufError);
+            if (m_uComprLeft == 0) return;  // input ends here; the CRC judges what was produced
+        } else if (err != CZipInflate::ok) {
             ThrowError(CZipException::ZlibErrToCause(err));
         }
     }
+}
+
+void CZipArchive::RefillInput() {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(kReadBufferSize, m_uComprLeft));
+    m_storage.ReadExact(m_pReadBuffer, n);
+    m_uComprLeft -= n;
+    m_pInflater->SetInput(m_pReadBuffer.data(), n);
 }
 
 void CZipArchive::ReleaseEntry() {

@@ -14,6 +14,8 @@
 #include "zip/ZipPathComponent.h"
 #include "zip/ZipStorage.h"
 
+class CZipInflate;
+
 class CZipArchive {
 public:
     enum OpenMode { zipOpen, zipOpenReadOnly, zipCreate, zipCreateSpan };
@@ -60,9 +62,9 @@ public:
     bool m_bCheckCRC = true;
 
 private:
-    struct Inflater;
 
     void CheckStreamEnd();
+    void RefillInput();
     void CreateFolderTree(const std::wstring& szFolder);
     bool SetTimeAndAttributes(const std::wstring& szFilePath, const CZipFileHeader& header);
     void ReleaseEntry();
@@ -72,7 +74,7 @@ private:
     CZipCentralDir m_centralDir;
 
     // State of the opened entry.
-    std::unique_ptr<Inflater> m_pInflater;
+    std::unique_ptr<CZipInflate> m_pInflater;
     CZipAutoBuffer m_pReadBuffer;
     bool m_bEntryOpen = false;
     bool m_bStreamEnded = false;
