@@ -81,12 +81,21 @@ bool CMgr::UnzipDownloadFile() {
         return false;
     }
 
+    // The last point at which a cancel leaves the installation as it was. From the first
+    // replaced file on, the replacement runs to its end and the run stops after it.
+    if (m_bCancel != 0) {
+        discardFrom(0);
+        return false;
+    }
+
     // From the first replaced file until the manifest copy is replaced, the copy no longer
     // describes what is installed: mark that first, so an interrupted run is planned in full.
-    CreateFolderTree(GetFolderPath(PendingUpdateMarker()));
-    if (uint32_t err = platform::WriteFileAtomically(PendingUpdateMarker(), {})) {
+    const std::wstring marker = PendingUpdateMarker();
+    if (!marker.empty()) CreateFolderTree(GetFolderPath(marker));
+    const uint32_t markerErr = marker.empty() ? platform::ERROR_PATH_NOT_FOUND_ : platform::WriteFileAtomically(marker, {});
+    if (markerErr != 0) {
         platform::OutputDebug(FormatW(L"[OVUSVC][Error %d line] CMgr::UnzipDownloadFile()   [%s] Marker Write Failed [%u]\n", 331,
-                                      PendingUpdateMarker(), err));
+                                      marker, markerErr));
         discardFrom(0);
         return false;
     }
@@ -122,7 +131,7 @@ bool CMgr::UnzipDownloadFile() {
             return false;
         }
     }
-    return true;
+    return m_bCancel == 0;
 }
 
 }  // namespace UpDater
