@@ -71,7 +71,8 @@ void CMgr::Cancel() {
     // The running stage still reads the lists and paths (the marker's path among them): they
     // are emptied only once it has ended.
     m_EventChecker.Stop();
-    Clear();
+    // A worker given up on goes on reading them.
+    if (!m_EventChecker.HasAbandonedThreads()) Clear();
 }
 
 void CMgr::ReportStatesMax(const std::wstring& szText, int nMax) {
