@@ -8,6 +8,7 @@
 #include <memory>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "manifest/FolderPaths.h"
@@ -15,6 +16,7 @@
 #include "manifest/RegValue.h"
 #include "manifest/VersionBuilder.h"
 #include "platform/fs.h"
+#include "platform/path_identity.h"
 #include "platform/strings.h"
 
 namespace UpDater {
@@ -163,7 +165,9 @@ bool CVersionBuilder::CompareXml() {
 
     CInstalledItems<UpdateItem, 2> files(oldFiles, FileIdentity);
     CInstalledFileCheck installed;
-    for (UpdateItem& item : newFiles) {
+    std::vector<size_t> kept;  // new items left out of the plan, still files of the new manifest
+    for (size_t k = 0; k < newFiles.size(); ++k) {
+        UpdateItem& item = newFiles[k];
         const UpdateItem* old = files.TakeFirst(item);
         const bool unchanged = old != nullptr && item.FileHash == old->FileHash &&
                                platform::EqualsNoCase(item.DownloadUrl, old->DownloadUrl) && item.FileSize == old->FileSize &&
@@ -171,6 +175,8 @@ bool CVersionBuilder::CompareXml() {
         if (!unchanged) {
             SetFilePaths(item);
             m_UpdateList.push_back(std::move(item));
+        } else {
+            kept.push_back(k);
         }
     }
 
@@ -197,6 +203,18 @@ bool CVersionBuilder::CompareXml() {
     }
 
     m_RemoveUpdateList = files.TakeLeftovers();
+    if (!m_RemoveUpdateList.empty()) {
+        // A dropped entry may name, in other words, a file the new manifest still has
+        // ("_INSTALL/sub" and "_INSTALL\sub"; letter case where the system ignores it): that
+        // file is never removed.
+        std::unordered_set<std::wstring> current;
+        auto add = [&current](const UpdateItem& item) { current.insert(platform::PathIdentity(item.Folder + L"\\" + item.OriFileName)); };
+        for (const UpdateItem& item : m_UpdateList) add(item);
+        for (size_t k : kept) add(newFiles[k]);
+        std::erase_if(m_RemoveUpdateList, [&current](const UpdateItem& item) {
+            return current.count(platform::PathIdentity(item.Folder + L"\\" + item.OriFileName)) != 0;
+        });
+    }
     for (UpdateItem& item : m_RemoveUpdateList) SetFilePaths(item);
     m_RemoveRegistList = registry.TakeLeftovers();
     m_RemoveShortcutList = shortcuts.TakeLeftovers();

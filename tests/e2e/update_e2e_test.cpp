@@ -209,3 +209,23 @@ TEST_F(UpdateRun, InstallFolderOnAnotherVolumeGetsCopies) {
     orvo::test::Run("find '" + other + "' '" + m_root.path() + "' -type f -name '*.tmp' -o -type f -name 'readme.txt*' -path '*Temp*'", &left);
     EXPECT_EQ(left, "");  // neither staged copies nor unpacked files stay behind
 }
+
+// A file that moves between two spellings of the same folder is installed and kept, not
+// installed and then removed as the dropped entry of the old spelling.
+TEST_F(UpdateRun, AFolderSpelledOtherwiseKeepsItsFile) {
+    const std::pair<const char*, const char*> spellings[] = {{"_INSTALL/sub", "_INSTALL\\sub"}, {"_INSTALL\\sub", "_INSTALL//sub/"}};
+    for (const auto& [before, after] : spellings) {
+        SCOPED_TRACE(std::string(before) + " -> " + after);
+        orvo::test::Run("rm -rf '" + installDir + "'");
+        auto files = VersionOne();
+        files.push_back({"notes.txt", "notes one\n", before});
+        Publish(files);
+        std::string out;
+        ASSERT_EQ(RunUpdater(&out), 0) << out;
+        files.back().folder = after;
+        files.back().content = "notes two\n";
+        Publish(files);
+        ASSERT_EQ(RunUpdater(&out), 0) << out;
+        EXPECT_EQ(ReadFile(Installed("sub/notes.txt")), "notes two\n") << out;
+    }
+}
