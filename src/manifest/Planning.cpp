@@ -157,9 +157,14 @@ bool CVersionBuilder::CompareXml() {
         else
             ParseXmlWith(doc, m_strTempXmlPath, newFiles, newRegistry, newShortcuts, newFirewall, false);
         // Without a trusted installed copy everything is planned and nothing is removed.
-        if (bTrusted && platform::PathExists(m_strInstallXmlPath) && !platform::PathExists(PendingUpdateMarker()))
+        if (bTrusted && platform::PathExists(m_strInstallXmlPath))
             ParseXmlWith(doc, m_strInstallXmlPath, oldFiles, oldRegistry, oldShortcuts, oldFirewall, false);
     }
+
+    // An interrupted update left the installed files somewhere between the copy and a newer
+    // manifest: every item is planned again, but what the copy lists and the new manifest
+    // dropped is still removed.
+    const bool bPlanAll = !PendingUpdateMarker().empty() && platform::PathExists(PendingUpdateMarker());
 
     std::lock_guard<std::recursive_mutex> lock(m_cs);
 
@@ -169,7 +174,7 @@ bool CVersionBuilder::CompareXml() {
     for (size_t k = 0; k < newFiles.size(); ++k) {
         UpdateItem& item = newFiles[k];
         const UpdateItem* old = files.TakeFirst(item);
-        const bool unchanged = old != nullptr && item.FileHash == old->FileHash &&
+        const bool unchanged = !bPlanAll && old != nullptr && item.FileHash == old->FileHash &&
                                platform::EqualsNoCase(item.DownloadUrl, old->DownloadUrl) && item.FileSize == old->FileSize &&
                                installed.Exists(item);
         if (!unchanged) {
@@ -183,7 +188,7 @@ bool CVersionBuilder::CompareXml() {
     CInstalledItems<RegistItem, 2> registry(oldRegistry, RegistryIdentity);
     for (RegistItem& item : newRegistry) {
         const RegistItem* old = registry.TakeFirst(item);
-        bool unchanged = old != nullptr && item.Version == old->Version;
+        bool unchanged = !bPlanAll && old != nullptr && item.Version == old->Version;
         if (unchanged && IsInstallFolderEntry(*old)) unchanged = item.Value == old->Value;
         if (unchanged) unchanged = HasRegistryValue(item);
         if (!unchanged) m_RegistList.push_back(std::move(item));
@@ -192,14 +197,14 @@ bool CVersionBuilder::CompareXml() {
     CInstalledItems<ShortcutItem, 2> shortcuts(oldShortcuts, ShortcutIdentity);
     for (ShortcutItem& item : newShortcuts) {
         const ShortcutItem* old = shortcuts.TakeFirst(item);
-        const bool unchanged = old != nullptr && item.Version == old->Version && item.Des == old->Des &&
+        const bool unchanged = !bPlanAll && old != nullptr && item.Version == old->Version && item.Des == old->Des &&
                                platform::PathExists(item.DestFolderPath) && item.IsUrlType == old->IsUrlType;
         if (!unchanged) m_ShortcutList.push_back(std::move(item));
     }
 
     CInstalledItems<FirewallItem, 4> firewall(oldFirewall, FirewallIdentity);
     for (FirewallItem& item : newFirewall) {
-        if (firewall.TakeFirst(item) == nullptr) m_FirewallList.push_back(std::move(item));
+        if (firewall.TakeFirst(item) == nullptr || bPlanAll) m_FirewallList.push_back(std::move(item));
     }
 
     m_RemoveUpdateList = files.TakeLeftovers();

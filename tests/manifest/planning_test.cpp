@@ -292,6 +292,25 @@ TEST_F(PlanningTest, ADroppedEntryNamingAnUnchangedFileIsNotRemoved) {
     EXPECT_TRUE(builder.m_RemoveUpdateList.empty());
 }
 
+TEST_F(PlanningTest, AfterAnInterruptedUpdateEverythingIsPlannedAndDroppedItemsAreStillRemoved) {
+    Touch("bin/a.dll");
+    Touch("bin/b.dll");
+    Touch("a.desktop");
+    SetString(L"Soft\\Name", L"x");
+    const std::string shortcut = ShortcutXml("_INSTALL\\bin\\a.dll", "_INSTALL\\a.desktop");
+    const std::string installed = Body(FileXml("a.dll") + FileXml("b.dll"), RegXml("Soft\\Name", "x"), shortcut, FirewallXml("fw"));
+    const std::string fresh = Body(FileXml("a.dll"), RegXml("Soft\\Name", "x"), shortcut, FirewallXml("fw"));
+    WriteFile(app() + "/update.xml.orvo-pending", "");
+    CVersionBuilder builder;
+    EXPECT_FALSE(Plan(builder, fresh, installed));
+    EXPECT_EQ(Names(builder.m_UpdateList), (Strings{"a.dll/H1"}));
+    EXPECT_EQ(Names(builder.m_RemoveUpdateList), (Strings{"b.dll/H1"}));
+    EXPECT_EQ(Paths(builder.m_RegistList).size(), 2u);  // the install-folder entry and Soft\Name
+    EXPECT_EQ(builder.m_ShortcutList.size(), 1u);
+    EXPECT_EQ(Apps(builder.m_FirewallList), (Strings{"fw/1"}));
+    EXPECT_TRUE(builder.m_RemoveShortcutList.empty() && builder.m_RemoveRegistList.empty() && builder.m_RemoveFirewallList.empty());
+}
+
 TEST_F(PlanningTest, EachInstalledItemPairsWithTheFirstNewItemOfItsIdentity) {
     Touch("bin/a.dll");
     CVersionBuilder builder;
