@@ -128,27 +128,43 @@ TEST_F(UpdateRun, ThirdPackageIsNeverRequestedAfterAFailedDownload) {
 }
 
 TEST_F(UpdateRun, AFileThatCannotBeReplacedKeepsTheOldManifestForTheNextRun) {
-    Publish(VersionOne());
-    ASSERT_EQ(RunUpdater(), 0);
-    const std::string manifestV1 = ReadFile(Installed("app.xml"));
-    auto v2 = VersionOne();
-    v2[1].content = "version two readme\n";
-    v2[2].content = "new core";
-    Publish(v2);
-    // A folder where the file should go: the rename over it fails.
-    ::unlink(Installed("readme.txt").c_str());
-    MakeDirs(Installed("readme.txt/occupied"));
-    std::string out;
-    EXPECT_EQ(RunUpdater(&out), 0) << out;
-    EXPECT_NE(out.find("File Move Failed"), std::string::npos) << out;
-    EXPECT_NE(out.find("[Warning] app.sh"), std::string::npos) << out;
-    EXPECT_EQ(ReadFile(Installed("data/deep/core.dat")), "new core");  // the rest went on
-    EXPECT_EQ(ReadFile(Installed("app.xml")), manifestV1);              // so the next run repeats it
+    struct Case {
+        const char* what;
+        const char* blocked;   // the installed file whose replacement fails
+        std::string obstacle;  // made in its way
+        std::string other;     // a file that is still replaced
+    };
+    const Case cases[] = {
+        // The rename over the installed file fails.
+        {"a folder where the file is", "readme.txt", "readme.txt/occupied/x", "data/deep/core.dat"},
+        // The rename and the copy beside it both fail.
+        {"a file where its folder is", "data/deep/core.dat", "data/deep", "readme.txt"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        orvo::test::Run("rm -rf '" + installDir + "'");
+        Publish(VersionOne());
+        ASSERT_EQ(RunUpdater(), 0);
+        const std::string manifestV1 = ReadFile(Installed("app.xml"));
+        auto v2 = VersionOne();
+        v2[1].content = "version two readme\n";
+        v2[2].content = "new core";
+        Publish(v2);
+        orvo::test::Run("rm -rf '" + Installed(c.blocked) + "' '" + Installed(c.obstacle) + "'");
+        WriteFile(Installed(c.obstacle), "in the way");
+        std::string out;
+        EXPECT_EQ(RunUpdater(&out), 0) << out;
+        EXPECT_NE(out.find("File Move Failed"), std::string::npos) << out;
+        EXPECT_NE(out.find("[Warning] app.sh"), std::string::npos) << out;
+        EXPECT_EQ(ReadFile(Installed(c.other)), c.other == "readme.txt" ? "version two readme\n" : "new core");  // the rest went on
+        EXPECT_EQ(ReadFile(Installed("app.xml")), manifestV1);  // so the next run repeats it
 
-    orvo::test::Run("rm -rf '" + Installed("readme.txt") + "'");
-    ASSERT_EQ(RunUpdater(&out), 0) << out;
-    EXPECT_EQ(ReadFile(Installed("readme.txt")), "version two readme\n");
-    EXPECT_EQ(ReadFile(Installed("app.xml")), ReadFile(server.Root() + "/app.xml"));
+        orvo::test::Run("rm -rf '" + Installed(c.obstacle) + "' '" + Installed(c.blocked) + "'");
+        ASSERT_EQ(RunUpdater(&out), 0) << out;
+        EXPECT_EQ(ReadFile(Installed("readme.txt")), "version two readme\n");
+        EXPECT_EQ(ReadFile(Installed("data/deep/core.dat")), "new core");
+        EXPECT_EQ(ReadFile(Installed("app.xml")), ReadFile(server.Root() + "/app.xml"));
+    }
 }
 
 TEST_F(UpdateRun, InterruptCancelsWithoutStartingTheTarget) {
