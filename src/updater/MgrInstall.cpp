@@ -8,6 +8,7 @@
 #include "platform/strings.h"
 #include "updater/FileServices.h"
 #include "updater/MgrStageLoop.h"
+#include "updater/PackageEntryMode.h"
 #include "updater/UnzipFile.h"
 
 namespace UpDater {
@@ -41,6 +42,7 @@ bool CMgr::UnzipDownloadFile() {
         [](const UpdateItem& item, int i, int n) { return FormatW(L"%d/%d %s 파일 설치작업 중..", i, n, item.OriFileName); },
         [this, &staged](const UpdateItem& item) {
             if (!UnzipFile(item.DownloadPath)) return false;
+            const bool bModeRecorded = PackageEntryRecordsMode(item.DownloadPath, item.OriFileName);
             platform::DeleteFileAt(item.DownloadPath);
 
             const std::wstring unpacked = FormatW(L"%s\\%s", m_strTempFolder, item.OriFileName);
@@ -63,6 +65,9 @@ bool CMgr::UnzipDownloadFile() {
                                               385, unpacked, item.InstallPath, err));
                 return false;
             }
+            // A package made where files have no Unix mode must not turn a program into a plain
+            // file: the new file keeps the permissions of the one it replaces.
+            if (!bModeRecorded && platform::PathExists(item.InstallPath)) platform::CopyPermissions(item.InstallPath, name);
             staged.push_back({unpacked, name, item.InstallPath, item.Folder});
             return true;
         },

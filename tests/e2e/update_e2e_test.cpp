@@ -245,3 +245,36 @@ TEST_F(UpdateRun, AFolderSpelledOtherwiseKeepsItsFile) {
         EXPECT_EQ(ReadFile(Installed("sub/notes.txt")), "notes two\n") << out;
     }
 }
+
+// A package made on a system without Unix modes records none for its file: the program it
+// replaces stays a program (and the target starts), a plain file stays plain.
+TEST_F(UpdateRun, APackageWithoutModesKeepsTheModeOfTheReplacedFile) {
+    Publish(VersionOne());
+    ASSERT_EQ(RunUpdater(), 0);
+    ::unlink(Installed("starts").c_str());
+    auto v2 = VersionOne();
+    v2[0].content = UpdateWorld::TargetScript("2");
+    v2[1].content = "version two readme\n";
+    Publish(v2);
+    for (int i : {0, 1}) {
+        // Rewritten as an MS-DOS entry (external attributes: the archive bit only).
+        const std::string src = m_root / "dos-src";
+        WriteFile(src, v2[i].content);
+        const std::string zip = PackagePath(v2[i]);
+        ::unlink(zip.c_str());
+        ASSERT_EQ(orvo::test::Run("python3 -c \"import sys, zipfile\nz = zipfile.ZipFile(sys.argv[1], 'w')\n"
+                                  "e = zipfile.ZipInfo(sys.argv[2])\ne.create_system = 0\ne.external_attr = 0x20\n"
+                                  "z.writestr(e, open(sys.argv[3], 'rb').read())\nz.close()\" '" +
+                                  zip + "' '" + v2[i].name + "' '" + src + "'"),
+                  0);
+    }
+    std::string out;
+    ASSERT_EQ(RunUpdater(&out), 0) << out;
+    EXPECT_EQ(ReadFile(Installed("app.sh")), v2[0].content);
+    EXPECT_EQ(Starts(), "[-v][two words]\n");
+    struct stat app {}, readme {};
+    ASSERT_EQ(::stat(Installed("app.sh").c_str(), &app), 0);
+    ASSERT_EQ(::stat(Installed("readme.txt").c_str(), &readme), 0);
+    EXPECT_EQ(app.st_mode & 0777, 0755u);
+    EXPECT_EQ(readme.st_mode & 0111, 0u);
+}
