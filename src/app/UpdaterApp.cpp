@@ -1,5 +1,8 @@
 #include "app/UpdaterApp.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "app/CommandLine.h"
 #include "platform/debug.h"
 #include "platform/folders.h"
@@ -112,14 +115,31 @@ void COrvoUpdaterServiceApp::ExecuteApp() {
     }
 }
 
-void ReleaseSingletons() {
-    if (CUpdaterMgrEx* mgr = CUpdaterMgrEx::PeekInstance()) mgr->Cancel();
+namespace {
+// A manager whose worker was given up on; reachable until the process ends.
+CUpdaterMgrEx* s_pAbandonedMgr = nullptr;
+}  // namespace
+
+bool ReleaseSingletons() {
+    CUpdaterMgrEx* mgr = CUpdaterMgrEx::PeekInstance();
+    if (mgr == nullptr) return true;
+    mgr->Cancel();
+    if (mgr->m_EventChecker.HasAbandonedThreads()) {
+        platform::OutputDebug(L"[VUSVC] the update worker did not stop in time: the process ends around it\n");
+        s_pAbandonedMgr = CUpdaterMgrEx::DetachInstance();
+        return false;
+    }
     CUpdaterMgrEx::ReleaseInstance();
+    return true;
 }
 
 int COrvoUpdaterServiceApp::ExitInstance() {
     ExecuteApp();
-    ReleaseSingletons();
+    if (!ReleaseSingletons()) {
+        // A thread still runs in the manager: static destructors must not run under it.
+        std::fflush(nullptr);
+        std::_Exit(m_nExitCode);
+    }
     return m_nExitCode;
 }
 

@@ -33,7 +33,9 @@ private:
     int m_nExitCode = 0;
 };
 
-// Releases the manager (cancel, clear, stop) and forgets it.
-void ReleaseSingletons();
+// Releases the manager (cancel, stop, clear) and forgets it. False when its worker had to be
+// given up while still running: the manager is then kept alive (never deleted under it), and
+// the process must end without running its static destructors.
+bool ReleaseSingletons();
 
 }  // namespace OrvoApp

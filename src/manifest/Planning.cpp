@@ -8,6 +8,7 @@
 #include <memory>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "manifest/FolderPaths.h"
@@ -15,6 +16,7 @@
 #include "manifest/RegValue.h"
 #include "manifest/VersionBuilder.h"
 #include "platform/fs.h"
+#include "platform/path_identity.h"
 #include "platform/strings.h"
 
 namespace UpDater {
@@ -155,29 +157,38 @@ bool CVersionBuilder::CompareXml() {
         else
             ParseXmlWith(doc, m_strTempXmlPath, newFiles, newRegistry, newShortcuts, newFirewall, false);
         // Without a trusted installed copy everything is planned and nothing is removed.
-        if (bTrusted && platform::PathExists(m_strInstallXmlPath) && !platform::PathExists(PendingUpdateMarker()))
+        if (bTrusted && platform::PathExists(m_strInstallXmlPath))
             ParseXmlWith(doc, m_strInstallXmlPath, oldFiles, oldRegistry, oldShortcuts, oldFirewall, false);
     }
+
+    // An interrupted update left the installed files somewhere between the copy and a newer
+    // manifest: every item is planned again, but what the copy lists and the new manifest
+    // dropped is still removed.
+    const bool bPlanAll = !PendingUpdateMarker().empty() && platform::PathExists(PendingUpdateMarker());
 
     std::lock_guard<std::recursive_mutex> lock(m_cs);
 
     CInstalledItems<UpdateItem, 2> files(oldFiles, FileIdentity);
     CInstalledFileCheck installed;
-    for (UpdateItem& item : newFiles) {
+    std::vector<size_t> kept;  // new items left out of the plan, still files of the new manifest
+    for (size_t k = 0; k < newFiles.size(); ++k) {
+        UpdateItem& item = newFiles[k];
         const UpdateItem* old = files.TakeFirst(item);
-        const bool unchanged = old != nullptr && item.FileHash == old->FileHash &&
+        const bool unchanged = !bPlanAll && old != nullptr && item.FileHash == old->FileHash &&
                                platform::EqualsNoCase(item.DownloadUrl, old->DownloadUrl) && item.FileSize == old->FileSize &&
                                installed.Exists(item);
         if (!unchanged) {
             SetFilePaths(item);
             m_UpdateList.push_back(std::move(item));
+        } else {
+            kept.push_back(k);
         }
     }
 
     CInstalledItems<RegistItem, 2> registry(oldRegistry, RegistryIdentity);
     for (RegistItem& item : newRegistry) {
         const RegistItem* old = registry.TakeFirst(item);
-        bool unchanged = old != nullptr && item.Version == old->Version;
+        bool unchanged = !bPlanAll && old != nullptr && item.Version == old->Version;
         if (unchanged && IsInstallFolderEntry(*old)) unchanged = item.Value == old->Value;
         if (unchanged) unchanged = HasRegistryValue(item);
         if (!unchanged) m_RegistList.push_back(std::move(item));
@@ -186,17 +197,29 @@ bool CVersionBuilder::CompareXml() {
     CInstalledItems<ShortcutItem, 2> shortcuts(oldShortcuts, ShortcutIdentity);
     for (ShortcutItem& item : newShortcuts) {
         const ShortcutItem* old = shortcuts.TakeFirst(item);
-        const bool unchanged = old != nullptr && item.Version == old->Version && item.Des == old->Des &&
+        const bool unchanged = !bPlanAll && old != nullptr && item.Version == old->Version && item.Des == old->Des &&
                                platform::PathExists(item.DestFolderPath) && item.IsUrlType == old->IsUrlType;
         if (!unchanged) m_ShortcutList.push_back(std::move(item));
     }
 
     CInstalledItems<FirewallItem, 4> firewall(oldFirewall, FirewallIdentity);
     for (FirewallItem& item : newFirewall) {
-        if (firewall.TakeFirst(item) == nullptr) m_FirewallList.push_back(std::move(item));
+        if (firewall.TakeFirst(item) == nullptr || bPlanAll) m_FirewallList.push_back(std::move(item));
     }
 
     m_RemoveUpdateList = files.TakeLeftovers();
+    if (!m_RemoveUpdateList.empty()) {
+        // A dropped entry may name, in other words, a file the new manifest still has
+        // ("_INSTALL/sub" and "_INSTALL\sub"; letter case where the system ignores it): that
+        // file is never removed.
+        std::unordered_set<std::wstring> current;
+        auto add = [&current](const UpdateItem& item) { current.insert(platform::PathIdentity(item.Folder + L"\\" + item.OriFileName)); };
+        for (const UpdateItem& item : m_UpdateList) add(item);
+        for (size_t k : kept) add(newFiles[k]);
+        std::erase_if(m_RemoveUpdateList, [&current](const UpdateItem& item) {
+            return current.count(platform::PathIdentity(item.Folder + L"\\" + item.OriFileName)) != 0;
+        });
+    }
     for (UpdateItem& item : m_RemoveUpdateList) SetFilePaths(item);
     m_RemoveRegistList = registry.TakeLeftovers();
     m_RemoveShortcutList = shortcuts.TakeLeftovers();

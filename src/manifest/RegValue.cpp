@@ -25,9 +25,13 @@ uint32_t CRegDwordValue::Read() {
     if (platform::RegKey::Open(m_hBase, m_strKey, platform::RegAccess::Read, key) != 0) return m_dwDefault;
     platform::RegValue value;
     if (key.QueryValue(m_strName, value) != 0) return m_dwDefault;
-    // The stored type is not checked; only the first four bytes count.
-    auto number = platform::DecodeRegDword(value.data);
-    if (!number) return m_dwDefault;
+    // Text or longer data is not a number that happens to start there.
+    auto number = value.type == platform::REG_DWORD_ && value.data.size() == 4 ? platform::DecodeRegDword(value.data) : std::nullopt;
+    if (!number) {
+        m_bOtherType = 1;
+        return m_dwDefault;
+    }
+    m_bOtherType = 0;
     m_dwValue = *number;
     m_bRead = 1;
     return m_dwValue;
@@ -36,11 +40,14 @@ uint32_t CRegDwordValue::Read() {
 void CRegDwordValue::Write() {
     platform::RegKey key;
     if (platform::RegKey::Create(m_hBase, m_strKey, key) != 0) return;
-    if (key.SetValue(m_strName, platform::REG_DWORD_, platform::EncodeRegDword(m_dwValue)) == 0) m_bRead = 1;
+    if (key.SetValue(m_strName, platform::REG_DWORD_, platform::EncodeRegDword(m_dwValue)) == 0) {
+        m_bRead = 1;
+        m_bOtherType = 0;
+    }
 }
 
 CRegDwordValue& CRegDwordValue::operator=(uint32_t dwValue) {
-    if (dwValue != m_dwValue || m_bForce) {
+    if (dwValue != m_dwValue || m_bForce || m_bOtherType) {
         m_dwValue = dwValue;
         Write();
     }

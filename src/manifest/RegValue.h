@@ -9,7 +9,9 @@
 namespace UpDater {
 
 // REG_DWORD value. The path text loses leading backslashes; the last backslash splits key and
-// name ("\Software\Vendor\Count" is "Count" under "Software\Vendor").
+// name ("\Software\Vendor\Count" is "Count" under "Software\Vendor"). Only four bytes stored as
+// REG_DWORD are a number: any other data under the name reads as missing and is replaced by the
+// number on assignment.
 class CRegDwordValue {
 public:
     CRegDwordValue(const std::wstring& szPath, uint32_t dwDefault, bool bForce, uint32_t hBase);
@@ -29,6 +31,8 @@ private:
     uint32_t m_dwDefault;
     int32_t m_bRead = 0;
     int32_t m_bForce;
+    // The name holds data that is not a REG_DWORD: read as missing, written over on assignment.
+    int32_t m_bOtherType = 0;
 };
 
 // REG_SZ value. The last backslash splits key and name; a trailing backslash addresses the

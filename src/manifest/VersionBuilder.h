@@ -51,7 +51,10 @@ public:
 
     // Present beside the installed manifest copy from the first installed file of a run until
     // the copy is replaced: while it exists the copy no longer describes the installed files.
-    std::wstring PendingUpdateMarker() const { return m_strInstallXmlPath + L".orvo-pending"; }
+    // Empty while the copy's path is unknown: never a name relative to the working folder.
+    std::wstring PendingUpdateMarker() const {
+        return m_strInstallXmlPath.empty() ? std::wstring() : m_strInstallXmlPath + L".orvo-pending";
+    }
 
     // Guards the eight lists (and nothing else); recursive like a critical section.
     std::recursive_mutex m_cs;

@@ -68,8 +68,11 @@ void CMgr::ProcessUpdate() {
 
 void CMgr::Cancel() {
     m_bCancel = 1;
-    Clear();  // waits for the running stage loop to let go of the lists
+    // The running stage still reads the lists and paths (the marker's path among them): they
+    // are emptied only once it has ended.
     m_EventChecker.Stop();
+    // A worker given up on goes on reading them.
+    if (!m_EventChecker.HasAbandonedThreads()) Clear();
 }
 
 void CMgr::ReportStatesMax(const std::wstring& szText, int nMax) {

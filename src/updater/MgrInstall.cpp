@@ -8,6 +8,7 @@
 #include "platform/strings.h"
 #include "updater/FileServices.h"
 #include "updater/MgrStageLoop.h"
+#include "updater/PackageEntryMode.h"
 #include "updater/UnzipFile.h"
 
 namespace UpDater {
@@ -27,9 +28,10 @@ bool CMgr::UnzipDownloadFile() {
         std::wstring unpacked;  // the name the package gave it, for the messages
         std::wstring staged;
         std::wstring target;
+        std::wstring folder;
     };
     std::vector<Staged> staged;
-    std::set<std::wstring> touched;  // install folders whose entries change
+    std::set<std::wstring> touched;  // install folders whose entries changed
     auto discardFrom = [&staged](size_t first) {
         for (size_t k = first; k < staged.size(); ++k) platform::DeleteFileAt(staged[k].staged);
     };
@@ -38,8 +40,9 @@ bool CMgr::UnzipDownloadFile() {
     const int i = RunStageLoop(
         m_UpdateList,
         [](const UpdateItem& item, int i, int n) { return FormatW(L"%d/%d %s 파일 설치작업 중..", i, n, item.OriFileName); },
-        [this, &staged, &touched](const UpdateItem& item) {
+        [this, &staged](const UpdateItem& item) {
             if (!UnzipFile(item.DownloadPath)) return false;
+            const bool bModeRecorded = PackageEntryRecordsMode(item.DownloadPath, item.OriFileName);
             platform::DeleteFileAt(item.DownloadPath);
 
             const std::wstring unpacked = FormatW(L"%s\\%s", m_strTempFolder, item.OriFileName);
@@ -62,8 +65,10 @@ bool CMgr::UnzipDownloadFile() {
                                               385, unpacked, item.InstallPath, err));
                 return false;
             }
-            staged.push_back({unpacked, name, item.InstallPath});
-            touched.insert(item.Folder);
+            // A package made where files have no Unix mode must not turn a program into a plain
+            // file: the new file keeps the permissions of the one it replaces.
+            if (!bModeRecorded && platform::PathExists(item.InstallPath)) platform::CopyPermissions(item.InstallPath, name);
+            staged.push_back({unpacked, name, item.InstallPath, item.Folder});
             return true;
         },
         &failed);
@@ -81,28 +86,42 @@ bool CMgr::UnzipDownloadFile() {
         return false;
     }
 
+    // The last point at which a cancel leaves the installation as it was. From the first
+    // replaced file on, the replacement runs to its end and the run stops after it.
+    if (m_bCancel != 0) {
+        discardFrom(0);
+        return false;
+    }
+
     // From the first replaced file until the manifest copy is replaced, the copy no longer
     // describes what is installed: mark that first, so an interrupted run is planned in full.
-    CreateFolderTree(GetFolderPath(PendingUpdateMarker()));
-    if (uint32_t err = platform::WriteFileAtomically(PendingUpdateMarker(), {})) {
+    const std::wstring marker = PendingUpdateMarker();
+    if (!marker.empty()) CreateFolderTree(GetFolderPath(marker));
+    const uint32_t markerErr = marker.empty() ? platform::ERROR_PATH_NOT_FOUND_ : platform::WriteFileAtomically(marker, {});
+    if (markerErr != 0) {
         platform::OutputDebug(FormatW(L"[OVUSVC][Error %d line] CMgr::UnzipDownloadFile()   [%s] Marker Write Failed [%u]\n", 331,
-                                      PendingUpdateMarker(), err));
+                                      marker, markerErr));
         discardFrom(0);
         return false;
     }
 
     for (size_t k = 0; k < staged.size(); ++k) {
         const Staged& s = staged[k];
-        if (platform::RenameReplacing(s.staged, s.target) == 0) continue;
-        // Another volume, or something in the way: a flushed copy beside the installed file.
-        const std::wstring sibling = platform::StagingSibling(s.target);
-        if (uint32_t err = platform::CopyFileFlushed(s.staged, sibling)) {
-            platform::OutputDebug(FormatW(L"[OVUSVC][Error %d line] CMgr::UnzipDownloadFile()   [%s] File -> [%s] File Copy Failed [%u]\n",
-                                          385, s.unpacked, s.target, err));
-            discardFrom(k);
-            return false;
+        if (platform::RenameReplacing(s.staged, s.target) == 0) {
+            touched.insert(s.folder);
+            continue;
         }
-        if (platform::RenameReplacing(sibling, s.target) != 0) {
+        // Another volume, or something in the way: a flushed copy beside the installed file.
+        // Once replacing has begun, a file that cannot be replaced is only a warning: the run
+        // goes on with the others and keeps the old manifest copy (and the marker), so the next
+        // run installs it.
+        const std::wstring sibling = platform::StagingSibling(s.target);
+        const uint32_t copyErr = platform::CopyFileFlushed(s.staged, sibling);
+        if (copyErr != 0) {
+            platform::OutputDebug(FormatW(L"[OVUSVC][Error %d line] CMgr::UnzipDownloadFile()   [%s] File -> [%s] File Copy Failed [%u]\n",
+                                          385, s.unpacked, s.target, copyErr));
+        }
+        if (copyErr != 0 || platform::RenameReplacing(sibling, s.target) != 0) {
             platform::DeleteFileAt(sibling);
             const std::wstring warning = FormatW(
                 L"[OVUSVC][Warning %d line] CMgr::UnzipDownloadFile()   [%s] File -> [%s] File Move Failed \n", 389, s.unpacked,
@@ -110,6 +129,8 @@ bool CMgr::UnzipDownloadFile() {
             platform::OutputDebug(warning);
             platform::ShowMessageBox(warning, L"OrvoUpdaterService");
             m_bFileInUse = 1;
+        } else {
+            touched.insert(s.folder);
         }
         platform::DeleteFileAt(s.staged);
     }
@@ -122,7 +143,7 @@ bool CMgr::UnzipDownloadFile() {
             return false;
         }
     }
-    return true;
+    return m_bCancel == 0;
 }
 
 }  // namespace UpDater

@@ -13,6 +13,12 @@ public:
     }
     static T* PeekInstance() { return s_pInstance; }
     static bool Exists() { return s_pInstance != nullptr; }
+    // Forgets the instance without deleting it: for an instance something still uses.
+    static T* DetachInstance() {
+        T* p = s_pInstance;
+        s_pInstance = nullptr;
+        return p;
+    }
     static void ReleaseInstance() {
         delete s_pInstance;
         s_pInstance = nullptr;

@@ -60,14 +60,14 @@ bool CEventChecker::Stop() {
 bool CEventChecker::WaitForThreads(std::span<platform::Waitable* const> handles) {
     using Clock = std::chrono::steady_clock;
     if (!m_bPumpMessages) {
-        return platform::WaitForMultipleObjects(handles, true, kReleaseSliceMs) == platform::WAIT_OBJECT_0_;
+        return platform::WaitForMultipleObjects(handles, true, m_dwReleaseSliceMs) == platform::WAIT_OBJECT_0_;
     }
     // Slices are measured by the clock: messages arriving all the time (timers) must not keep
     // a hung thread from being given up.
     bool bQuit = false;
     bool bEnded = false;
     int nTimedOut = 0;
-    auto sliceEnd = Clock::now() + std::chrono::milliseconds(kReleaseSliceMs);
+    auto sliceEnd = Clock::now() + std::chrono::milliseconds(m_dwReleaseSliceMs);
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(sliceEnd - Clock::now());
         const uint32_t dwWait = left.count() > 0 ? static_cast<uint32_t>(left.count()) : 0;
@@ -81,7 +81,7 @@ bool CEventChecker::WaitForThreads(std::span<platform::Waitable* const> handles)
             continue;
         }
         if (r != platform::WAIT_TIMEOUT_ || ++nTimedOut >= kPumpingSlices) break;
-        sliceEnd += std::chrono::milliseconds(kReleaseSliceMs);
+        sliceEnd += std::chrono::milliseconds(m_dwReleaseSliceMs);
     }
     // A quit request taken off the queue belongs to the thread's own message loop.
     if (bQuit) m_pMessages->PostQuit();
@@ -110,7 +110,7 @@ bool CEventChecker::ReleaseThread() {
         for (auto& t : threads) {
             uint32_t nCode = 0;
             if (!t->GetExitCode(nCode)) continue;
-            if (nCode == platform::STILL_ACTIVE_) t->Terminate(kHungExitCode);
+            if (nCode == platform::STILL_ACTIVE_ && t->Terminate(kHungExitCode)) m_bAbandoned = true;
         }
     }
     threads.clear();

@@ -50,8 +50,15 @@ public:
     // Stop may be called on the thread that owns the windows.
     int m_bPumpMessages = 0;
     platform::MessageQueue* m_pMessages = nullptr;
+    // Length of one slice of the bounded wait (tests shorten it).
+    uint32_t m_dwReleaseSliceMs = kReleaseSliceMs;
+
+    // True once a thread had to be terminated. On POSIX such a thread still runs (see
+    // platform/thread.h): whatever it uses must then outlive it.
+    bool HasAbandonedThreads() const { return m_bAbandoned.load(); }
 
 private:
+    std::atomic<bool> m_bAbandoned{false};
     static uint32_t ThreadEntry(CEventChecker* pChecker);
     // True when every thread ended in time.
     bool WaitForThreads(std::span<platform::Waitable* const> handles);

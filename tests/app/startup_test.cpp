@@ -9,6 +9,7 @@
 #include "app/UpdaterApp.h"
 #include "platform/debug.h"
 #include "platform/strings.h"
+#include "platform/sync.h"
 #include "platform/window.h"
 #include "support/test_env.h"
 #include "support/xvfb.h"
@@ -112,6 +113,45 @@ TEST_F(Startup, CallerWindowIsNotifiedUnderX) {
     EXPECT_EQ(caller.CountMessages(platform::WM_UPDATER_CLOSED, 300), 1);
     EXPECT_FALSE(orvo::test::Exists(m_root / "inst/bin/starts"));
     EXPECT_FALSE(platform::IsWindowHandle(static_cast<platform::WindowHandle>(caller.id() + 1000)));
+}
+
+namespace {
+// Holds the worker in its first report until the gate opens; counts the reports after it.
+class GatedInterface : public UpDater::CMgrInterface {
+public:
+    GatedInterface(platform::Event& entered, platform::Event& gate, platform::Event& ended)
+        : m_entered(entered), m_gate(gate), m_ended(ended) {}
+    void SetInstallProgressMax(const wchar_t*, int) override {}
+    void SetStatesProgressMax(const wchar_t*, int) override {}
+    void SetInstallProgress(const wchar_t*, int) override {
+        m_entered.Set();
+        m_gate.Wait(platform::INFINITE_);
+    }
+    void SetStatesProgress(const wchar_t*, int) override {}
+    void UpdateComplete() override { m_ended.Set(); }
+    void UpdateError(const wchar_t*) override { m_ended.Set(); }
+
+private:
+    platform::Event& m_entered;
+    platform::Event& m_gate;
+    platform::Event& m_ended;
+};
+}  // namespace
+
+// A worker that does not stop within the release's wait is given up on; it goes on running in
+// the manager, which must therefore stay alive (the sanitizer sees any use after a delete).
+TEST_F(Startup, ReleaseKeepsTheManagerAliveForAWorkerStillRunning) {
+    static platform::Event entered(true, false), gate(true, false), ended(true, false);  // outlive the test, as the worker may
+    CUpdaterMgrEx& mgr = *CUpdaterMgrEx::GetInstance();
+    mgr.m_strInitXmlUrl = L"http://127.0.0.1/app.xml";
+    mgr.m_strTempFolder = platform::FromUtf8(m_root / "work/Temp");
+    mgr.m_EventChecker.m_dwReleaseSliceMs = 20;
+    ASSERT_TRUE(mgr.StartUp(new GatedInterface(entered, gate, ended)));
+    ASSERT_TRUE(entered.Wait(30000));
+    EXPECT_FALSE(ReleaseSingletons());
+    EXPECT_EQ(CUpdaterMgrEx::PeekInstance(), nullptr);
+    gate.Set();  // the worker goes on through the (cancelled) pipeline
+    EXPECT_TRUE(ended.Wait(30000));
 }
 
 TEST_F(Startup, ExecutableReportsBadCommandLinesAndCannotUpdateYet) {

@@ -40,15 +40,18 @@ std::string Rel(const PublishedFile& f) {
 
 class KillTest : public UpdateWorld {
 protected:
-    // Starts the updater and returns its process id.
-    pid_t Start() {
+    // Starts the updater and returns its process id. Its output goes to szOutput (or nowhere),
+    // its working folder is szCwd (or the test's).
+    pid_t Start(const std::string& szOutput = "/dev/null", const std::string& szCwd = "") {
         const pid_t pid = ::fork();
         if (pid == 0) {
             ::unsetenv("DISPLAY");
+            if (!szCwd.empty() && ::chdir(szCwd.c_str()) != 0) _exit(126);
             const int null = ::open("/dev/null", O_RDWR);
+            const int out = ::open(szOutput.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             ::dup2(null, 0);
-            ::dup2(null, 1);
-            ::dup2(null, 2);
+            ::dup2(out, 1);
+            ::dup2(out, 2);
             const std::string exe = BuiltBinary("src/app/OrvoUpdaterService");
             ::execl(exe.c_str(), exe.c_str(), manifestUrl.c_str(), "NULL", "app.sh", static_cast<char*>(nullptr));
             _exit(127);
@@ -119,4 +122,66 @@ TEST_F(KillTest, KilledAtRandomInstantsTheInstallStaysOldOrNew) {
     for (const auto& e : std::filesystem::recursive_directory_iterator(installDir))
         if (e.is_regular_file()) found.insert(std::filesystem::relative(e.path(), installDir).string());
     EXPECT_EQ(found, expected);
+}
+
+// Ctrl-C at random instants of an update: the run either stops before the first installed file
+// is replaced (everything stays old) or finishes the replacement and then stops (everything is
+// new, and the marker beside the manifest copy makes the next run plan it all again). Nothing
+// is ever written to the process's working folder.
+TEST_F(KillTest, InterruptedAtRandomInstantsStopsBeforeOrAfterTheWholeReplacement) {
+    const int kFiles = 100, kInterrupts = 10;
+    const auto v1 = Version(1, kFiles), v2 = Version(2, kFiles);
+    Publish(v1);
+    const std::string manifest1 = ReadFile(server.Root() + "/app.xml");
+    const auto t0 = std::chrono::steady_clock::now();
+    ASSERT_EQ(RunUpdater(), 0);
+    const auto fullRun = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0);
+    Publish(v2);
+    const std::string manifest2 = ReadFile(server.Root() + "/app.xml");
+    const std::string cwd = m_root / "cwd";
+    MakeDirs(cwd);
+    const std::string marker = Installed("app.xml.orvo-pending");
+
+    std::mt19937 rng(20261211);
+    bool publishedTwo = true;
+    int cancelled = 0;
+    for (int k = 0; k < kInterrupts; ++k) {
+        const auto delay = std::chrono::microseconds(rng() % static_cast<uint64_t>(fullRun.count()));
+        const pid_t pid = Start(m_root / "out.log", cwd);
+        std::this_thread::sleep_for(delay);
+        ::kill(pid, SIGINT);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        const std::string out = ReadFile(m_root / "out.log");
+        const std::string where = "interrupt " + std::to_string(k) + " after " + std::to_string(delay.count()) + " us\n" + out;
+        if (WIFEXITED(status)) {
+            ASSERT_TRUE(WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == 130) << where;
+            cancelled += WEXITSTATUS(status) == 130 ? 1 : 0;
+        }
+        ASSERT_TRUE(std::filesystem::is_empty(cwd)) << where;
+
+        const auto& from = publishedTwo ? v1 : v2;
+        const auto& to = publishedTwo ? v2 : v1;
+        size_t replaced = 0;
+        for (size_t i = 0; i < from.size(); ++i) {
+            const std::string now = ReadFile(Installed(Rel(from[i])));
+            ASSERT_TRUE(now == from[i].content || now == to[i].content) << where << Rel(from[i]) << " is torn";
+            replaced += now == to[i].content ? 1 : 0;
+        }
+        const std::string manifest = ReadFile(Installed("app.xml"));
+        const bool finished = manifest == (publishedTwo ? manifest2 : manifest1);
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 130 && !finished) {
+            ASSERT_TRUE(replaced == 0 || replaced == from.size()) << where << replaced << " of " << from.size() << " replaced";
+        }
+        if (replaced > 0 && !finished) {
+            ASSERT_TRUE(Exists(marker)) << where;
+        }
+
+        if (finished) {
+            publishedTwo = !publishedTwo;
+            Publish(publishedTwo ? v2 : v1);
+        }
+    }
+    std::cout << "[ interrupt test ] " << kInterrupts << " interrupts, " << cancelled << " of them cancelled a run\n";
+    EXPECT_GE(cancelled, kInterrupts / 3);
 }

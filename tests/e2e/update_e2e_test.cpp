@@ -128,27 +128,43 @@ TEST_F(UpdateRun, ThirdPackageIsNeverRequestedAfterAFailedDownload) {
 }
 
 TEST_F(UpdateRun, AFileThatCannotBeReplacedKeepsTheOldManifestForTheNextRun) {
-    Publish(VersionOne());
-    ASSERT_EQ(RunUpdater(), 0);
-    const std::string manifestV1 = ReadFile(Installed("app.xml"));
-    auto v2 = VersionOne();
-    v2[1].content = "version two readme\n";
-    v2[2].content = "new core";
-    Publish(v2);
-    // A folder where the file should go: the rename over it fails.
-    ::unlink(Installed("readme.txt").c_str());
-    MakeDirs(Installed("readme.txt/occupied"));
-    std::string out;
-    EXPECT_EQ(RunUpdater(&out), 0) << out;
-    EXPECT_NE(out.find("File Move Failed"), std::string::npos) << out;
-    EXPECT_NE(out.find("[Warning] app.sh"), std::string::npos) << out;
-    EXPECT_EQ(ReadFile(Installed("data/deep/core.dat")), "new core");  // the rest went on
-    EXPECT_EQ(ReadFile(Installed("app.xml")), manifestV1);              // so the next run repeats it
+    struct Case {
+        const char* what;
+        const char* blocked;   // the installed file whose replacement fails
+        std::string obstacle;  // made in its way
+        std::string other;     // a file that is still replaced
+    };
+    const Case cases[] = {
+        // The rename over the installed file fails.
+        {"a folder where the file is", "readme.txt", "readme.txt/occupied/x", "data/deep/core.dat"},
+        // The rename and the copy beside it both fail.
+        {"a file where its folder is", "data/deep/core.dat", "data/deep", "readme.txt"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        orvo::test::Run("rm -rf '" + installDir + "'");
+        Publish(VersionOne());
+        ASSERT_EQ(RunUpdater(), 0);
+        const std::string manifestV1 = ReadFile(Installed("app.xml"));
+        auto v2 = VersionOne();
+        v2[1].content = "version two readme\n";
+        v2[2].content = "new core";
+        Publish(v2);
+        orvo::test::Run("rm -rf '" + Installed(c.blocked) + "' '" + Installed(c.obstacle) + "'");
+        WriteFile(Installed(c.obstacle), "in the way");
+        std::string out;
+        EXPECT_EQ(RunUpdater(&out), 0) << out;
+        EXPECT_NE(out.find("File Move Failed"), std::string::npos) << out;
+        EXPECT_NE(out.find("[Warning] app.sh"), std::string::npos) << out;
+        EXPECT_EQ(ReadFile(Installed(c.other)), c.other == "readme.txt" ? "version two readme\n" : "new core");  // the rest went on
+        EXPECT_EQ(ReadFile(Installed("app.xml")), manifestV1);  // so the next run repeats it
 
-    orvo::test::Run("rm -rf '" + Installed("readme.txt") + "'");
-    ASSERT_EQ(RunUpdater(&out), 0) << out;
-    EXPECT_EQ(ReadFile(Installed("readme.txt")), "version two readme\n");
-    EXPECT_EQ(ReadFile(Installed("app.xml")), ReadFile(server.Root() + "/app.xml"));
+        orvo::test::Run("rm -rf '" + Installed(c.obstacle) + "' '" + Installed(c.blocked) + "'");
+        ASSERT_EQ(RunUpdater(&out), 0) << out;
+        EXPECT_EQ(ReadFile(Installed("readme.txt")), "version two readme\n");
+        EXPECT_EQ(ReadFile(Installed("data/deep/core.dat")), "new core");
+        EXPECT_EQ(ReadFile(Installed("app.xml")), ReadFile(server.Root() + "/app.xml"));
+    }
 }
 
 TEST_F(UpdateRun, InterruptCancelsWithoutStartingTheTarget) {
@@ -208,4 +224,57 @@ TEST_F(UpdateRun, InstallFolderOnAnotherVolumeGetsCopies) {
     std::string left;
     orvo::test::Run("find '" + other + "' '" + m_root.path() + "' -type f -name '*.tmp' -o -type f -name 'readme.txt*' -path '*Temp*'", &left);
     EXPECT_EQ(left, "");  // neither staged copies nor unpacked files stay behind
+}
+
+// A file that moves between two spellings of the same folder is installed and kept, not
+// installed and then removed as the dropped entry of the old spelling.
+TEST_F(UpdateRun, AFolderSpelledOtherwiseKeepsItsFile) {
+    const std::pair<const char*, const char*> spellings[] = {{"_INSTALL/sub", "_INSTALL\\sub"}, {"_INSTALL\\sub", "_INSTALL//sub/"}};
+    for (const auto& [before, after] : spellings) {
+        SCOPED_TRACE(std::string(before) + " -> " + after);
+        orvo::test::Run("rm -rf '" + installDir + "'");
+        auto files = VersionOne();
+        files.push_back({"notes.txt", "notes one\n", before});
+        Publish(files);
+        std::string out;
+        ASSERT_EQ(RunUpdater(&out), 0) << out;
+        files.back().folder = after;
+        files.back().content = "notes two\n";
+        Publish(files);
+        ASSERT_EQ(RunUpdater(&out), 0) << out;
+        EXPECT_EQ(ReadFile(Installed("sub/notes.txt")), "notes two\n") << out;
+    }
+}
+
+// A package made on a system without Unix modes records none for its file: the program it
+// replaces stays a program (and the target starts), a plain file stays plain.
+TEST_F(UpdateRun, APackageWithoutModesKeepsTheModeOfTheReplacedFile) {
+    Publish(VersionOne());
+    ASSERT_EQ(RunUpdater(), 0);
+    ::unlink(Installed("starts").c_str());
+    auto v2 = VersionOne();
+    v2[0].content = UpdateWorld::TargetScript("2");
+    v2[1].content = "version two readme\n";
+    Publish(v2);
+    for (int i : {0, 1}) {
+        // Rewritten as an MS-DOS entry (external attributes: the archive bit only).
+        const std::string src = m_root / "dos-src";
+        WriteFile(src, v2[i].content);
+        const std::string zip = PackagePath(v2[i]);
+        ::unlink(zip.c_str());
+        ASSERT_EQ(orvo::test::Run("python3 -c \"import sys, zipfile\nz = zipfile.ZipFile(sys.argv[1], 'w')\n"
+                                  "e = zipfile.ZipInfo(sys.argv[2])\ne.create_system = 0\ne.external_attr = 0x20\n"
+                                  "z.writestr(e, open(sys.argv[3], 'rb').read())\nz.close()\" '" +
+                                  zip + "' '" + v2[i].name + "' '" + src + "'"),
+                  0);
+    }
+    std::string out;
+    ASSERT_EQ(RunUpdater(&out), 0) << out;
+    EXPECT_EQ(ReadFile(Installed("app.sh")), v2[0].content);
+    EXPECT_EQ(Starts(), "[-v][two words]\n");
+    struct stat app {}, readme {};
+    ASSERT_EQ(::stat(Installed("app.sh").c_str(), &app), 0);
+    ASSERT_EQ(::stat(Installed("readme.txt").c_str(), &readme), 0);
+    EXPECT_EQ(app.st_mode & 0777, 0755u);
+    EXPECT_EQ(readme.st_mode & 0111, 0u);
 }

@@ -193,7 +193,13 @@ TEST_F(PlanningTest, FileEntryIsPlannedWhenItsTextOrItsFileChanged) {
         {"other size", FileXml("a.dll", "H1", "http://s/a.zip", "11"), true, {"a.dll/H1"}, {}},
         {"installed file deleted", FileXml("a.dll"), false, {"a.dll/H1"}, {}},
         {"other folder is another item", FileXml("a.dll", "H1", "http://s/a.zip", "10", "_INSTALL\\lib"), true, {"a.dll/H1"}, {"a.dll/H1"}},
+        {"folder with other separators names the same file", FileXml("a.dll", "H1", "http://s/a.zip", "10", "_INSTALL//bin/"), true,
+         {"a.dll/H1"}, {}},
+#ifdef _WIN32
+        {"name case is identity, the file is the same", FileXml("A.dll"), true, {"A.dll/H1"}, {}},
+#else
         {"name case is identity", FileXml("A.dll"), true, {"A.dll/H1"}, {"a.dll/H1"}},
+#endif
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -277,6 +283,34 @@ TEST_F(PlanningTest, DroppedItemsBecomeRemovedEntriesInInstalledOrder) {
     EXPECT_EQ(Apps(builder.m_RemoveFirewallList), (Strings{"f1/1"}));
 }
 
+TEST_F(PlanningTest, ADroppedEntryNamingAnUnchangedFileIsNotRemoved) {
+    Touch("bin/a.dll");
+    const std::string installed = Body(FileXml("a.dll") + FileXml("a.dll", "H1", "http://s/a.zip", "10", "_INSTALL/./bin"));
+    CVersionBuilder builder;
+    EXPECT_TRUE(Plan(builder, Body(FileXml("a.dll")), installed));
+    EXPECT_TRUE(builder.m_UpdateList.empty());
+    EXPECT_TRUE(builder.m_RemoveUpdateList.empty());
+}
+
+TEST_F(PlanningTest, AfterAnInterruptedUpdateEverythingIsPlannedAndDroppedItemsAreStillRemoved) {
+    Touch("bin/a.dll");
+    Touch("bin/b.dll");
+    Touch("a.desktop");
+    SetString(L"Soft\\Name", L"x");
+    const std::string shortcut = ShortcutXml("_INSTALL\\bin\\a.dll", "_INSTALL\\a.desktop");
+    const std::string installed = Body(FileXml("a.dll") + FileXml("b.dll"), RegXml("Soft\\Name", "x"), shortcut, FirewallXml("fw"));
+    const std::string fresh = Body(FileXml("a.dll"), RegXml("Soft\\Name", "x"), shortcut, FirewallXml("fw"));
+    WriteFile(app() + "/update.xml.orvo-pending", "");
+    CVersionBuilder builder;
+    EXPECT_FALSE(Plan(builder, fresh, installed));
+    EXPECT_EQ(Names(builder.m_UpdateList), (Strings{"a.dll/H1"}));
+    EXPECT_EQ(Names(builder.m_RemoveUpdateList), (Strings{"b.dll/H1"}));
+    EXPECT_EQ(Paths(builder.m_RegistList).size(), 2u);  // the install-folder entry and Soft\Name
+    EXPECT_EQ(builder.m_ShortcutList.size(), 1u);
+    EXPECT_EQ(Apps(builder.m_FirewallList), (Strings{"fw/1"}));
+    EXPECT_TRUE(builder.m_RemoveShortcutList.empty() && builder.m_RemoveRegistList.empty() && builder.m_RemoveFirewallList.empty());
+}
+
 TEST_F(PlanningTest, EachInstalledItemPairsWithTheFirstNewItemOfItsIdentity) {
     Touch("bin/a.dll");
     CVersionBuilder builder;
@@ -285,11 +319,12 @@ TEST_F(PlanningTest, EachInstalledItemPairsWithTheFirstNewItemOfItsIdentity) {
     EXPECT_EQ(Names(builder.m_UpdateList), (Strings{"a.dll/H2"}));
     EXPECT_TRUE(builder.m_RemoveUpdateList.empty());
 
-    // One new item, two installed: it pairs with the first; the second is removed.
+    // One new item, two installed: it pairs with the first; the second is left over but names
+    // the very file the new item installs, so it is not removed.
     CVersionBuilder second;
     EXPECT_FALSE(Plan(second, Body(FileXml("a.dll", "H2")), Body(FileXml("a.dll", "H1") + FileXml("a.dll", "H2"))));
     EXPECT_EQ(Names(second.m_UpdateList), (Strings{"a.dll/H2"}));
-    EXPECT_EQ(Names(second.m_RemoveUpdateList), (Strings{"a.dll/H2"}));
+    EXPECT_TRUE(second.m_RemoveUpdateList.empty());
 }
 
 // The pairing as written out plainly: search the installed list, take the first match out.
@@ -307,7 +342,12 @@ void ReferencePlan(const UpDater::UpdateList& fresh, UpDater::UpdateList install
         }
         if (!skip) planned.push_back(n);
     }
-    removed = installed;
+    // A leftover that names a file of the new manifest stays.
+    for (const auto& o : installed) {
+        bool named = false;
+        for (const auto& n : fresh) named = named || (o.OriFileName == n.OriFileName && o.Folder == n.Folder);
+        if (!named) removed.push_back(o);
+    }
 }
 
 TEST_F(PlanningTest, IndexedPairingMatchesThePlainSearch) {

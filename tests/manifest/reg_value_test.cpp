@@ -80,3 +80,42 @@ TEST_F(RegValues, OtherValueTypesReadAsTextUpToTheFirstZero) {
     EXPECT_EQ(CRegDwordValue(L"K\\N", 78965, false, RootCurrentUser).Read(),
               CRegDwordValue(L"K\\Missing", 78965, false, RootCurrentUser).Read());
 }
+
+// A DWORD entry whose stored data is not a REG_DWORD of four bytes is missing to the planning
+// and written over as the number, even a number 0 (which a missing value would not get).
+TEST_F(RegValues, ANumberStoredAsAnythingElseCountsAsMissingAndIsRewritten) {
+    struct Case {
+        const char* what;
+        uint32_t type;
+        std::vector<std::byte> data;
+    };
+    const auto bytes = [](std::initializer_list<int> b) {
+        std::vector<std::byte> out;
+        for (int x : b) out.push_back(static_cast<std::byte>(x));
+        return out;
+    };
+    const Case cases[] = {
+        {"text", platform::REG_SZ_, platform::EncodeRegString(L"7")},
+        {"eight bytes", platform::REG_DWORD_, bytes({7, 0, 0, 0, 1, 0, 0, 0})},
+        {"binary of four bytes", platform::REG_BINARY_, bytes({7, 0, 0, 0})},
+        {"two bytes", platform::REG_DWORD_, bytes({7, 0})},
+    };
+    for (const auto& c : cases) {
+        for (uint32_t wanted : {0u, 7u}) {
+            SCOPED_TRACE(std::string(c.what) + ", writing " + std::to_string(wanted));
+            platform::RegKey key;
+            ASSERT_EQ(platform::RegKey::Create(RootCurrentUser, L"K", key), 0u);
+            ASSERT_EQ(key.SetValue(L"N", c.type, c.data), 0u);
+            CRegDwordValue probe(L"K\\N", 78965, false, RootCurrentUser);
+            EXPECT_FALSE(probe.IsRead());
+            EXPECT_EQ(probe.Read(), 78965u);
+
+            CRegDwordValue value(L"K\\N", 78965, false, RootCurrentUser);
+            value = wanted;
+            platform::RegValue stored;
+            ASSERT_EQ(key.QueryValue(L"N", stored), 0u);
+            EXPECT_EQ(stored.type, platform::REG_DWORD_);
+            EXPECT_EQ(stored.data, platform::EncodeRegDword(wanted));
+        }
+    }
+}
