@@ -7,6 +7,7 @@
 #include "platform/msgbox.h"
 #include "platform/strings.h"
 #include "updater/FileServices.h"
+#include "updater/ItemPaths.h"
 #include "updater/MgrStageLoop.h"
 #include "updater/UnzipFile.h"
 
@@ -39,6 +40,7 @@ bool CMgr::UnzipDownloadFile() {
         m_UpdateList,
         [](const UpdateItem& item, int i, int n) { return FormatW(L"%d/%d %s 파일 설치작업 중..", i, n, item.OriFileName); },
         [this, &staged, &touched](const UpdateItem& item) {
+            if (!CheckFilePaths(item, L"CMgr::UnzipDownloadFile()")) return false;
             if (!UnzipFile(item.DownloadPath)) return false;
             platform::DeleteFileAt(item.DownloadPath);
 
