@@ -15,6 +15,11 @@ namespace UpDater {
 
 using platform::FormatW;
 
+void CMgr::DiscardPackages() {
+    std::lock_guard<std::recursive_mutex> lock(m_cs);
+    for (const auto& item : m_UpdateList) platform::DeleteFileAt(item.DownloadPath);
+}
+
 bool CMgr::UnzipDownloadFile() {
     const int n = static_cast<int>(m_UpdateList.size());
     if (n == 0) return true;
@@ -41,29 +46,14 @@ bool CMgr::UnzipDownloadFile() {
         [](const UpdateItem& item, int i, int n) { return FormatW(L"%d/%d %s 파일 설치작업 중..", i, n, item.OriFileName); },
         [this, &staged, &touched](const UpdateItem& item) {
             if (!CheckFilePaths(item, L"CMgr::UnzipDownloadFile()")) return false;
-            if (!UnzipFile(item.DownloadPath)) return false;
-            platform::DeleteFileAt(item.DownloadPath);
-
+            // Only the named file leaves the package, bounded by its announced size; the
+            // package goes whatever happened, so nothing of it stays in the download folder.
             const std::wstring unpacked = FormatW(L"%s\\%s", m_strTempFolder, item.OriFileName);
-            if (!FileExists(unpacked)) {
-                platform::OutputDebug(FormatW(L"[OVUSVC][Error %d line] CMgr::UnzipDownloadFile()   [%s] Upzip File Exist Failed \n",
-                                              349, item.OriFileName));
-                return false;
-            }
-            if (GetFileSize(unpacked) != item.FileSize) {
-                platform::OutputDebug(FormatW(L"[OVUSVC][Error %d line] CMgr::UnzipDownloadFile()   [%s] Upzip File size Failed \n",
-                                              359, unpacked));
-                return false;
-            }
+            std::wstring name;
+            const bool unpackedOk = UnzipEntry(item.DownloadPath, item.OriFileName, item.FileSize, unpacked, &name);
+            platform::DeleteFileAt(item.DownloadPath);
+            if (!unpackedOk) return false;
             if (!FileExists(item.Folder)) CreateFolderTree(item.Folder);
-
-            // Two items may carry the same file name: each new file gets a name of its own.
-            const std::wstring name = platform::MakeTempSibling(unpacked);
-            if (uint32_t err = platform::RenameReplacing(unpacked, name)) {
-                platform::OutputDebug(FormatW(L"[OVUSVC][Error %d line] CMgr::UnzipDownloadFile()   [%s] File -> [%s] File Copy Failed [%u]\n",
-                                              385, unpacked, item.InstallPath, err));
-                return false;
-            }
             staged.push_back({unpacked, name, item.InstallPath});
             touched.insert(item.Folder);
             return true;
@@ -71,6 +61,7 @@ bool CMgr::UnzipDownloadFile() {
         &failed);
     if (failed || i != n || m_bCancel != 0) {
         discardFrom(0);
+        DiscardPackages();
         return false;
     }
 

@@ -108,17 +108,70 @@ void CZipArchive::CreateFolderTree(const std::wstring& szFolder) {
     m_szLastFolder = szFolder;
 }
 
+namespace {
+
+// The entry's time, and the two attributes files have on every platform here: read-only, and
+// the execute permission of programs packed on a Unix system (an installed program must stay
+// runnable). set(time, executable, readOnly) applies them.
+template <class Set>
+bool ApplyTimeAndAttributes(const CZipFileHeader& header, Set set) {
+    const bool executable =
+        header.GetSystemCompatibility() == CZipFileHeader::sysUnix && ((header.m_uExternalAttr >> 16) & 0111) != 0;
+    return set(header.GetTime(), executable, (header.GetSystemAttr() & CZipFileHeader::attrReadOnly) != 0);
+}
+
+}  // namespace
+
 bool CZipArchive::SetTimeAndAttributes(const std::wstring& szFilePath, const CZipFileHeader& header) {
-    bool ok = platform::SetFileModTime(szFilePath, header.GetTime()) == 0;
-    // Read-only is the one attribute files have on every platform here; the others have no
-    // counterpart on Linux.
-    // Programs packed on a Unix system carry their execute permission in the high half of
-    // the external attributes; an installed program must stay runnable.
-    if (header.GetSystemCompatibility() == CZipFileHeader::sysUnix && (header.m_uExternalAttr >> 16) & 0111)
-        ok = platform::SetExecutable(szFilePath) == 0 && ok;
-    if (header.GetSystemAttr() & CZipFileHeader::attrReadOnly)
-        ok = platform::SetReadOnly(szFilePath, true) == 0 && ok;
-    return ok;
+    return ApplyTimeAndAttributes(header, [&](platform::FileTime time, bool executable, bool readOnly) {
+        bool ok = platform::SetFileModTime(szFilePath, time) == 0;
+        if (executable) ok = platform::SetExecutable(szFilePath) == 0 && ok;
+        if (readOnly) ok = platform::SetReadOnly(szFilePath, true) == 0 && ok;
+        return ok;
+    });
+}
+
+bool CZipArchive::SetTimeAndAttributes(platform::File& file, const CZipFileHeader& header) {
+    return ApplyTimeAndAttributes(header, [&](platform::FileTime time, bool executable, bool readOnly) {
+        bool ok = file.SetModTime(time) == 0;
+        if (executable) ok = file.SetExecutable() == 0 && ok;
+        if (readOnly) ok = file.SetReadOnly(true) == 0 && ok;
+        return ok;
+    });
+}
+
+int CZipArchive::FindFile(const std::wstring& szName) const {
+    const auto wanted = CZipPathComponent::MakeSafeRelative(szName);
+    if (IsClosed() || !wanted || wanted->empty()) return -1;
+    for (size_t i = 0; i < m_centralDir.GetCount(); ++i) {
+        const CZipFileHeader& header = m_centralDir[i];
+        if (header.IsDirectory()) continue;
+        const auto name = CZipPathComponent::MakeSafeRelative(header.GetEntryName());
+        if (name && *name == *wanted) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+void CZipArchive::CopyEntryData(platform::File& file, size_t nBufSize) {
+    CZipAutoBuffer buffer(nBufSize);
+    try {
+        for (;;) {
+            const size_t n = ReadFile(buffer, nBufSize);
+            if (n > 0 && !file.Write(buffer, n)) ThrowError(CZipException::SystemErrorToCause(file.LastError()));
+            if (n < nBufSize) break;
+        }
+    } catch (...) {
+        ReleaseEntry();
+        throw;
+    }
+}
+
+bool CZipArchive::ExtractEntryTo(int uIndex, platform::File& file) {
+    if (IsClosed() || uIndex < 0 || !m_centralDir.IsValidIndex(static_cast<size_t>(uIndex)) || !file.IsOpen()) return false;
+    if (m_centralDir[static_cast<size_t>(uIndex)].IsDirectory()) return false;
+    OpenFile(uIndex);
+    CopyEntryData(file, kReadBufferSize);
+    return CloseFile(file) == 1;
 }
 
 bool CZipArchive::ExtractEntry(int uIndex, const std::wstring& szPath, bool bFullPath, const wchar_t* lpszNewName,
@@ -143,17 +196,7 @@ bool CZipArchive::ExtractEntry(int uIndex, const std::wstring& szPath, bool bFul
         CloseFile({}, true);
         ThrowError(CZipException::SystemErrorToCause(err));
     }
-    CZipAutoBuffer buffer(nBufSize);
-    try {
-        for (;;) {
-            const size_t n = ReadFile(buffer, nBufSize);
-            if (n > 0 && !file.Write(buffer, n)) ThrowError(CZipException::SystemErrorToCause(file.LastError()));
-            if (n < nBufSize) break;
-        }
-    } catch (...) {
-        ReleaseEntry();
-        throw;
-    }
+    CopyEntryData(file, nBufSize);
     file.Close();
     return CloseFile(target) == 1;
 }
@@ -274,6 +317,17 @@ int CZipArchive::CloseFile(const std::wstring& szFilePath, bool bAfterException)
         ReleaseEntry();
         return 1;
     }
+    if (szFilePath.empty()) return CloseEntry([](const CZipFileHeader&) { return true; });
+    return CloseEntry([&](const CZipFileHeader& header) { return SetTimeAndAttributes(szFilePath, header); });
+}
+
+int CZipArchive::CloseFile(platform::File& file) {
+    if (!m_bEntryOpen) return 1;
+    return CloseEntry([&](const CZipFileHeader& header) { return SetTimeAndAttributes(file, header); });
+}
+
+template <class SetAttributes>
+int CZipArchive::CloseEntry(SetAttributes setAttributes) {
     CZipFileHeader* header = m_centralDir.GetOpenedFile();
     if (m_uUncomprLeft > 0) {
         ReleaseEntry();
@@ -285,7 +339,7 @@ int CZipArchive::CloseFile(const std::wstring& szFilePath, bool bAfterException)
     }
     m_pInflater->End();
     int result = 1;
-    if (!szFilePath.empty() && !SetTimeAndAttributes(szFilePath, *header)) result = -2;
+    if (!setAttributes(*header)) result = -2;
     if (header->IsDataDescriptor()) {
         // The descriptor follows the compressed data, wherever inflate stopped reading.
         m_storage.Seek(m_storage.GetPosition() + m_uComprLeft);

@@ -98,3 +98,35 @@ TEST_F(HostilePaths, CleanupAndShortcutsStayInsideTheirFolders) {
         << out;
     EXPECT_EQ(ReadFile(Installed("readme.txt")), "readme two\n");
 }
+
+// A package holding more than the file it is for: only that file is installed, and neither the
+// extra entries nor the packages stay in the download folder, whether the run completes or fails.
+TEST_F(HostilePaths, ExtraEntriesAndPackagesNeverStayBehind) {
+    const std::string temp = home() + "/.cache/TALVEN/Update/Temp";
+    auto leftovers = [&] {
+        std::string out;
+        orvo::test::Run("find '" + temp + "' -mindepth 1 2>/dev/null", &out);
+        return out;
+    };
+    auto files = Plain();
+    Publish(files);
+    // The standard tool adds a large extra entry and a folder to the readme's package.
+    const std::string extra = m_root / "extra";
+    WriteFile(extra + "/junk/big.bin", std::string(1 << 20, 'j'));
+    ASSERT_EQ(orvo::test::Run("cd '" + extra + "' && zip -qr '" + PackagePath(files[1]) + "' junk"), 0);
+    std::string out;
+    ASSERT_EQ(RunUpdater(&out), 0) << out;
+    EXPECT_EQ(ReadFile(Installed("readme.txt")), "readme\n");
+    EXPECT_EQ(leftovers(), "");
+    EXPECT_FALSE(Exists(Installed("junk")));
+
+    // A failed run (the second package is announced smaller than it is) leaves no package either.
+    files[0].content = TargetScript("2");
+    files[1].content = "readme two\n";
+    Publish(files);
+    WriteFile(server.Root() + "/app.xml", ManifestXml(files, "", {{"readme.txt", 3}}));
+    EXPECT_EQ(RunUpdater(&out), 1) << out;
+    EXPECT_NE(out.find("Upzip File size Failed"), std::string::npos) << out;
+    EXPECT_EQ(leftovers(), "");
+    EXPECT_EQ(ReadFile(Installed("readme.txt")), "readme\n");
+}

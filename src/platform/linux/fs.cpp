@@ -33,6 +33,18 @@ uint32_t FromErrno(int e) {
     }
 }
 
+timespec ToTimespec(FileTime time) {
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count();
+    timespec ts;
+    ts.tv_sec = static_cast<time_t>(ns / 1000000000);
+    ts.tv_nsec = static_cast<long>(ns % 1000000000);
+    if (ts.tv_nsec < 0) {
+        ts.tv_nsec += 1000000000;
+        ts.tv_sec -= 1;
+    }
+    return ts;
+}
+
 }  // namespace
 
 std::string ToNativePath(const std::wstring& szPath) {
@@ -157,16 +169,7 @@ std::optional<FileTime> FileModTime(const std::wstring& szPath) {
 }
 
 uint32_t SetFileModTime(const std::wstring& szPath, FileTime time) {
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count();
-    struct timespec ts[2];
-    ts[0].tv_sec = 0;
-    ts[0].tv_nsec = UTIME_OMIT;
-    ts[1].tv_sec = static_cast<time_t>(ns / 1000000000);
-    ts[1].tv_nsec = static_cast<long>(ns % 1000000000);
-    if (ts[1].tv_nsec < 0) {
-        ts[1].tv_nsec += 1000000000;
-        ts[1].tv_sec -= 1;
-    }
+    const timespec ts[2] = {{0, UTIME_OMIT}, ToTimespec(time)};
     return ::utimensat(AT_FDCWD, ToNativePath(szPath).c_str(), ts, 0) == 0 ? 0 : FromErrno(errno);
 }
 
@@ -222,6 +225,7 @@ uint32_t File::Open(const std::wstring& szPath, Mode mode) {
         case Mode::Read: flags |= O_RDONLY; break;
         case Mode::CreateAlways: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
         case Mode::ReadWrite: flags |= O_RDWR; break;
+        case Mode::CreateNew: flags |= O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW; break;
     }
     const std::string p = ToNativePath(szPath);
     int fd = ::open(p.c_str(), flags, 0644);
@@ -290,6 +294,26 @@ bool File::Flush() {
         return false;
     }
     return true;
+}
+
+uint32_t File::SetModTime(FileTime time) {
+    const timespec ts[2] = {{0, UTIME_OMIT}, ToTimespec(time)};
+    return ::futimens(static_cast<int>(m_fd), ts) == 0 ? 0 : (m_lastError = FromErrno(errno));
+}
+
+uint32_t File::SetExecutable() {
+    struct stat st;
+    if (::fstat(static_cast<int>(m_fd), &st) != 0) return m_lastError = FromErrno(errno);
+    const mode_t mode = (st.st_mode & 07777) | ((st.st_mode & 0444) >> 2);
+    return ::fchmod(static_cast<int>(m_fd), mode) == 0 ? 0 : (m_lastError = FromErrno(errno));
+}
+
+uint32_t File::SetReadOnly(bool bReadOnly) {
+    struct stat st;
+    if (::fstat(static_cast<int>(m_fd), &st) != 0) return m_lastError = FromErrno(errno);
+    mode_t mode = st.st_mode & 07777;
+    mode = bReadOnly ? (mode & ~static_cast<mode_t>(0222)) : (mode | S_IWUSR);
+    return ::fchmod(static_cast<int>(m_fd), mode) == 0 ? 0 : (m_lastError = FromErrno(errno));
 }
 
 void File::Close() {

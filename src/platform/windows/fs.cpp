@@ -187,6 +187,7 @@ uint32_t File::Open(const std::wstring& szPath, Mode mode) {
         case Mode::Read: access = GENERIC_READ, disposition = OPEN_EXISTING; break;
         case Mode::CreateAlways: access = GENERIC_WRITE, disposition = CREATE_ALWAYS; break;
         case Mode::ReadWrite: access = GENERIC_READ | GENERIC_WRITE, disposition = OPEN_EXISTING; break;
+        case Mode::CreateNew: access = GENERIC_WRITE, disposition = CREATE_NEW; break;
     }
     // Others may read, and rename over the file, while it is open (as on POSIX); a folder fails
     // with 5 because no backup semantics are asked for.
@@ -273,6 +274,22 @@ bool File::Flush() {
         return false;
     }
     return true;
+}
+
+uint32_t File::SetModTime(FileTime time) {
+    const FILETIME ft = ToFileTime(time);
+    return ::SetFileTime(H(m_fd), nullptr, nullptr, &ft) ? 0 : (m_lastError = SysError());
+}
+
+// Windows has no execute permission.
+uint32_t File::SetExecutable() { return 0; }
+
+uint32_t File::SetReadOnly(bool bReadOnly) {
+    // Zero times leave the times as they are; the file's other attributes are those of a file
+    // just written.
+    FILE_BASIC_INFO info{};
+    info.FileAttributes = bReadOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
+    return ::SetFileInformationByHandle(H(m_fd), FileBasicInfo, &info, sizeof info) ? 0 : (m_lastError = SysError());
 }
 
 void File::Close() {
