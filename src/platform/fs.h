@@ -64,6 +64,14 @@ std::wstring MakeTempSibling(const std::wstring& szPath);
 // random suffix ending in ".tmp"); its path in *pszPath.
 uint32_t CreateTempSibling(const std::wstring& szPath, File& file, std::wstring* pszPath);
 
+// Below a folder the caller trusts: szBase itself may be reached through links, but no
+// component of szRelative ('\\' or '/' separated; "." and empty components skipped, ".." refused
+// with 161) is followed when it is a link (Windows: a reparse point); such a component fails the
+// call with 681. Linux opens each folder relative to the one above it without following links;
+// Windows checks each component before using it, which leaves a window between the check and
+// the use. Creates every missing folder of szRelative (and szBase when missing).
+uint32_t CreateFoldersBelow(const std::wstring& szBase, const std::wstring& szRelative);
+
 // Answers PathExists(szFolder + "\\" + szName) for many names of one folder, with the folder
 // looked up once (Linux: opened once, each name looked up relative to it; a name that is empty
 // or starts with a separator, or a folder that cannot be opened, takes the full path; Windows:
@@ -99,6 +107,10 @@ public:
     File& operator=(const File&) = delete;
 
     uint32_t Open(const std::wstring& szPath, Mode mode);
+    // Creates the file szRelative below szBase for writing, as CreateFoldersBelow reaches it
+    // (missing folders created). Whatever file is at the name (a read-only leftover, a link) is
+    // removed first, never followed; a folder there fails with 5.
+    uint32_t CreateBelow(const std::wstring& szBase, const std::wstring& szRelative);
     bool IsOpen() const { return m_fd >= 0; }
     // Bytes read (0 at end), or -1 on failure.
     int64_t Read(void* pbyBuff, size_t cbyBuff);

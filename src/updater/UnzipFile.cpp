@@ -69,11 +69,8 @@ bool UnzipFile(const std::wstring& szZipPath) {
         zip.OpenArchive(szZipPath, CZipArchive::zipOpenReadOnly, 0);
         const int count = zip.GetEntryCount();
         for (int i = 0; i < count; ++i) {
-            // The very file the entry will become: a read-only leftover of an earlier run
-            // must not make the extraction fail.
-            const std::wstring target = zip.PredictExtractedFileName(i, folder, true);
-            platform::SetReadOnly(target, false);
-            platform::DeleteFileAt(target);
+            // A read-only leftover of an earlier run is replaced by the extraction itself,
+            // which never follows a link it finds below the folder.
             if (!zip.ExtractEntry(i, folder, true, nullptr, 65536)) {
                 zip.CloseArchive(false, false);
                 return false;

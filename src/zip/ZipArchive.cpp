@@ -45,7 +45,6 @@ void CZipArchive::CloseArchive(bool /*bAfterException*/, bool /*bUpdateTimeStamp
     ReleaseEntry();
     m_centralDir.Clear();
     m_storage.Close();
-    m_szLastFolder.clear();
 }
 
 std::wstring CZipArchive::GetGlobalComment() const {
@@ -59,12 +58,9 @@ bool CZipArchive::GetEntryInfo(CZipFileHeader& fhInfo, int uIndex) const {
     return true;
 }
 
-std::wstring CZipArchive::PredictExtractedFileName(int uIndex, const std::wstring& szPath, bool bFullPath,
-                                                   const wchar_t* lpszNewName) const {
+std::wstring CZipArchive::RelativeTarget(int uIndex, bool bFullPath, const wchar_t* lpszNewName) const {
     if (IsClosed() || uIndex < 0 || !m_centralDir.IsValidIndex(static_cast<size_t>(uIndex)))
         ThrowError(CZipException::internal);
-    std::wstring folder = CZipPathComponent::RemoveSeparators(szPath);
-    if (!folder.empty()) folder += L'\\';
     const std::wstring name =
         lpszNewName != nullptr ? std::wstring(lpszNewName) : m_centralDir[static_cast<size_t>(uIndex)].GetEntryName();
     if (bFullPath) {
@@ -72,40 +68,20 @@ std::wstring CZipArchive::PredictExtractedFileName(int uIndex, const std::wstrin
         // leave the folder.
         const auto safe = CZipPathComponent::MakeSafeRelative(name);
         if (!safe) ThrowError(CZipException::unsafeEntry);
-        if (safe->empty()) return CZipPathComponent::RemoveSeparators(szPath);
-        return folder + *safe;
+        return *safe;
     }
     const CZipPathComponent split(CZipPathComponent::RemoveSeparators(name));
-    return folder + split.GetFileName();
+    const auto safe = CZipPathComponent::MakeSafeRelative(split.GetFileName());
+    if (!safe || safe->empty()) ThrowError(CZipException::unsafeEntry);
+    return *safe;
 }
 
-void CZipArchive::CreateFolderTree(const std::wstring& szFolder) {
-    if (szFolder.empty() || szFolder == m_szLastFolder) return;
-    // Walk up to the first folder that exists (usually the folder itself), then create
-    // the missing ones downwards.
-    std::vector<std::wstring> missing;
-    std::wstring folder = CZipPathComponent::RemoveSeparators(szFolder);
-    for (;;) {
-        if (folder.empty()) break;
-        const uint32_t err = platform::CreateDirectoryOne(folder);
-        if (err == 0) break;
-        if (err == platform::ERROR_ALREADY_EXISTS_) {
-            if (!platform::IsDirectory(folder)) ThrowError(CZipException::SystemErrorToCause(err));
-            break;
-        }
-        if (err != platform::ERROR_PATH_NOT_FOUND_ && err != platform::ERROR_FILE_NOT_FOUND_)
-            ThrowError(CZipException::SystemErrorToCause(err));
-        const auto slash = folder.find_last_of(L"\\/");
-        if (slash == std::wstring::npos || slash == 0) ThrowError(CZipException::SystemErrorToCause(err));
-        missing.push_back(folder);
-        folder = CZipPathComponent::RemoveSeparators(folder.substr(0, slash));
-    }
-    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-        const uint32_t err = platform::CreateDirectoryOne(*it);
-        if (err != 0 && !(err == platform::ERROR_ALREADY_EXISTS_ && platform::IsDirectory(*it)))
-            ThrowError(CZipException::SystemErrorToCause(err));
-    }
-    m_szLastFolder = szFolder;
+std::wstring CZipArchive::PredictExtractedFileName(int uIndex, const std::wstring& szPath, bool bFullPath,
+                                                   const wchar_t* lpszNewName) const {
+    const std::wstring relative = RelativeTarget(uIndex, bFullPath, lpszNewName);
+    const std::wstring folder = CZipPathComponent::RemoveSeparators(szPath);
+    if (relative.empty()) return folder;
+    return folder.empty() ? relative : folder + L'\\' + relative;
 }
 
 namespace {
@@ -180,25 +156,33 @@ bool CZipArchive::ExtractEntry(int uIndex, const std::wstring& szPath, bool bFul
     if (nBufSize == 0) nBufSize = kReadBufferSize;
     if (IsClosed() || uIndex < 0 || !m_centralDir.IsValidIndex(static_cast<size_t>(uIndex))) return false;
     const CZipFileHeader& header = m_centralDir[static_cast<size_t>(uIndex)];
-    const std::wstring target = PredictExtractedFileName(uIndex, szPath, bFullPath, lpszNewName);
+    // Everything below the folder is reached without following a link: a link planted (or left)
+    // inside it cannot send an entry elsewhere.
+    const std::wstring folder = CZipPathComponent::RemoveSeparators(szPath);
+    const std::wstring relative = RelativeTarget(uIndex, bFullPath, lpszNewName);
 
     if (header.IsDirectory()) {
         // Folders keep no attributes here: a read-only folder would refuse its own entries on Linux.
-        CreateFolderTree(target);
+        if (uint32_t err = platform::CreateFoldersBelow(folder, relative)) ThrowError(FileErrorToCause(err));
         return true;
     }
 
     OpenFile(uIndex);
-    const auto slash = target.find_last_of(L"\\/");
-    if (slash != std::wstring::npos && slash > 0) CreateFolderTree(target.substr(0, slash));
     platform::File file;
-    if (uint32_t err = file.Open(target, platform::File::Mode::CreateAlways)) {
+    if (uint32_t err = file.CreateBelow(folder, relative)) {
         CloseFile({}, true);
-        ThrowError(CZipException::SystemErrorToCause(err));
+        ThrowError(FileErrorToCause(err));
     }
     CopyEntryData(file, nBufSize);
+    const int result = CloseFile(file);
     file.Close();
-    return CloseFile(target) == 1;
+    return result == 1;
+}
+
+int CZipArchive::FileErrorToCause(uint32_t uError) {
+    // A link in the way would have taken the entry out of the folder.
+    return uError == platform::ERROR_STOPPED_ON_SYMLINK_ ? CZipException::unsafeEntry
+                                                         : CZipException::SystemErrorToCause(uError);
 }
 
 void CZipArchive::OpenFile(int uIndex) {

@@ -72,7 +72,10 @@ private:
     struct Inflater;
 
     void CheckStreamEnd();
-    void CreateFolderTree(const std::wstring& szFolder);
+    // The entry's path below the target folder (the folder itself when empty); throws 117 when
+    // it could leave the folder.
+    std::wstring RelativeTarget(int uIndex, bool bFullPath, const wchar_t* lpszNewName) const;
+    static int FileErrorToCause(uint32_t uError);
     bool SetTimeAndAttributes(const std::wstring& szFilePath, const CZipFileHeader& header);
     bool SetTimeAndAttributes(platform::File& file, const CZipFileHeader& header);
     // CloseFile's checks, with setAttributes (may be null) giving the written file its time
@@ -96,7 +99,4 @@ private:
     uint64_t m_uComprLeft = 0;
     uint64_t m_uUncomprLeft = 0;
     uint32_t m_uCrc32 = 0;
-
-    // The last folder known to exist, so that entries of one folder cost no folder checks.
-    std::wstring m_szLastFolder;
 };

@@ -7,9 +7,11 @@
 #include <unistd.h>
 
 #include <map>
+#include <vector>
 #include <cerrno>
 #include <cstdio>
 
+#include "platform/linux/posix_util.h"
 #include "platform/strings.h"
 
 namespace platform {
@@ -81,6 +83,93 @@ bool FolderProbe::Exists(const std::wstring& szName) const {
     if (m_fd < 0 || szName.empty() || szName[0] == L'\\' || szName[0] == L'/') return PathExists(m_folder + L"\\" + szName);
     struct stat st;
     return ::fstatat(static_cast<int>(m_fd), ToNativePath(szName).c_str(), &st, 0) == 0;
+}
+
+namespace {
+
+// The components of a relative path, "." and empty ones skipped; false when one is "..".
+bool SplitRelative(const std::wstring& szRelative, std::vector<std::string>& parts) {
+    const std::string rel = ToNativePath(szRelative);
+    size_t start = 0;
+    while (start <= rel.size()) {
+        size_t end = rel.find('/', start);
+        if (end == std::string::npos) end = rel.size();
+        const std::string part = rel.substr(start, end - start);
+        if (part == "..") return false;
+        if (!part.empty() && part != ".") parts.push_back(part);
+        start = end + 1;
+    }
+    return true;
+}
+
+// Why openat of a folder without following links failed.
+uint32_t FolderOpenError(int dirfd, const std::string& name, int e) {
+    struct stat st;
+    if (e == ELOOP || (e == ENOTDIR && ::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)))
+        return ERROR_STOPPED_ON_SYMLINK_;
+    return FromErrno(e);
+}
+
+// Opens szBase (following links, creating it when missing), then the first `count` parts
+// below it without following any, creating the missing ones. A folder descriptor, or -1 with *pErr.
+int OpenFoldersBelow(const std::wstring& szBase, const std::vector<std::string>& parts, size_t count, uint32_t* pErr) {
+    const std::string base = ToNativePath(szBase);
+    int fd = ::open(base.empty() ? "." : base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT && posix::MakeFolders(base)) fd = ::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        *pErr = FromErrno(errno);
+        return -1;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        const char* name = parts[i].c_str();
+        int next = ::openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0 && errno == ENOENT) {
+            if (::mkdirat(fd, name, 0755) == 0 || errno == EEXIST)
+                next = ::openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        }
+        if (next < 0) {
+            *pErr = FolderOpenError(fd, parts[i], errno);
+            ::close(fd);
+            return -1;
+        }
+        ::close(fd);
+        fd = next;
+    }
+    return fd;
+}
+
+}  // namespace
+
+uint32_t CreateFoldersBelow(const std::wstring& szBase, const std::wstring& szRelative) {
+    std::vector<std::string> parts;
+    if (!SplitRelative(szRelative, parts)) return ERROR_BAD_PATHNAME_;
+    uint32_t err = 0;
+    const int fd = OpenFoldersBelow(szBase, parts, parts.size(), &err);
+    if (fd < 0) return err;
+    ::close(fd);
+    return 0;
+}
+
+uint32_t File::CreateBelow(const std::wstring& szBase, const std::wstring& szRelative) {
+    Close();
+    std::vector<std::string> parts;
+    if (!SplitRelative(szRelative, parts) || parts.empty()) return m_lastError = ERROR_BAD_PATHNAME_;
+    uint32_t err = 0;
+    const int dirfd = OpenFoldersBelow(szBase, parts, parts.size() - 1, &err);
+    if (dirfd < 0) return m_lastError = err;
+    const char* name = parts.back().c_str();
+    // Unlinking removes a link itself, and lets a read-only leftover be replaced.
+    if (::unlinkat(dirfd, name, 0) != 0 && errno != ENOENT) {
+        err = FromErrno(errno);
+        ::close(dirfd);
+        return m_lastError = err;
+    }
+    const int fd = ::openat(dirfd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    err = fd < 0 ? FromErrno(errno) : 0;
+    ::close(dirfd);
+    if (fd < 0) return m_lastError = err;
+    m_fd = fd;
+    return m_lastError = 0;
 }
 
 uint32_t CreateDirectoryOne(const std::wstring& szPath) {
