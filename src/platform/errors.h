@@ -15,6 +15,8 @@ inline constexpr uint32_t ERROR_FILE_EXISTS_ = 80;
 inline constexpr uint32_t ERROR_DISK_FULL_ = 112;
 inline constexpr uint32_t ERROR_BAD_PATHNAME_ = 161;
 inline constexpr uint32_t ERROR_ALREADY_EXISTS_ = 183;
+// A symbolic link (Windows: a reparse point) stood where a real folder or file was required.
+inline constexpr uint32_t ERROR_STOPPED_ON_SYMLINK_ = 681;
 inline constexpr uint32_t ERROR_REGISTRY_IO_FAILED_ = 1016;
 
 }  // namespace platform

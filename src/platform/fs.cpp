@@ -18,6 +18,21 @@ std::wstring MakeTempSibling(const std::wstring& szPath) {
     }
 }
 
+uint32_t CreateTempSibling(const std::wstring& szPath, File& file, std::wstring* pszPath) {
+    std::random_device rd;
+    for (int attempt = 0;; ++attempt) {
+        const uint64_t r = (static_cast<uint64_t>(rd()) << 32) | rd();
+        const std::wstring candidate = FormatW(L"%s.orvo-%08x%08x.tmp", szPath, static_cast<unsigned>(r >> 32),
+                                               static_cast<unsigned>(r & 0xFFFFFFFFu));
+        const uint32_t err = file.Open(candidate, File::Mode::CreateNew);
+        if (err == 0) {
+            if (pszPath != nullptr) *pszPath = candidate;
+            return 0;
+        }
+        // Only a name taken meanwhile is worth another draw.
+        if ((err != ERROR_ALREADY_EXISTS_ && err != ERROR_FILE_EXISTS_) || attempt == 16) return err;
+    }
+}
 
 File::~File() { Close(); }
 

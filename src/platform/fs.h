@@ -20,6 +20,7 @@
 
 namespace platform {
 
+class File;
 using FileTime = std::chrono::system_clock::time_point;
 
 // The OS form of a path (Linux: UTF-8 with '/' separators).
@@ -59,6 +60,17 @@ uint32_t CopyPermissions(const std::wstring& szFrom, const std::wstring& szTo);
 std::vector<std::wstring> FindFiles(const std::wstring& szPattern);
 // A unique, not yet existing name in the same folder as szPath, for write-then-rename.
 std::wstring MakeTempSibling(const std::wstring& szPath);
+// Creates a new file beside szPath, exclusively, under a name nobody can predict (szPath plus a
+// random suffix ending in ".tmp"); its path in *pszPath.
+uint32_t CreateTempSibling(const std::wstring& szPath, File& file, std::wstring* pszPath);
+
+// Below a folder the caller trusts: szBase itself may be reached through links, but no
+// component of szRelative ('\\' or '/' separated; "." and empty components skipped, ".." refused
+// with 161) is followed when it is a link (Windows: a reparse point); such a component fails the
+// call with 681. Linux opens each folder relative to the one above it without following links;
+// Windows checks each component before using it, which leaves a window between the check and
+// the use. Creates every missing folder of szRelative (and szBase when missing).
+uint32_t CreateFoldersBelow(const std::wstring& szBase, const std::wstring& szRelative);
 
 // Answers PathExists(szFolder + "\\" + szName) for many names of one folder, with the folder
 // looked up once (Linux: opened once, each name looked up relative to it; a name that is empty
@@ -83,7 +95,9 @@ private:
 // An open file; closed by the destructor.
 class File {
 public:
-    enum class Mode { Read, CreateAlways, ReadWrite };
+    // CreateNew fails (183 on Linux, 80 on Windows) when anything exists at the name, a link
+    // included: it never writes through a name someone else prepared.
+    enum class Mode { Read, CreateAlways, ReadWrite, CreateNew };
 
     File() = default;
     ~File();
@@ -93,6 +107,10 @@ public:
     File& operator=(const File&) = delete;
 
     uint32_t Open(const std::wstring& szPath, Mode mode);
+    // Creates the file szRelative below szBase for writing, as CreateFoldersBelow reaches it
+    // (missing folders created). Whatever file is at the name (a read-only leftover, a link) is
+    // removed first, never followed; a folder there fails with 5.
+    uint32_t CreateBelow(const std::wstring& szBase, const std::wstring& szRelative);
     bool IsOpen() const { return m_fd >= 0; }
     // Bytes read (0 at end), or -1 on failure.
     int64_t Read(void* pbyBuff, size_t cbyBuff);
@@ -102,6 +120,11 @@ public:
     bool Seek(int64_t offset, int origin /* SEEK_SET, SEEK_CUR, SEEK_END */);
     std::optional<uint64_t> Size() const;
     bool Flush();  // to stable storage
+    // Time and permissions set through the open file, never through a path that could have
+    // been swapped meanwhile (as SetFileModTime, SetExecutable and SetReadOnly).
+    uint32_t SetModTime(FileTime time);
+    uint32_t SetExecutable();
+    uint32_t SetReadOnly(bool bReadOnly);
     void Close();
     uint32_t LastError() const { return m_lastError; }
 

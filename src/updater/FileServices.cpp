@@ -62,4 +62,18 @@ std::wstring GetFolderPath(const std::wstring& szPath) {
     return p.drive + p.dir;
 }
 
+bool IsSingleName(const std::wstring& szName) {
+    return !szName.empty() && szName != L"." && szName != L".." && szName.find_first_of(L"\\/:") == std::wstring::npos;
+}
+
+bool HasParentComponent(const std::wstring& szPath) {
+    size_t start = 0;
+    for (;;) {
+        const size_t end = szPath.find_first_of(L"\\/", start);
+        if (szPath.compare(start, end == std::wstring::npos ? std::wstring::npos : end - start, L"..") == 0) return true;
+        if (end == std::wstring::npos) return false;
+        start = end + 1;
+    }
+}
+
 }  // namespace UpDater

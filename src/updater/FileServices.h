@@ -18,4 +18,11 @@ int64_t GetFileSize(const std::wstring& szPath);
 // Drive and folder of the path, ending in the separator (empty when the path has no folder).
 std::wstring GetFolderPath(const std::wstring& szPath);
 
+// True when the text names one entry of a folder: not empty, no separator, no drive or stream
+// colon, and not "." or "..".
+bool IsSingleName(const std::wstring& szName);
+// True when a component of the path is "..": such a path can name a place outside the folder
+// it appears to be below.
+bool HasParentComponent(const std::wstring& szPath);
+
 }  // namespace UpDater

@@ -69,6 +69,8 @@ private:
     void ReportStatesMax(const std::wstring& szText, int nMax);
     void ReportStates(const std::wstring& szText, int nPos);
     bool RunComponentStep(bool bRegister);
+    // Deletes the downloaded packages of the work list: a failed install leaves none behind.
+    void DiscardPackages();
 };
 
 }  // namespace UpDater

@@ -7,6 +7,7 @@
 #include "platform/msgbox.h"
 #include "platform/strings.h"
 #include "updater/FileServices.h"
+#include "updater/ItemPaths.h"
 #include "updater/MgrStageLoop.h"
 #include "updater/PackageEntryMode.h"
 #include "updater/UnzipFile.h"
@@ -14,6 +15,11 @@
 namespace UpDater {
 
 using platform::FormatW;
+
+void CMgr::DiscardPackages() {
+    std::lock_guard<std::recursive_mutex> lock(m_cs);
+    for (const auto& item : m_UpdateList) platform::DeleteFileAt(item.DownloadPath);
+}
 
 bool CMgr::UnzipDownloadFile() {
     const int n = static_cast<int>(m_UpdateList.size());
@@ -41,30 +47,16 @@ bool CMgr::UnzipDownloadFile() {
         m_UpdateList,
         [](const UpdateItem& item, int i, int n) { return FormatW(L"%d/%d %s 파일 설치작업 중..", i, n, item.OriFileName); },
         [this, &staged](const UpdateItem& item) {
-            if (!UnzipFile(item.DownloadPath)) return false;
-            const bool bModeRecorded = PackageEntryRecordsMode(item.DownloadPath, item.OriFileName);
-            platform::DeleteFileAt(item.DownloadPath);
-
+            if (!CheckFilePaths(item, L"CMgr::UnzipDownloadFile()")) return false;
+            // Only the named file leaves the package, bounded by its announced size; the
+            // package goes whatever happened, so nothing of it stays in the download folder.
             const std::wstring unpacked = FormatW(L"%s\\%s", m_strTempFolder, item.OriFileName);
-            if (!FileExists(unpacked)) {
-                platform::OutputDebug(FormatW(L"[OVUSVC][Error %d line] CMgr::UnzipDownloadFile()   [%s] Upzip File Exist Failed \n",
-                                              349, item.OriFileName));
-                return false;
-            }
-            if (GetFileSize(unpacked) != item.FileSize) {
-                platform::OutputDebug(FormatW(L"[OVUSVC][Error %d line] CMgr::UnzipDownloadFile()   [%s] Upzip File size Failed \n",
-                                              359, unpacked));
-                return false;
-            }
+            std::wstring name;
+            const bool unpackedOk = UnzipEntry(item.DownloadPath, item.OriFileName, item.FileSize, unpacked, &name);
+            const bool bModeRecorded = !unpackedOk || PackageEntryRecordsMode(item.DownloadPath, item.OriFileName);
+            platform::DeleteFileAt(item.DownloadPath);
+            if (!unpackedOk) return false;
             if (!FileExists(item.Folder)) CreateFolderTree(item.Folder);
-
-            // Two items may carry the same file name: each new file gets a name of its own.
-            const std::wstring name = platform::MakeTempSibling(unpacked);
-            if (uint32_t err = platform::RenameReplacing(unpacked, name)) {
-                platform::OutputDebug(FormatW(L"[OVUSVC][Error %d line] CMgr::UnzipDownloadFile()   [%s] File -> [%s] File Copy Failed [%u]\n",
-                                              385, unpacked, item.InstallPath, err));
-                return false;
-            }
             // A package made where files have no Unix mode must not turn a program into a plain
             // file: the new file keeps the permissions of the one it replaces.
             if (!bModeRecorded && platform::PathExists(item.InstallPath)) platform::CopyPermissions(item.InstallPath, name);
@@ -74,6 +66,7 @@ bool CMgr::UnzipDownloadFile() {
         &failed);
     if (failed || i != n || m_bCancel != 0) {
         discardFrom(0);
+        DiscardPackages();
         return false;
     }
 

@@ -4,6 +4,7 @@
 #include "platform/fs.h"
 #include "platform/strings.h"
 #include "updater/FileServices.h"
+#include "updater/ItemPaths.h"
 #include "updater/MgrStageLoop.h"
 #include "updater/Registration.h"
 #include "updater/WindowsFirewall.h"
@@ -24,7 +25,8 @@ bool CMgr::RunComponentStep(bool bRegister) {
         [step, bRegister](const UpdateItem& item) {
             // A failing component never stops the loop.
             try {
-                if (item.RegCom != 0 && IsSelfRegistering(item.InstallPath, step)) {
+                if (item.RegCom != 0 && IsSelfRegistering(item.InstallPath, step) &&
+                    CheckFilePaths(item, bRegister ? L"CMgr::RegisterComponents()" : L"CMgr::UnregisterComponents()")) {
                     if (bRegister)
                         RegisterServer(item.InstallPath);
                     else
@@ -49,6 +51,7 @@ bool CMgr::InstallShortcuts() {
     RunStageLoop(
         m_ShortcutList, [](const ShortcutItem&, int i, int n) { return FormatW(L"%d/%d 바로가기 설치 중...", i, n); },
         [](const ShortcutItem& item) {
+            if (!CheckShortcutPath(item, L"CMgr::InstallShortcuts()")) return true;
             platform::ComScope com(platform::ComInit::Apartment);
             CreateShortcut(item.SourcePath, item.Des, static_cast<int>(item.IsUrlType), item.DestFolderPath);
             return true;
@@ -88,7 +91,7 @@ bool CMgr::CleanupPrograms() {
         if (m_bCancel != 0) break;
         ++i;
         ReportStates(FormatW(heading.c_str(), i, n), i);
-        platform::DeleteFileAt(item.InstallPath);
+        if (CheckFilePaths(item, L"CMgr::CleanupPrograms()")) platform::DeleteFileAt(item.InstallPath);
     }
     for (const auto& item : m_RemoveShortcutList) {
         if (m_bCancel != 0) break;
@@ -96,7 +99,7 @@ bool CMgr::CleanupPrograms() {
         ReportStates(FormatW(heading.c_str(), i, n), i);
         bool stillListed = false;
         for (const auto& kept : m_ShortcutList) stillListed = stillListed || kept.DestFolderPath == item.DestFolderPath;
-        if (!stillListed) platform::DeleteFileAt(item.DestFolderPath);
+        if (!stillListed && CheckShortcutPath(item, L"CMgr::CleanupPrograms()")) platform::DeleteFileAt(item.DestFolderPath);
     }
     return m_bCancel == 0;
 }

@@ -15,7 +15,52 @@ std::wstring PackageFolder(const std::wstring& szZipPath) {
     return slash == std::wstring::npos ? std::wstring() : szZipPath.substr(0, slash + 1);
 }
 
+void LogReaderError(const CZipException& e) {
+    wchar_t text[260];
+    if (!e.GetErrorText(text, 260)) text[0] = L'\0';
+    platform::OutputDebug(platform::FormatW(L"[OVUSVC] [Error %d line] UpDater::UnzipFile() [%s] File Unzip Failed \n", 428, text));
+}
+
 }  // namespace
+
+bool UnzipEntry(const std::wstring& szZipPath, const std::wstring& szName, int64_t nSize, const std::wstring& szNear,
+                std::wstring* pszUnpacked) {
+    CZipArchive zip;
+    std::wstring unpacked;
+    try {
+        zip.OpenArchive(szZipPath, CZipArchive::zipOpenReadOnly, 0);
+        const int index = zip.FindFile(szName);
+        if (index < 0) {
+            platform::OutputDebug(platform::FormatW(
+                L"[OVUSVC][Error %d line] CMgr::UnzipDownloadFile()   [%s] Upzip File Exist Failed \n", 349, szName));
+            return false;
+        }
+        CZipFileHeader header;
+        zip.GetEntryInfo(header, index);
+        if (nSize < 0 || header.m_uUncomprSize != static_cast<uint64_t>(nSize)) {
+            platform::OutputDebug(platform::FormatW(
+                L"[OVUSVC][Error %d line] CMgr::UnzipDownloadFile()   [%s] Upzip File size Failed \n", 359, szNear));
+            return false;
+        }
+        platform::File file;
+        if (uint32_t err = platform::CreateTempSibling(szNear, file, &unpacked)) {
+            platform::OutputDebug(platform::FormatW(
+                L"[OVUSVC][Error %d line] CMgr::UnzipDownloadFile()   [%s] File Create Failed [%u]\n", 352, szNear, err));
+            return false;
+        }
+        const bool ok = zip.ExtractEntryTo(index, file);
+        file.Close();
+        zip.CloseArchive(false, false);
+        if (ok) {
+            *pszUnpacked = unpacked;
+            return true;
+        }
+    } catch (const CZipException& e) {
+        LogReaderError(e);
+    }
+    if (!unpacked.empty()) platform::DeleteFileAt(unpacked);
+    return false;
+}
 
 bool UnzipFile(const std::wstring& szZipPath) {
     const std::wstring folder = PackageFolder(szZipPath);
@@ -24,11 +69,8 @@ bool UnzipFile(const std::wstring& szZipPath) {
         zip.OpenArchive(szZipPath, CZipArchive::zipOpenReadOnly, 0);
         const int count = zip.GetEntryCount();
         for (int i = 0; i < count; ++i) {
-            // The very file the entry will become: a read-only leftover of an earlier run
-            // must not make the extraction fail.
-            const std::wstring target = zip.PredictExtractedFileName(i, folder, true);
-            platform::SetReadOnly(target, false);
-            platform::DeleteFileAt(target);
+            // A read-only leftover of an earlier run is replaced by the extraction itself,
+            // which never follows a link it finds below the folder.
             if (!zip.ExtractEntry(i, folder, true, nullptr, 65536)) {
                 zip.CloseArchive(false, false);
                 return false;
@@ -37,10 +79,7 @@ bool UnzipFile(const std::wstring& szZipPath) {
         zip.CloseArchive(false, false);
         return true;
     } catch (const CZipException& e) {
-        wchar_t text[260];
-        if (!e.GetErrorText(text, 260)) text[0] = L'\0';
-        platform::OutputDebug(
-            platform::FormatW(L"[OVUSVC] [Error %d line] UpDater::UnzipFile() [%s] File Unzip Failed \n", 428, text));
+        LogReaderError(e);
         return false;
     }
 }

@@ -37,7 +37,6 @@ void CZipArchive::CloseArchive(bool /*bAfterException*/, bool /*bUpdateTimeStamp
     ReleaseEntry();
     m_centralDir.Clear();
     m_storage.Close();
-    m_szLastFolder.clear();
 }
 
 std::wstring CZipArchive::GetGlobalComment() const {
@@ -51,12 +50,9 @@ bool CZipArchive::GetEntryInfo(CZipFileHeader& fhInfo, int uIndex) const {
     return true;
 }
 
-std::wstring CZipArchive::PredictExtractedFileName(int uIndex, const std::wstring& szPath, bool bFullPath,
-                                                   const wchar_t* lpszNewName) const {
+std::wstring CZipArchive::RelativeTarget(int uIndex, bool bFullPath, const wchar_t* lpszNewName) const {
     if (IsClosed() || uIndex < 0 || !m_centralDir.IsValidIndex(static_cast<size_t>(uIndex)))
         ThrowError(CZipException::internal);
-    std::wstring folder = CZipPathComponent::RemoveSeparators(szPath);
-    if (!folder.empty()) folder += L'\\';
     const std::wstring name =
         lpszNewName != nullptr ? std::wstring(lpszNewName) : m_centralDir[static_cast<size_t>(uIndex)].GetEntryName();
     if (bFullPath) {
@@ -64,77 +60,67 @@ std::wstring CZipArchive::PredictExtractedFileName(int uIndex, const std::wstrin
         // leave the folder.
         const auto safe = CZipPathComponent::MakeSafeRelative(name);
         if (!safe) ThrowError(CZipException::unsafeEntry);
-        if (safe->empty()) return CZipPathComponent::RemoveSeparators(szPath);
-        return folder + *safe;
+        return *safe;
     }
     const CZipPathComponent split(CZipPathComponent::RemoveSeparators(name));
-    return folder + split.GetFileName();
+    const auto safe = CZipPathComponent::MakeSafeRelative(split.GetFileName());
+    if (!safe || safe->empty()) ThrowError(CZipException::unsafeEntry);
+    return *safe;
 }
 
-void CZipArchive::CreateFolderTree(const std::wstring& szFolder) {
-    if (szFolder.empty() || szFolder == m_szLastFolder) return;
-    // Walk up to the first folder that exists (usually the folder itself), then create
-    // the missing ones downwards.
-    std::vector<std::wstring> missing;
-    std::wstring folder = CZipPathComponent::RemoveSeparators(szFolder);
-    for (;;) {
-        if (folder.empty()) break;
-        const uint32_t err = platform::CreateDirectoryOne(folder);
-        if (err == 0) break;
-        if (err == platform::ERROR_ALREADY_EXISTS_) {
-            if (!platform::IsDirectory(folder)) ThrowError(CZipException::SystemErrorToCause(err));
-            break;
-        }
-        if (err != platform::ERROR_PATH_NOT_FOUND_ && err != platform::ERROR_FILE_NOT_FOUND_)
-            ThrowError(CZipException::SystemErrorToCause(err));
-        const auto slash = folder.find_last_of(L"\\/");
-        if (slash == std::wstring::npos || slash == 0) ThrowError(CZipException::SystemErrorToCause(err));
-        missing.push_back(folder);
-        folder = CZipPathComponent::RemoveSeparators(folder.substr(0, slash));
-    }
-    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-        const uint32_t err = platform::CreateDirectoryOne(*it);
-        if (err != 0 && !(err == platform::ERROR_ALREADY_EXISTS_ && platform::IsDirectory(*it)))
-            ThrowError(CZipException::SystemErrorToCause(err));
-    }
-    m_szLastFolder = szFolder;
+std::wstring CZipArchive::PredictExtractedFileName(int uIndex, const std::wstring& szPath, bool bFullPath,
+                                                   const wchar_t* lpszNewName) const {
+    const std::wstring relative = RelativeTarget(uIndex, bFullPath, lpszNewName);
+    const std::wstring folder = CZipPathComponent::RemoveSeparators(szPath);
+    if (relative.empty()) return folder;
+    return folder.empty() ? relative : folder + L'\\' + relative;
 }
+
+namespace {
+
+// The entry's time, and the two attributes files have on every platform here: read-only, and
+// the execute permission of programs packed on a Unix system (an installed program must stay
+// runnable). set(time, executable, readOnly) applies them.
+template <class Set>
+bool ApplyTimeAndAttributes(const CZipFileHeader& header, Set set) {
+    const bool executable =
+        header.GetSystemCompatibility() == CZipFileHeader::sysUnix && ((header.m_uExternalAttr >> 16) & 0111) != 0;
+    return set(header.GetTime(), executable, (header.GetSystemAttr() & CZipFileHeader::attrReadOnly) != 0);
+}
+
+}  // namespace
 
 bool CZipArchive::SetTimeAndAttributes(const std::wstring& szFilePath, const CZipFileHeader& header) {
-    bool ok = platform::SetFileModTime(szFilePath, header.GetTime()) == 0;
-    // Read-only is the one attribute files have on every platform here; the others have no
-    // counterpart on Linux.
-    // Programs packed on a Unix system carry their execute permission in the high half of
-    // the external attributes; an installed program must stay runnable.
-    if (header.GetSystemCompatibility() == CZipFileHeader::sysUnix && (header.m_uExternalAttr >> 16) & 0111)
-        ok = platform::SetExecutable(szFilePath) == 0 && ok;
-    if (header.GetSystemAttr() & CZipFileHeader::attrReadOnly)
-        ok = platform::SetReadOnly(szFilePath, true) == 0 && ok;
-    return ok;
+    return ApplyTimeAndAttributes(header, [&](platform::FileTime time, bool executable, bool readOnly) {
+        bool ok = platform::SetFileModTime(szFilePath, time) == 0;
+        if (executable) ok = platform::SetExecutable(szFilePath) == 0 && ok;
+        if (readOnly) ok = platform::SetReadOnly(szFilePath, true) == 0 && ok;
+        return ok;
+    });
 }
 
-bool CZipArchive::ExtractEntry(int uIndex, const std::wstring& szPath, bool bFullPath, const wchar_t* lpszNewName,
-                               size_t nBufSize) {
-    if (nBufSize == 0 && szPath.empty()) return false;
-    if (nBufSize == 0) nBufSize = kReadBufferSize;
-    if (IsClosed() || uIndex < 0 || !m_centralDir.IsValidIndex(static_cast<size_t>(uIndex))) return false;
-    const CZipFileHeader& header = m_centralDir[static_cast<size_t>(uIndex)];
-    const std::wstring target = PredictExtractedFileName(uIndex, szPath, bFullPath, lpszNewName);
+bool CZipArchive::SetTimeAndAttributes(platform::File& file, const CZipFileHeader& header) {
+    return ApplyTimeAndAttributes(header, [&](platform::FileTime time, bool executable, bool readOnly) {
+        bool ok = file.SetModTime(time) == 0;
+        if (executable) ok = file.SetExecutable() == 0 && ok;
+        if (readOnly) ok = file.SetReadOnly(true) == 0 && ok;
+        return ok;
+    });
+}
 
-    if (header.IsDirectory()) {
-        // Folders keep no attributes here: a read-only folder would refuse its own entries on Linux.
-        CreateFolderTree(target);
-        return true;
+int CZipArchive::FindFile(const std::wstring& szName) const {
+    const auto wanted = CZipPathComponent::MakeSafeRelative(szName);
+    if (IsClosed() || !wanted || wanted->empty()) return -1;
+    for (size_t i = 0; i < m_centralDir.GetCount(); ++i) {
+        const CZipFileHeader& header = m_centralDir[i];
+        if (header.IsDirectory()) continue;
+        const auto name = CZipPathComponent::MakeSafeRelative(header.GetEntryName());
+        if (name && *name == *wanted) return static_cast<int>(i);
     }
+    return -1;
+}
 
-    OpenFile(uIndex);
-    const auto slash = target.find_last_of(L"\\/");
-    if (slash != std::wstring::npos && slash > 0) CreateFolderTree(target.substr(0, slash));
-    platform::File file;
-    if (uint32_t err = file.Open(target, platform::File::Mode::CreateAlways)) {
-        CloseFile({}, true);
-        ThrowError(CZipException::SystemErrorToCause(err));
-    }
+void CZipArchive::CopyEntryData(platform::File& file, size_t nBufSize) {
     CZipAutoBuffer buffer(nBufSize);
     try {
         for (;;) {
@@ -146,8 +132,49 @@ bool CZipArchive::ExtractEntry(int uIndex, const std::wstring& szPath, bool bFul
         ReleaseEntry();
         throw;
     }
+}
+
+bool CZipArchive::ExtractEntryTo(int uIndex, platform::File& file) {
+    if (IsClosed() || uIndex < 0 || !m_centralDir.IsValidIndex(static_cast<size_t>(uIndex)) || !file.IsOpen()) return false;
+    if (m_centralDir[static_cast<size_t>(uIndex)].IsDirectory()) return false;
+    OpenFile(uIndex);
+    CopyEntryData(file, kReadBufferSize);
+    return CloseFile(file) == 1;
+}
+
+bool CZipArchive::ExtractEntry(int uIndex, const std::wstring& szPath, bool bFullPath, const wchar_t* lpszNewName,
+                               size_t nBufSize) {
+    if (nBufSize == 0 && szPath.empty()) return false;
+    if (nBufSize == 0) nBufSize = kReadBufferSize;
+    if (IsClosed() || uIndex < 0 || !m_centralDir.IsValidIndex(static_cast<size_t>(uIndex))) return false;
+    const CZipFileHeader& header = m_centralDir[static_cast<size_t>(uIndex)];
+    // Everything below the folder is reached without following a link: a link planted (or left)
+    // inside it cannot send an entry elsewhere.
+    const std::wstring folder = CZipPathComponent::RemoveSeparators(szPath);
+    const std::wstring relative = RelativeTarget(uIndex, bFullPath, lpszNewName);
+
+    if (header.IsDirectory()) {
+        // Folders keep no attributes here: a read-only folder would refuse its own entries on Linux.
+        if (uint32_t err = platform::CreateFoldersBelow(folder, relative)) ThrowError(FileErrorToCause(err));
+        return true;
+    }
+
+    OpenFile(uIndex);
+    platform::File file;
+    if (uint32_t err = file.CreateBelow(folder, relative)) {
+        CloseFile({}, true);
+        ThrowError(FileErrorToCause(err));
+    }
+    CopyEntryData(file, nBufSize);
+    const int result = CloseFile(file);
     file.Close();
-    return CloseFile(target) == 1;
+    return result == 1;
+}
+
+int CZipArchive::FileErrorToCause(uint32_t uError) {
+    // A link in the way would have taken the entry out of the folder.
+    return uError == platform::ERROR_STOPPED_ON_SYMLINK_ ? CZipException::unsafeEntry
+                                                         : CZipException::SystemErrorToCause(uError);
 }
 
 void CZipArchive::OpenFile(int uIndex) {
@@ -254,6 +281,17 @@ int CZipArchive::CloseFile(const std::wstring& szFilePath, bool bAfterException)
         ReleaseEntry();
         return 1;
     }
+    if (szFilePath.empty()) return CloseEntry([](const CZipFileHeader&) { return true; });
+    return CloseEntry([&](const CZipFileHeader& header) { return SetTimeAndAttributes(szFilePath, header); });
+}
+
+int CZipArchive::CloseFile(platform::File& file) {
+    if (!m_bEntryOpen) return 1;
+    return CloseEntry([&](const CZipFileHeader& header) { return SetTimeAndAttributes(file, header); });
+}
+
+template <class SetAttributes>
+int CZipArchive::CloseEntry(SetAttributes setAttributes) {
     CZipFileHeader* header = m_centralDir.GetOpenedFile();
     if (m_uUncomprLeft > 0) {
         ReleaseEntry();
@@ -265,7 +303,7 @@ int CZipArchive::CloseFile(const std::wstring& szFilePath, bool bAfterException)
     }
     m_pInflater->End();
     int result = 1;
-    if (!szFilePath.empty() && !SetTimeAndAttributes(szFilePath, *header)) result = -2;
+    if (!setAttributes(*header)) result = -2;
     if (header->IsDataDescriptor()) {
         // The descriptor follows the compressed data, wherever inflate stopped reading.
         m_storage.Seek(m_storage.GetPosition() + m_uComprLeft);

@@ -49,6 +49,13 @@ public:
     bool ExtractEntry(int uIndex, const std::wstring& szPath, bool bFullPath = true,
                       const wchar_t* lpszNewName = nullptr, size_t nBufSize = kReadBufferSize);
 
+    // The index of the file entry that extracts to exactly szName below the target folder (a
+    // relative name, '\\' or '/' separated), or -1.
+    int FindFile(const std::wstring& szName) const;
+    // Writes the data of one file entry into an open file and gives the file the entry's time
+    // and attributes; the caller has created the file and closes it. Results as ExtractEntry.
+    bool ExtractEntryTo(int uIndex, platform::File& file);
+
     // Lower-level entry access, used by ExtractEntry.
     void OpenFile(int uIndex);
     // Reads up to iSize bytes of the opened entry's uncompressed data; fewer only at its end.
@@ -56,6 +63,8 @@ public:
     // 1 on success, -1 when data is missing, -2 when time or attributes could not be set
     // (szFilePath empty: neither is set). Throws 102 on a CRC mismatch.
     int CloseFile(const std::wstring& szFilePath = {}, bool bAfterException = false);
+    // The same, with time and attributes given through the open file.
+    int CloseFile(platform::File& file);
 
     // Settings fixed at construction.
     bool m_bRemoveDriveLetter = true;
@@ -65,8 +74,18 @@ private:
 
     void CheckStreamEnd();
     void RefillInput();
-    void CreateFolderTree(const std::wstring& szFolder);
+    // The entry's path below the target folder (the folder itself when empty); throws 117 when
+    // it could leave the folder.
+    std::wstring RelativeTarget(int uIndex, bool bFullPath, const wchar_t* lpszNewName) const;
+    static int FileErrorToCause(uint32_t uError);
     bool SetTimeAndAttributes(const std::wstring& szFilePath, const CZipFileHeader& header);
+    bool SetTimeAndAttributes(platform::File& file, const CZipFileHeader& header);
+    // CloseFile's checks, with setAttributes (may be null) giving the written file its time
+    // and attributes.
+    template <class SetAttributes>
+    int CloseEntry(SetAttributes setAttributes);
+    // Copies the opened entry's data into the file.
+    void CopyEntryData(platform::File& file, size_t nBufSize);
     void ReleaseEntry();
     [[noreturn]] void ThrowError(int iCause, int nSystemError = 0) const;
 
@@ -82,7 +101,4 @@ private:
     uint64_t m_uComprLeft = 0;
     uint64_t m_uUncomprLeft = 0;
     uint32_t m_uCrc32 = 0;
-
-    // The last folder known to exist, so that entries of one folder cost no folder checks.
-    std::wstring m_szLastFolder;
 };

@@ -94,3 +94,44 @@ TEST(Files, AtomicWriteLeavesNoTemporaryBehind) {
     // A target folder that does not exist fails and leaves nothing.
     EXPECT_NE(WriteFileAtomically(dir.wpath() + L"\\nope\\t.bin", std::as_bytes(std::span(first))), 0u);
 }
+
+// Below a folder: missing folders are created, a leftover (read-only) file replaced, a folder
+// at the name or a ".." refused; on Linux a link on the way is refused and one at the name is
+// replaced, never followed (Wine cannot make links).
+TEST(Files, CreateBelowNeverLeavesTheFolder) {
+    TempDir dir;
+    const std::wstring base = dir.wpath() + L"\\base";
+    ASSERT_EQ(CreateFoldersBelow(base, L"a\\b/c"), 0u);
+    EXPECT_TRUE(IsDirectory(base + L"\\a\\b\\c"));
+    EXPECT_EQ(CreateFoldersBelow(base, L"a\\..\\..\\x"), ERROR_BAD_PATHNAME_);
+
+    File file;
+    ASSERT_EQ(file.CreateBelow(base, L"a\\new\\f.txt"), 0u);
+    ASSERT_TRUE(file.Write("new", 3));
+    file.Close();
+    EXPECT_EQ(orvo::test::ReadFile(dir / "base/a/new/f.txt"), "new");
+    ASSERT_EQ(SetReadOnly(base + L"\\a\\new\\f.txt", true), 0u);
+    ASSERT_EQ(file.CreateBelow(base, L"./a/new/f.txt"), 0u);
+    ASSERT_TRUE(file.Write("2", 1));
+    file.Close();
+    EXPECT_EQ(orvo::test::ReadFile(dir / "base/a/new/f.txt"), "2");
+    EXPECT_EQ(file.CreateBelow(base, L"a\\b"), ERROR_ACCESS_DENIED_);
+    EXPECT_TRUE(IsDirectory(base + L"\\a\\b\\c"));
+    EXPECT_EQ(file.CreateBelow(base, L"..\\escape.txt"), ERROR_BAD_PATHNAME_);
+    EXPECT_FALSE(PathExists(dir.wpath() + L"\\escape.txt"));
+#ifndef _WIN32
+    orvo::test::WriteFile(dir / "outside/f.txt", "outside");
+    std::filesystem::create_directory_symlink(dir / "outside", dir / "base/linked");
+    std::filesystem::create_symlink(dir / "outside/f.txt", dir / "base/f.txt");
+    EXPECT_EQ(CreateFoldersBelow(base, L"linked\\sub"), ERROR_STOPPED_ON_SYMLINK_);
+    EXPECT_EQ(file.CreateBelow(base, L"linked\\f.txt"), ERROR_STOPPED_ON_SYMLINK_);
+    ASSERT_EQ(file.CreateBelow(base, L"f.txt"), 0u);
+    file.Close();
+    EXPECT_FALSE(std::filesystem::is_symlink(dir / "base/f.txt"));
+    EXPECT_EQ(orvo::test::ReadFile(dir / "outside/f.txt"), "outside");
+    EXPECT_FALSE(PathExists(dir.wpath() + L"\\outside\\sub"));
+    // The base folder itself may be reached through a link: it is the caller's to trust.
+    EXPECT_EQ(CreateFoldersBelow(dir.wpath() + L"\\base\\linked", L"sub"), 0u);
+    EXPECT_TRUE(IsDirectory(dir.wpath() + L"\\outside\\sub"));
+#endif
+}

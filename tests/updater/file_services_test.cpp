@@ -46,3 +46,22 @@ TEST(FileServices, ExistsAndSize) {
     EXPECT_EQ(GetFileSize(root + L"\\sub\\data.bin"), 1234);
     EXPECT_EQ(GetFileSize(root + L"\\sub\\missing.bin"), 0);
 }
+
+TEST(FileServices, SingleNamesAndParentComponents) {
+    const struct {
+        const wchar_t* text;
+        bool singleName;
+        bool hasParent;
+    } cases[] = {
+        {L"app.dll", true, false},       {L"..app", true, false},         {L"a..b", true, false},
+        {L"...", true, false},           {L"", false, false},             {L".", false, false},
+        {L"..", false, true},            {L"sub\\a.dll", false, false},   {L"sub/a.dll", false, false},
+        {L"C:a.dll", false, false},      {L"..\\a.dll", false, true},     {L"/opt/app/../etc", false, true},
+        {L"C:\\App\\..", false, true},   {L"/opt/app/x..", false, false}, {L"/opt/./app", false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(platform::ToUtf8(c.text));
+        EXPECT_EQ(IsSingleName(c.text), c.singleName);
+        EXPECT_EQ(HasParentComponent(c.text), c.hasParent);
+    }
+}

@@ -151,6 +151,8 @@ TEST_F(Manager, CleanupKeepsShortcutsStillListedAndComparesPathsExactly) {
         mgr.m_RemoveShortcutList.push_back(old);
     }
     UpdateItem oldFile;
+    oldFile.Folder = Wide(dir);
+    oldFile.OriFileName = L"old.bin";
     oldFile.InstallPath = Wide(dir) + L"\\old.bin";
     mgr.m_RemoveUpdateList.push_back(oldFile);
     EXPECT_TRUE(mgr.CleanupPrograms());

@@ -1,6 +1,7 @@
 // UnzipFile: a package is unpacked next to itself, or refused with one diagnostic line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "platform/debug.h"
@@ -81,3 +82,59 @@ TEST(UnzipFile, EntryEndingEarlyFailsWithoutException) {
 }
 
 }  // namespace
+
+#ifndef _WIN32
+// Only the entry the item names leaves the package, and only when its declared size is the
+// announced one: extra entries and bombs never reach the disk.
+TEST(UnzipEntry, OnlyTheNamedEntryWithinItsAnnouncedSize) {
+    TempDir dir;
+    const std::string src = dir / "src";
+    WriteFile(src + "/app.bin", "the program");
+    WriteFile(src + "/extra/huge.bin", std::string(8 << 20, '\0'));  // 8 MiB of zeros: a few KiB packed
+    ASSERT_EQ(orvo::test::Run("chmod 755 '" + src + "/app.bin' && mkdir -p '" + (dir / "Temp") + "' && cd '" + src +
+                              "' && zip -qr '" + (dir / "Temp/pkg.zip") + "' app.bin extra"),
+              0);
+    const std::wstring pkg = platform::FromUtf8(dir / "Temp/pkg.zip");
+    const std::wstring near = platform::FromUtf8(dir / "Temp/app.bin");
+    auto listing = [&] {
+        std::string out;
+        orvo::test::Run("cd '" + (dir / "Temp") + "' && find . -mindepth 1 | sort", &out);
+        return out;
+    };
+
+    const struct {
+        const char* what;
+        const wchar_t* name;
+        int64_t size;
+        std::wstring line;  // expected when it fails
+    } refused[] = {
+        {"missing entry", L"other.bin", 11, L"[OVUSVC][Error 349 line] CMgr::UnzipDownloadFile()   [other.bin] Upzip File Exist Failed \n"},
+        {"size differs", L"app.bin", 10,
+         L"[OVUSVC][Error 359 line] CMgr::UnzipDownloadFile()   [" + near + L"] Upzip File size Failed \n"},
+        {"bomb bigger than announced", L"extra/huge.bin", 100,
+         L"[OVUSVC][Error 359 line] CMgr::UnzipDownloadFile()   [" + near + L"] Upzip File size Failed \n"},
+        {"folder entry", L"extra", 0, L"[OVUSVC][Error 349 line] CMgr::UnzipDownloadFile()   [extra] Upzip File Exist Failed \n"},
+    };
+    for (const auto& c : refused) {
+        SCOPED_TRACE(c.what);
+        platform::DebugCapture capture;
+        std::wstring unpacked = L"untouched";
+        EXPECT_FALSE(UpDater::UnzipEntry(pkg, c.name, c.size, near, &unpacked));
+        EXPECT_TRUE(capture.Contains(c.line)) << platform::ToUtf8(c.line);
+        EXPECT_EQ(unpacked, L"untouched");
+        EXPECT_EQ(listing(), "./pkg.zip\n");
+    }
+
+    std::wstring first, second;
+    ASSERT_TRUE(UpDater::UnzipEntry(pkg, L"app.bin", 11, near, &first));
+    ASSERT_TRUE(UpDater::UnzipEntry(pkg, L"app.bin", 11, near, &second));
+    EXPECT_NE(first, second);  // a new name each time, never the predictable one
+    EXPECT_EQ(first.rfind(near + L".orvo-", 0), 0u) << platform::ToUtf8(first);
+    EXPECT_EQ(ReadFile(platform::ToUtf8(first)), "the program");
+    EXPECT_EQ(orvo::test::Run("test -x '" + platform::ToUtf8(first) + "'"), 0);  // still a program
+    std::string out;
+    orvo::test::Run("cd '" + (dir / "Temp") + "' && ls", &out);
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 3) << out;  // the package and the two files only
+    EXPECT_EQ(orvo::test::Run("cd '" + (dir / "Temp") + "' && ls app.bin.orvo-*.tmp >/dev/null"), 0) << out;
+}
+#endif

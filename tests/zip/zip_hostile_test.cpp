@@ -189,4 +189,54 @@ TEST(ZipHostile, BombStopsAtTheDeclaredSize) {
     EXPECT_LE(fs::file_size(dir / "out/bomb.bin"), 100000u);
 }
 
+#ifndef _WIN32
+// Links found inside the target folder (planted, or left there) are never written through: a
+// linked folder refuses the entry as one that would leave the folder, a link at the entry's own
+// name is replaced by the file. Archives made by the standard zip tool; Wine cannot make links.
+TEST(ZipHostile, LinksInsideTheTargetFolderAreNeverFollowed) {
+    TempDir dir;
+    WriteFile(dir / "src/docs/readme.txt", "packed readme");
+    WriteFile(dir / "src/notes.txt", "packed notes");
+    ASSERT_EQ(orvo::test::Run("cd '" + (dir / "src") + "' && zip -qr '" + (dir / "docs.zip") + "' docs/readme.txt && zip -q '" +
+                  (dir / "notes.zip") + "' notes.txt"),
+              0);
+    const struct {
+        const char* what;
+        const char* archive;
+        const char* link;    // made inside the target folder, pointing at "elsewhere/<target>"
+        const char* target;  // what the link points at, holding "outside"
+        int cause;
+    } cases[] = {
+        {"linked folder on the way", "docs.zip", "docs", "docs", CZipException::unsafeEntry},
+        {"link at the entry's name", "notes.zip", "notes.txt", "notes.txt", 0},
+        {"dangling link at the entry's name", "notes.zip", "notes.txt", "missing.txt", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string out = dir / "out", elsewhere = dir / "elsewhere";
+        orvo::test::Run("rm -rf '" + out + "' '" + elsewhere + "'");
+        WriteFile(elsewhere + "/docs/readme.txt", "outside");
+        WriteFile(elsewhere + "/notes.txt", "outside");
+        MakeDirs(out);
+        fs::create_symlink(elsewhere + "/" + c.target, out + "/" + c.link);
+        CZipArchive zip;
+        zip.OpenArchive(platform::FromUtf8(dir / c.archive));
+        int cause = 0;
+        try {
+            EXPECT_TRUE(zip.ExtractEntry(0, platform::FromUtf8(out)));
+        } catch (const CZipException& e) {
+            cause = e.m_iCause;
+        }
+        EXPECT_EQ(cause, c.cause);
+        EXPECT_EQ(ReadFile(elsewhere + "/docs/readme.txt"), "outside");
+        EXPECT_EQ(ReadFile(elsewhere + "/notes.txt"), "outside");
+        EXPECT_FALSE(Exists(elsewhere + "/missing.txt"));
+        if (cause == 0) {
+            EXPECT_FALSE(fs::is_symlink(out + "/notes.txt"));
+            EXPECT_EQ(ReadFile(out + "/notes.txt"), "packed notes");
+        }
+    }
+}
+#endif
+
 }  // namespace

@@ -7,9 +7,11 @@
 #include <unistd.h>
 
 #include <map>
+#include <vector>
 #include <cerrno>
 #include <cstdio>
 
+#include "platform/linux/posix_util.h"
 #include "platform/strings.h"
 
 namespace platform {
@@ -31,6 +33,18 @@ uint32_t FromErrno(int e) {
         case ETXTBSY: return ERROR_SHARING_VIOLATION_;
         default: return 0x20000000u | static_cast<uint32_t>(e);  // customer bit: an errno without a Win32 twin
     }
+}
+
+timespec ToTimespec(FileTime time) {
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count();
+    timespec ts;
+    ts.tv_sec = static_cast<time_t>(ns / 1000000000);
+    ts.tv_nsec = static_cast<long>(ns % 1000000000);
+    if (ts.tv_nsec < 0) {
+        ts.tv_nsec += 1000000000;
+        ts.tv_sec -= 1;
+    }
+    return ts;
 }
 
 }  // namespace
@@ -69,6 +83,93 @@ bool FolderProbe::Exists(const std::wstring& szName) const {
     if (m_fd < 0 || szName.empty() || szName[0] == L'\\' || szName[0] == L'/') return PathExists(m_folder + L"\\" + szName);
     struct stat st;
     return ::fstatat(static_cast<int>(m_fd), ToNativePath(szName).c_str(), &st, 0) == 0;
+}
+
+namespace {
+
+// The components of a relative path, "." and empty ones skipped; false when one is "..".
+bool SplitRelative(const std::wstring& szRelative, std::vector<std::string>& parts) {
+    const std::string rel = ToNativePath(szRelative);
+    size_t start = 0;
+    while (start <= rel.size()) {
+        size_t end = rel.find('/', start);
+        if (end == std::string::npos) end = rel.size();
+        const std::string part = rel.substr(start, end - start);
+        if (part == "..") return false;
+        if (!part.empty() && part != ".") parts.push_back(part);
+        start = end + 1;
+    }
+    return true;
+}
+
+// Why openat of a folder without following links failed.
+uint32_t FolderOpenError(int dirfd, const std::string& name, int e) {
+    struct stat st;
+    if (e == ELOOP || (e == ENOTDIR && ::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)))
+        return ERROR_STOPPED_ON_SYMLINK_;
+    return FromErrno(e);
+}
+
+// Opens szBase (following links, creating it when missing), then the first `count` parts
+// below it without following any, creating the missing ones. A folder descriptor, or -1 with *pErr.
+int OpenFoldersBelow(const std::wstring& szBase, const std::vector<std::string>& parts, size_t count, uint32_t* pErr) {
+    const std::string base = ToNativePath(szBase);
+    int fd = ::open(base.empty() ? "." : base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT && posix::MakeFolders(base)) fd = ::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        *pErr = FromErrno(errno);
+        return -1;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        const char* name = parts[i].c_str();
+        int next = ::openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0 && errno == ENOENT) {
+            if (::mkdirat(fd, name, 0755) == 0 || errno == EEXIST)
+                next = ::openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        }
+        if (next < 0) {
+            *pErr = FolderOpenError(fd, parts[i], errno);
+            ::close(fd);
+            return -1;
+        }
+        ::close(fd);
+        fd = next;
+    }
+    return fd;
+}
+
+}  // namespace
+
+uint32_t CreateFoldersBelow(const std::wstring& szBase, const std::wstring& szRelative) {
+    std::vector<std::string> parts;
+    if (!SplitRelative(szRelative, parts)) return ERROR_BAD_PATHNAME_;
+    uint32_t err = 0;
+    const int fd = OpenFoldersBelow(szBase, parts, parts.size(), &err);
+    if (fd < 0) return err;
+    ::close(fd);
+    return 0;
+}
+
+uint32_t File::CreateBelow(const std::wstring& szBase, const std::wstring& szRelative) {
+    Close();
+    std::vector<std::string> parts;
+    if (!SplitRelative(szRelative, parts) || parts.empty()) return m_lastError = ERROR_BAD_PATHNAME_;
+    uint32_t err = 0;
+    const int dirfd = OpenFoldersBelow(szBase, parts, parts.size() - 1, &err);
+    if (dirfd < 0) return m_lastError = err;
+    const char* name = parts.back().c_str();
+    // Unlinking removes a link itself, and lets a read-only leftover be replaced.
+    if (::unlinkat(dirfd, name, 0) != 0 && errno != ENOENT) {
+        err = FromErrno(errno);
+        ::close(dirfd);
+        return m_lastError = err;
+    }
+    const int fd = ::openat(dirfd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    err = fd < 0 ? FromErrno(errno) : 0;
+    ::close(dirfd);
+    if (fd < 0) return m_lastError = err;
+    m_fd = fd;
+    return m_lastError = 0;
 }
 
 uint32_t CreateDirectoryOne(const std::wstring& szPath) {
@@ -157,16 +258,7 @@ std::optional<FileTime> FileModTime(const std::wstring& szPath) {
 }
 
 uint32_t SetFileModTime(const std::wstring& szPath, FileTime time) {
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count();
-    struct timespec ts[2];
-    ts[0].tv_sec = 0;
-    ts[0].tv_nsec = UTIME_OMIT;
-    ts[1].tv_sec = static_cast<time_t>(ns / 1000000000);
-    ts[1].tv_nsec = static_cast<long>(ns % 1000000000);
-    if (ts[1].tv_nsec < 0) {
-        ts[1].tv_nsec += 1000000000;
-        ts[1].tv_sec -= 1;
-    }
+    const timespec ts[2] = {{0, UTIME_OMIT}, ToTimespec(time)};
     return ::utimensat(AT_FDCWD, ToNativePath(szPath).c_str(), ts, 0) == 0 ? 0 : FromErrno(errno);
 }
 
@@ -222,6 +314,7 @@ uint32_t File::Open(const std::wstring& szPath, Mode mode) {
         case Mode::Read: flags |= O_RDONLY; break;
         case Mode::CreateAlways: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
         case Mode::ReadWrite: flags |= O_RDWR; break;
+        case Mode::CreateNew: flags |= O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW; break;
     }
     const std::string p = ToNativePath(szPath);
     int fd = ::open(p.c_str(), flags, 0644);
@@ -290,6 +383,26 @@ bool File::Flush() {
         return false;
     }
     return true;
+}
+
+uint32_t File::SetModTime(FileTime time) {
+    const timespec ts[2] = {{0, UTIME_OMIT}, ToTimespec(time)};
+    return ::futimens(static_cast<int>(m_fd), ts) == 0 ? 0 : (m_lastError = FromErrno(errno));
+}
+
+uint32_t File::SetExecutable() {
+    struct stat st;
+    if (::fstat(static_cast<int>(m_fd), &st) != 0) return m_lastError = FromErrno(errno);
+    const mode_t mode = (st.st_mode & 07777) | ((st.st_mode & 0444) >> 2);
+    return ::fchmod(static_cast<int>(m_fd), mode) == 0 ? 0 : (m_lastError = FromErrno(errno));
+}
+
+uint32_t File::SetReadOnly(bool bReadOnly) {
+    struct stat st;
+    if (::fstat(static_cast<int>(m_fd), &st) != 0) return m_lastError = FromErrno(errno);
+    mode_t mode = st.st_mode & 07777;
+    mode = bReadOnly ? (mode & ~static_cast<mode_t>(0222)) : (mode | S_IWUSR);
+    return ::fchmod(static_cast<int>(m_fd), mode) == 0 ? 0 : (m_lastError = FromErrno(errno));
 }
 
 void File::Close() {

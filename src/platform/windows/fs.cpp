@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <climits>
+#include <vector>
 
 #include "platform/strings.h"
 #include "platform/windows/win_util.h"
@@ -58,6 +59,85 @@ bool FolderProbe::Exists(const std::wstring& szName) const { return PathExists(m
 bool IsDirectory(const std::wstring& szPath) {
     const DWORD attrs = ::GetFileAttributesW(NativePath(szPath).c_str());
     return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+namespace {
+
+// The components of a relative path, "." and empty ones skipped; false when one is "..".
+bool SplitRelative(const std::wstring& szRelative, std::vector<std::wstring>& parts) {
+    size_t start = 0;
+    while (start <= szRelative.size()) {
+        size_t end = szRelative.find_first_of(L"\\/", start);
+        if (end == std::wstring::npos) end = szRelative.size();
+        const std::wstring part = szRelative.substr(start, end - start);
+        if (part == L"..") return false;
+        if (!part.empty() && part != L".") parts.push_back(part);
+        start = end + 1;
+    }
+    return true;
+}
+
+// Walks szBase's first `count` parts, refusing reparse points and creating missing folders; the
+// folder reached in *pszFolder. No descriptors relative to a folder here: each component is
+// checked just before it is used.
+uint32_t WalkFoldersBelow(const std::wstring& szBase, const std::vector<std::wstring>& parts, size_t count,
+                          std::wstring* pszFolder) {
+    std::wstring folder = NativePath(szBase);
+    while (!folder.empty() && folder.back() == L'\\') folder.pop_back();
+    if (!IsDirectory(folder)) {
+        // The base itself is trusted: create its chain as a plain path.
+        for (size_t i = 1; i <= folder.size(); ++i) {
+            if (i != folder.size() && folder[i] != L'\\') continue;
+            const std::wstring prefix = folder.substr(0, i);
+            if (prefix.back() == L':' || IsDirectory(prefix)) continue;
+            if (!::CreateDirectoryW(prefix.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) return SysError();
+        }
+    }
+    for (size_t i = 0; i < count; ++i) {
+        folder += L'\\';
+        folder += parts[i];
+        DWORD attrs = ::GetFileAttributesW(folder.c_str());
+        if (attrs == INVALID_FILE_ATTRIBUTES) {
+            if (!::CreateDirectoryW(folder.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) return SysError();
+            attrs = ::GetFileAttributesW(folder.c_str());
+        }
+        if (attrs == INVALID_FILE_ATTRIBUTES) return SysError();
+        if (attrs & FILE_ATTRIBUTE_REPARSE_POINT) return ERROR_STOPPED_ON_SYMLINK_;
+        if (!(attrs & FILE_ATTRIBUTE_DIRECTORY)) return ERROR_PATH_NOT_FOUND_;
+    }
+    *pszFolder = folder;
+    return 0;
+}
+
+}  // namespace
+
+uint32_t CreateFoldersBelow(const std::wstring& szBase, const std::wstring& szRelative) {
+    std::vector<std::wstring> parts;
+    if (!SplitRelative(szRelative, parts)) return ERROR_BAD_PATHNAME_;
+    std::wstring folder;
+    return WalkFoldersBelow(szBase, parts, parts.size(), &folder);
+}
+
+uint32_t File::CreateBelow(const std::wstring& szBase, const std::wstring& szRelative) {
+    Close();
+    std::vector<std::wstring> parts;
+    if (!SplitRelative(szRelative, parts) || parts.empty()) return m_lastError = ERROR_BAD_PATHNAME_;
+    std::wstring folder;
+    if (uint32_t err = WalkFoldersBelow(szBase, parts, parts.size() - 1, &folder)) return m_lastError = err;
+    const std::wstring path = folder + L'\\' + parts.back();
+    const DWORD attrs = ::GetFileAttributesW(path.c_str());
+    if (attrs != INVALID_FILE_ATTRIBUTES) {
+        // A link to a folder is removed as a folder; a real folder stays and fails the create.
+        if ((attrs & FILE_ATTRIBUTE_DIRECTORY) && !(attrs & FILE_ATTRIBUTE_REPARSE_POINT)) return m_lastError = ERROR_ACCESS_DENIED_;
+        if (attrs & FILE_ATTRIBUTE_READONLY) ::SetFileAttributesW(path.c_str(), attrs & ~FILE_ATTRIBUTE_READONLY);
+        const BOOL removed = (attrs & FILE_ATTRIBUTE_DIRECTORY) ? ::RemoveDirectoryW(path.c_str()) : ::DeleteFileW(path.c_str());
+        if (!removed) return m_lastError = SysError();
+    }
+    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return m_lastError = SysError();
+    m_fd = reinterpret_cast<intptr_t>(h);
+    return m_lastError = 0;
 }
 
 uint32_t CreateDirectoryOne(const std::wstring& szPath) {
@@ -187,6 +267,7 @@ uint32_t File::Open(const std::wstring& szPath, Mode mode) {
         case Mode::Read: access = GENERIC_READ, disposition = OPEN_EXISTING; break;
         case Mode::CreateAlways: access = GENERIC_WRITE, disposition = CREATE_ALWAYS; break;
         case Mode::ReadWrite: access = GENERIC_READ | GENERIC_WRITE, disposition = OPEN_EXISTING; break;
+        case Mode::CreateNew: access = GENERIC_WRITE, disposition = CREATE_NEW; break;
     }
     // Others may read, and rename over the file, while it is open (as on POSIX); a folder fails
     // with 5 because no backup semantics are asked for.
@@ -273,6 +354,22 @@ bool File::Flush() {
         return false;
     }
     return true;
+}
+
+uint32_t File::SetModTime(FileTime time) {
+    const FILETIME ft = ToFileTime(time);
+    return ::SetFileTime(H(m_fd), nullptr, nullptr, &ft) ? 0 : (m_lastError = SysError());
+}
+
+// Windows has no execute permission.
+uint32_t File::SetExecutable() { return 0; }
+
+uint32_t File::SetReadOnly(bool bReadOnly) {
+    // Zero times leave the times as they are; the file's other attributes are those of a file
+    // just written.
+    FILE_BASIC_INFO info{};
+    info.FileAttributes = bReadOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
+    return ::SetFileInformationByHandle(H(m_fd), FileBasicInfo, &info, sizeof info) ? 0 : (m_lastError = SysError());
 }
 
 void File::Close() {

@@ -1,0 +1,132 @@
+// Hostile paths in manifests and packages, end to end with the real updater: nothing is written,
+// moved or deleted outside the folders the update owns.
+#include <gtest/gtest.h>
+
+#include "support/update_world.h"
+
+using namespace orvo::test;
+
+namespace {
+
+std::string Tag(const std::string& name, const std::string& value) { return "<" + name + ">" + value + "</" + name + ">"; }
+
+std::string Shortcut(const std::string& source, const std::string& dest) {
+    return "<Item>" + Tag("Version", "1") + Tag("IsUrlType", "0") + Tag("SourcePath", source) + Tag("DestFolderPath", dest) +
+           Tag("Des", "d") + "</Item>";
+}
+
+void ReplaceOnce(std::string& text, const std::string& from, const std::string& to) {
+    const auto at = text.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    text.replace(at, from.size(), to);
+}
+
+}  // namespace
+
+class HostilePaths : public UpdateWorld {
+protected:
+    std::vector<PublishedFile> Plain() {
+        return {{"app.sh", TargetScript("1"), "_INSTALL", true}, {"readme.txt", "readme\n"}};
+    }
+    void EditManifest(const std::string& from, const std::string& to) {
+        std::string xml = ReadFile(server.Root() + "/app.xml");
+        ReplaceOnce(xml, from, to);
+        WriteFile(server.Root() + "/app.xml", xml);
+    }
+};
+
+// A file name with separators or a folder with ".." never reaches a file outside the update's
+// folders: the item fails with a line naming it, and nothing of the run is installed.
+TEST_F(HostilePaths, FileNamesAndFoldersThatLeaveTheirFolderAreRefused) {
+    const std::string secret = home() + "/.ssh/id_secret";
+    const struct Case {
+        const char* what;
+        std::string from, to;
+    } cases[] = {
+        {"file name climbing out of the download folder", "<OriFileName>id_secret</OriFileName>",
+         "<OriFileName>..\\..\\..\\..\\.ssh\\id_secret</OriFileName>"},
+        {"file name with a folder", "<OriFileName>id_secret</OriFileName>", "<OriFileName>sub/id_secret</OriFileName>"},
+        {"folder climbing out of the install folder", "<Folder>_INSTALL\\keys</Folder>",
+         "<Folder>_INSTALL\\..\\home\\.ssh</Folder>"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteFile(secret, "the user's key");
+        auto files = Plain();
+        files.push_back({"id_secret", "attackers key!", "_INSTALL\\keys"});  // as long as the user's
+        Publish(files);
+        EditManifest(c.from, c.to);
+        std::string out;
+        EXPECT_EQ(RunUpdater(&out), 1) << out;
+        EXPECT_NE(out.find("Path Refused"), std::string::npos) << out;
+        EXPECT_EQ(ReadFile(secret), "the user's key");
+        EXPECT_FALSE(Exists(Installed("readme.txt"))) << out;
+        EXPECT_FALSE(Exists(Installed("app.xml")));
+    }
+}
+
+// An installed manifest copy naming a file outside the install folder (left by an older updater)
+// does not make the clean-up delete it; a shortcut path with ".." is neither written nor removed.
+TEST_F(HostilePaths, CleanupAndShortcutsStayInsideTheirFolders) {
+    Publish(Plain());
+    ASSERT_EQ(RunUpdater(), 0);
+    const std::string victim = m_root / "victim.txt";
+    WriteFile(victim, "keep me");
+    std::string copy = ReadFile(Installed("app.xml"));
+    ReplaceOnce(copy, "</UpdateData>",
+                "<Item>" + Tag("FileHash", "x") + Tag("DownloadUrl", server.Url("/none.zip")) +
+                    Tag("OriFileName", "victim.txt") + Tag("FileSize", "7") + Tag("RegCom", "0") +
+                    Tag("Folder", "_INSTALL\\..") + "</Item></UpdateData>" + "<ShortcutData>" +
+                    Shortcut("_INSTALL\\app.sh", "_INSTALL\\..\\victim.txt") + "</ShortcutData>");
+    WriteFile(Installed("app.xml"), copy);
+
+    auto files = Plain();
+    files[1].content = "readme two\n";
+    Publish(files, "<ShortcutData>" + Shortcut("_INSTALL\\app.sh", "_INSTALL\\..\\evil.desktop") + "</ShortcutData>");
+    std::string out;
+    EXPECT_EQ(RunUpdater(&out), 0) << out;
+    EXPECT_EQ(ReadFile(victim), "keep me");
+    EXPECT_FALSE(Exists(m_root / "evil.desktop"));
+    EXPECT_NE(out.find("CMgr::CleanupPrograms()   Folder [" + installDir + "\\..] File [victim.txt] Path Refused"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("CMgr::CleanupPrograms()   [" + installDir + "\\..\\victim.txt] Shortcut Path Refused"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("CMgr::InstallShortcuts()   [" + installDir + "\\..\\evil.desktop] Shortcut Path Refused"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(ReadFile(Installed("readme.txt")), "readme two\n");
+}
+
+// A package holding more than the file it is for: only that file is installed, and neither the
+// extra entries nor the packages stay in the download folder, whether the run completes or fails.
+TEST_F(HostilePaths, ExtraEntriesAndPackagesNeverStayBehind) {
+    const std::string temp = home() + "/.cache/TALVEN/Update/Temp";
+    auto leftovers = [&] {
+        std::string out;
+        orvo::test::Run("find '" + temp + "' -mindepth 1 2>/dev/null", &out);
+        return out;
+    };
+    auto files = Plain();
+    Publish(files);
+    // The standard tool adds a large extra entry and a folder to the readme's package.
+    const std::string extra = m_root / "extra";
+    WriteFile(extra + "/junk/big.bin", std::string(1 << 20, 'j'));
+    ASSERT_EQ(orvo::test::Run("cd '" + extra + "' && zip -qr '" + PackagePath(files[1]) + "' junk"), 0);
+    std::string out;
+    ASSERT_EQ(RunUpdater(&out), 0) << out;
+    EXPECT_EQ(ReadFile(Installed("readme.txt")), "readme\n");
+    EXPECT_EQ(leftovers(), "");
+    EXPECT_FALSE(Exists(Installed("junk")));
+
+    // A failed run (the second package is announced smaller than it is) leaves no package either.
+    files[0].content = TargetScript("2");
+    files[1].content = "readme two\n";
+    Publish(files);
+    WriteFile(server.Root() + "/app.xml", ManifestXml(files, "", {{"readme.txt", 3}}));
+    EXPECT_EQ(RunUpdater(&out), 1) << out;
+    EXPECT_NE(out.find("Upzip File size Failed"), std::string::npos) << out;
+    EXPECT_EQ(leftovers(), "");
+    EXPECT_EQ(ReadFile(Installed("readme.txt")), "readme\n");
+}
