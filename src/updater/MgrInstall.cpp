@@ -8,6 +8,7 @@
 #include "platform/strings.h"
 #include "updater/FileServices.h"
 #include "updater/MgrStageLoop.h"
+#include "updater/PackageChecks.h"
 #include "updater/UnzipFile.h"
 
 namespace UpDater {
@@ -53,6 +54,7 @@ bool CMgr::UnzipDownloadFile() {
                                               359, unpacked));
                 return false;
             }
+            if (!CheckUnpackedSha256(item, unpacked)) return false;
             if (!FileExists(item.Folder)) CreateFolderTree(item.Folder);
 
             // Two items may carry the same file name: each new file gets a name of its own.
