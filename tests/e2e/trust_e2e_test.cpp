@@ -78,6 +78,14 @@ protected:
                   0);
     }
 
+    // A signed release whose readme package comes from a server that never stops sending.
+    void PublishEndless(const std::vector<PublishedFile>& files, bool packageSize, const std::string& endlessUrl) {
+        std::string xml = PublishSigned(files, "<Sequence>3</Sequence>", "", packageSize);
+        Replace(xml, server.Url("/pkg/" + ContentId(files[1])), endlessUrl);
+        WriteFile(server.Root() + "/app.xml", xml);
+        Sign("a");
+    }
+
     std::string keyFile;
 };
 
@@ -158,14 +166,9 @@ TEST_F(SignedUpdate, RefusedReleasesLeaveTheInstalledVersionAsItWas) {
          },
          "Upzip File Sha256 Failed"},
         {"package body that never ends",
-         [&] {
-             auto files = Version("3");
-             std::string xml = PublishSigned(files, "<Sequence>3</Sequence>", "");
-             Replace(xml, server.Url("/pkg/" + ContentId(files[1])), endless.Url("/pkg"));
-             WriteFile(server.Root() + "/app.xml", xml);
-             Sign("a");
-         },
-         "Too Large"},
+         [&] { PublishEndless(Version("3"), true, endless.Url("/pkg")); }, "Too Large"},
+        {"package body that never ends, capped by FileSize alone",
+         [&] { PublishEndless(Version("3"), false, endless.Url("/pkg")); }, "Too Large"},
         {"manifest body that never ends", [&] { manifestUrl = endless.Url("/app.xml"); }, "InitXml Download Failed"},
     };
     for (const auto& c : cases) {
