@@ -46,9 +46,14 @@ void LogHttpError(const httpclientexceptionW& e, int nLine, const std::wstring& 
                                             szUrl, e.GetErrorCode(), e.GetSystemError()));
 }
 
+void LogTooLarge(uint64_t nSize, uint64_t nMax, const std::wstring& szUrl) {
+    platform::OutputDebug(platform::FormatW(L"[FAILED CHttpServerClient::GetFileFromURL] Too Large [%llu > %llu] [%s]\n",
+                                            static_cast<unsigned long long>(nSize), static_cast<unsigned long long>(nMax), szUrl));
+}
+
 }  // namespace
 
-int CHttpServerClient::GetFileFromURL(std::wstring strUrl, std::wstring strLocalPath) {
+int CHttpServerClient::GetFileFromURL(std::wstring strUrl, std::wstring strLocalPath, uint64_t nMaxBytes) {
     CHttpClient client;
     if (!CreateFolderChain(FolderOf(strLocalPath))) {
         platform::OutputDebug(L"[FAILED CHttpServerClient::GetFileFromURL] Create Folder Failed");
@@ -74,6 +79,10 @@ int CHttpServerClient::GetFileFromURL(std::wstring strUrl, std::wstring strLocal
                                                 nStatus, std::wstring(response->GetStatusText()), strUrl));
         return kDownloadNotStarted;
     }
+    if (bHasLength && nContentLength > nMaxBytes) {
+        LogTooLarge(nContentLength, nMaxBytes, strUrl);
+        return kDownloadFailed;
+    }
 
     // The body goes to a sibling first, so that a broken transfer never leaves a file that
     // looks downloaded (nor destroys an older copy).
@@ -96,6 +105,12 @@ int CHttpServerClient::GetFileFromURL(std::wstring strUrl, std::wstring strLocal
             uint32_t nRead = 0;
             response->ReadContent(buffer.data(), kTransferBuffer - 1, nRead);
             if (nRead == 0) break;
+            // A server that never stops sending is cut off at what was announced.
+            if (nRead > nMaxBytes - nTotal) {
+                LogTooLarge(nTotal + nRead, nMaxBytes, strUrl);
+                nResult = kDownloadFailed;
+                break;
+            }
             buffer[nRead] = 0;
             if (!file.Write(buffer.data(), nRead)) {
                 platform::OutputDebug(platform::FormatW(

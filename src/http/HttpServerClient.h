@@ -33,9 +33,12 @@ public:
     static constexpr int kPostAccepted = 1;  // sent completely, answered with a 2xx status
     static constexpr int kPostRefused = 2;   // sent completely, answered with another status
 
+    static constexpr uint64_t kNoSizeLimit = UINT64_MAX;
+
     // Downloads into strLocalPath (its folder chain is created). Only 1 is success; a file
-    // already at the path is replaced only by a complete download.
-    static int GetFileFromURL(std::wstring strUrl, std::wstring strLocalPath);
+    // already at the path is replaced only by a complete download. A body longer than
+    // nMaxBytes is cut off there and fails.
+    static int GetFileFromURL(std::wstring strUrl, std::wstring strLocalPath, uint64_t nMaxBytes = kNoSizeLimit);
 
     // Posts to strBaseUrl + strPath: a multipart upload when a parameter is a file, a form
     // post otherwise. HTTP-layer failures are thrown as httpclientexceptionW.

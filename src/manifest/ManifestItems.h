@@ -19,6 +19,10 @@ struct UpdateItem {
     std::wstring Folder;  // tokens resolved
     std::wstring DownloadPath;  // temp folder + "\" + file name of DownloadUrl
     std::wstring InstallPath;   // Folder + "\" + OriFileName
+    // Optional, written by the publisher: hex SHA-256 of the unpacked file, and the exact size
+    // of the package (0: not given).
+    std::wstring Sha256;
+    int64_t PackageSize = 0;
 };
 
 // Value types of a registry entry.

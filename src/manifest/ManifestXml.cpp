@@ -429,8 +429,8 @@ std::array<std::wstring_view, N> ChildTexts(const XmlNode* pItem, const std::arr
 }  // namespace
 
 UpdateItem ReadUpdateItem(const XmlNode* pItem) {
-    static constexpr std::array<std::wstring_view, 6> kNames{L"FileHash", L"DownloadUrl", L"OriFileName",
-                                                             L"FileSize", L"RegCom",      L"Folder"};
+    static constexpr std::array<std::wstring_view, 8> kNames{L"FileHash", L"DownloadUrl", L"OriFileName", L"FileSize",
+                                                             L"RegCom",   L"Folder",      L"Sha256",      L"PackageSize"};
     const auto texts = ChildTexts(pItem, kNames);
     UpdateItem item;
     item.FileHash.assign(texts[0]);
@@ -439,6 +439,8 @@ UpdateItem ReadUpdateItem(const XmlNode* pItem) {
     item.FileSize = ParseInt64(texts[3]);
     item.RegCom = ParseInt32(texts[4]) != 0 ? 1 : 0;
     item.Folder.assign(texts[5]);
+    item.Sha256.assign(texts[6]);
+    item.PackageSize = ParseInt64(texts[7]);
     return item;
 }
 

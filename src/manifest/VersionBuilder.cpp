@@ -50,6 +50,7 @@ void CVersionBuilder::Clear() {
     m_pInitDoc.reset();
     m_strInitDocPath.clear();
     m_bInitialized = 0;
+    m_bSignedXml = false;
 }
 
 template <class Item, class Reader, class Finish>
@@ -130,12 +131,14 @@ bool CVersionBuilder::Init(const std::wstring& szUrl) {
     m_strUpdateFolder = platform::FormatW(L"%s\\%s", szDataFolder, L"TALVEN\\Update");
     m_strTempXmlPath = platform::FormatW(L"%s\\Temp_%s", m_strUpdateFolder, m_strXmlName);
     m_strTempFolder = platform::FormatW(L"%s\\%s", m_strUpdateFolder, L"Temp");
-    if (!DownloadXml()) return false;
-    return Init_InstallRegPath();
+    if (!DownloadXml() || !VerifyDownloadedXml()) return false;
+    return Init_InstallRegPath() && CheckSignedRelease();
 }
 
 bool CVersionBuilder::DownloadXml() {
-    if (Kaver::CHttpServerClient::GetFileFromURL(m_strInitXmlUrl, m_strTempXmlPath) != Kaver::CHttpServerClient::kDownloadOk) {
+    // A body that never ends stops where the parser would refuse it anyway.
+    if (Kaver::CHttpServerClient::GetFileFromURL(m_strInitXmlUrl, m_strTempXmlPath, ManifestLimits::kMaxFileBytes) !=
+        Kaver::CHttpServerClient::kDownloadOk) {
         platform::OutputDebug(platform::FormatW(L"[OVUSVC] [Error %d line] CVersionBuilder::DownloadXml()  InitXml Download Failed \n", 122));
         return false;
     }

@@ -34,6 +34,19 @@ public:
     // Empties the lists (under m_cs) and the paths.
     void Clear();
 
+    // With a key trusted: fetches the signature at the manifest address + ".sig" and checks the
+    // downloaded manifest's exact bytes with it (false, with a debug line, when it fails).
+    // Without a trusted key: true.
+    bool VerifyDownloadedXml();
+    // The check itself, for a manifest and its signature already on disk. Sets m_bSignedXml.
+    bool VerifyXmlFile(const std::wstring& szXmlPath, const std::wstring& szSigPath, std::wstring* pWhy);
+    // For a signed manifest: refuses one older than the release applied last or expired.
+    bool CheckSignedRelease();
+    // The Sequence of the installed manifest copy (0 when it has none).
+    uint64_t AppliedSequence() const;
+    // Where the downloaded manifest's signature is kept.
+    std::wstring SignaturePath() const;
+
     // Appends the items of the manifest at szPath to the four lists. False when the file
     // cannot be read or parsed (with a debug line) or holds no element.
     bool ParseXml(const std::wstring& szPath, UpdateList& files, RegistList& registry, ShortcutList& shortcuts,
@@ -76,6 +89,7 @@ public:
     std::wstring m_strInstallXmlPath;
     std::wstring m_strTempXmlPath;
     int m_bInitialized = 0;
+    bool m_bSignedXml = false;  // the downloaded manifest passed the signature check
 
 private:
     // ParseXml with a document whose buffers a second parse may reuse.

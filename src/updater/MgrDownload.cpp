@@ -6,6 +6,7 @@
 #include "platform/strings.h"
 #include "updater/FileServices.h"
 #include "updater/MgrStageLoop.h"
+#include "updater/PackageChecks.h"
 #include "updater/UnzipFile.h"
 
 namespace UpDater {
@@ -24,7 +25,9 @@ bool CMgr::DownloadUpdateFile() {
             return FormatW(L"%d/%d %s 파일 다운로드 중..", i, n, GetFileName(item.DownloadUrl));
         },
         [](const UpdateItem& item) {
-            if (CHttpServerClient::GetFileFromURL(item.DownloadUrl, item.DownloadPath) == CHttpServerClient::kDownloadOk)
+            if (CHttpServerClient::GetFileFromURL(item.DownloadUrl, item.DownloadPath, PackageDownloadLimit(item)) ==
+                    CHttpServerClient::kDownloadOk &&
+                CheckDownloadedPackage(item))
                 return true;
             platform::OutputDebug(FormatW(L"[OVUSVC] [Error %d line] CMgr::DownloadUpdateFile()   Download Url [%s] Failed \n",
                                           266, item.DownloadUrl));

@@ -9,6 +9,7 @@
 #include "updater/FileServices.h"
 #include "updater/ItemPaths.h"
 #include "updater/MgrStageLoop.h"
+#include "updater/PackageChecks.h"
 #include "updater/PackageEntryMode.h"
 #include "updater/UnzipFile.h"
 
@@ -56,6 +57,10 @@ bool CMgr::UnzipDownloadFile() {
             const bool bModeRecorded = !unpackedOk || PackageEntryRecordsMode(item.DownloadPath, item.OriFileName);
             platform::DeleteFileAt(item.DownloadPath);
             if (!unpackedOk) return false;
+            if (!CheckUnpackedSha256(item, name)) {
+                platform::DeleteFileAt(name);
+                return false;
+            }
             if (!FileExists(item.Folder)) CreateFolderTree(item.Folder);
             // A package made where files have no Unix mode must not turn a program into a plain
             // file: the new file keeps the permissions of the one it replaces.

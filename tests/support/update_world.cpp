@@ -8,6 +8,7 @@
 namespace orvo::test {
 
 UpdateWorld::UpdateWorld() {
+    updaterExe = BuiltBinary("src/app/OrvoUpdaterService");
     installDir = m_root / "inst";
     server.Start();
     manifestUrl = server.Url("/app.xml");
@@ -70,7 +71,7 @@ void UpdateWorld::Publish(const std::vector<PublishedFile>& files, const std::st
 }
 
 std::string UpdateWorld::UpdaterCommand(const std::string& target, const std::string& params) const {
-    return "env ORVO_DEBUG=1 " + BuiltBinary("src/app/OrvoUpdaterService") + " " + manifestUrl + " NULL " + target + " " + params;
+    return "env ORVO_DEBUG=1 '" + updaterExe + "' " + manifestUrl + " NULL " + target + " " + params;
 }
 
 int UpdateWorld::RunUpdater(std::string* out, const std::string& target, const std::string& params) {

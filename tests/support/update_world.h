@@ -47,6 +47,7 @@ protected:
     std::string Starts() const;
 
     NginxServer server;
+    std::string updaterExe;  // the built executable unless a test runs a copy
     std::string installDir;
     std::string manifestUrl;
 };

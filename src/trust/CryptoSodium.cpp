@@ -1,0 +1,89 @@
+#include <sodium.h>
+
+#include <mutex>
+
+#include "trust/Crypto.h"
+
+namespace trust::crypto {
+
+namespace {
+
+bool Ready() {
+    static const bool ok = sodium_init() >= 0;
+    return ok;
+}
+
+}  // namespace
+
+bool Available() { return Ready(); }
+
+std::optional<Bytes> Base64Decode(std::string_view text) {
+    if (!Ready()) return std::nullopt;
+    Bytes out(text.size() / 4 * 3 + 3);
+    size_t len = 0;
+    const char* end = nullptr;
+    if (sodium_base642bin(out.data(), out.size(), text.data(), text.size(), nullptr, &len, &end,
+                          sodium_base64_VARIANT_ORIGINAL) != 0 ||
+        end != text.data() + text.size())
+        return std::nullopt;
+    out.resize(len);
+    return out;
+}
+
+std::string Base64Encode(ByteView bytes) {
+    if (!Ready()) return {};
+    std::string out(sodium_base64_ENCODED_LEN(bytes.size(), sodium_base64_VARIANT_ORIGINAL), '\0');
+    sodium_bin2base64(out.data(), out.size(), bytes.data(), bytes.size(), sodium_base64_VARIANT_ORIGINAL);
+    out.resize(out.size() - 1);  // the terminator
+    return out;
+}
+
+bool Ed25519Verify(ByteView signature, ByteView message, ByteView publicKey) {
+    if (!Ready() || signature.size() != kSignatureBytes || publicKey.size() != kPublicKeyBytes) return false;
+    return crypto_sign_verify_detached(signature.data(), message.data(), message.size(), publicKey.data()) == 0;
+}
+
+bool Ed25519Sign(ByteView message, ByteView secretKey, std::array<uint8_t, kSignatureBytes>& signature) {
+    if (!Ready() || secretKey.size() != kSecretKeyBytes) return false;
+    return crypto_sign_detached(signature.data(), nullptr, message.data(), message.size(), secretKey.data()) == 0;
+}
+
+bool Ed25519KeyPair(std::array<uint8_t, kPublicKeyBytes>& publicKey, std::array<uint8_t, kSecretKeyBytes>& secretKey) {
+    if (!Ready()) return false;
+    return crypto_sign_keypair(publicKey.data(), secretKey.data()) == 0;
+}
+
+bool Blake2b(ByteView message, std::span<uint8_t> out) {
+    if (!Ready() || out.size() < crypto_generichash_BYTES_MIN || out.size() > crypto_generichash_BYTES_MAX) return false;
+    return crypto_generichash(out.data(), out.size(), message.data(), message.size(), nullptr, 0) == 0;
+}
+
+bool RandomBytes(std::span<uint8_t> out) {
+    if (!Ready()) return false;
+    randombytes_buf(out.data(), out.size());
+    return true;
+}
+
+struct Sha256::State {
+    crypto_hash_sha256_state st;
+};
+
+Sha256::Sha256() : m_state(std::make_unique<State>()) {
+    if (Ready()) crypto_hash_sha256_init(&m_state->st);
+}
+Sha256::~Sha256() = default;
+
+void Sha256::Update(ByteView data) {
+    if (Ready()) crypto_hash_sha256_update(&m_state->st, data.data(), data.size());
+}
+
+std::string Sha256::FinalHex() {
+    if (!Ready()) return {};
+    uint8_t digest[crypto_hash_sha256_BYTES];
+    crypto_hash_sha256_final(&m_state->st, digest);
+    char hex[crypto_hash_sha256_BYTES * 2 + 1];
+    sodium_bin2hex(hex, sizeof hex, digest, sizeof digest);
+    return hex;
+}
+
+}  // namespace trust::crypto

@@ -1,0 +1,179 @@
+// The publisher run as vendors run it: its executable on a build folder made here.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+
+#include "manifest/VersionBuilder.h"
+#include "platform/strings.h"
+#include "support/test_env.h"
+
+using namespace orvo::test;
+
+namespace {
+
+const char* kConfig = R"([release]
+base_url = "https://updates.example.com/app/"
+expires = "2099-01-01T00:00:00Z"
+
+[install]
+root = "HLM"
+key = 'Software\Vendor\App'
+folder = '_PROGRAMFILES\Vendor\App'
+
+[folders]
+bin = '_INSTALL\bin'
+"bin/plugins" = '_SYS32'
+
+[components]
+register = [".SO"]
+
+[[registry]]
+root = "HCU"
+path = 'Software\Vendor\App\Port'
+value = "8080"
+type = "DWORD"
+
+[[shortcut]]
+source = '_INSTALL\bin\app.sh'
+dest = '_DESKTOP\App.desktop'
+description = "Caf\u00e9 & more"
+
+[[firewall]]
+folder = '_INSTALL\bin'
+file = "app.sh"
+name = "App"
+)";
+
+}  // namespace
+
+class Publish : public IsolatedEnvTest {
+protected:
+    Publish() {
+        build = m_root / "build";
+        MakeDirs(build + "/bin/plugins");
+        WriteFile(build + "/bin/app.sh", "#!/bin/sh\necho app\n");
+        ::chmod((build + "/bin/app.sh").c_str(), 0755);
+        WriteFile(build + "/bin/plugins/x.so", std::string(5000, 'x'));
+        WriteFile(build + "/readme.txt", "read me\n");
+        std::string noise(70000, '\0');
+        uint32_t s = 7;
+        for (auto& c : noise) c = static_cast<char>((s = s * 1103515245 + 12345) >> 16);
+        WriteFile(build + "/noise.bin", noise);
+        WriteFile(m_root / "release.toml", kConfig);
+        EXPECT_EQ(Tool("keygen --out '" + (m_root / "key") + "'"), 0);
+    }
+    int Tool(const std::string& args, std::string* out = nullptr) {
+        return orvo::test::Run(BuiltBinary("tools/orvo-publish/orvo-publish") + " " + args + " 2>&1", out);
+    }
+    int Build(const std::string& out, const std::string& extra = "", std::string* log = nullptr) {
+        return Tool("build --config '" + (m_root / "release.toml") + "' --from '" + build + "' --out '" + out + "' " + extra, log);
+    }
+    std::string build;
+};
+
+TEST_F(Publish, ReleaseIsReproducibleSignedAndReadByTheUpdater) {
+    std::string log;
+    ASSERT_EQ(Build(m_root / "r1", "--key '" + (m_root / "key.key") + "'", &log), 0) << log;
+    ASSERT_EQ(Build(m_root / "r2", "--key '" + (m_root / "key.key") + "'", &log), 0) << log;
+    EXPECT_EQ(orvo::test::Run("diff -r '" + (m_root / "r1") + "' '" + (m_root / "r2") + "'"), 0);  // byte for byte
+    EXPECT_EQ(orvo::test::Run("minisign -V -q -p '" + (m_root / "key.pub") + "' -m '" + (m_root / "r1/app.xml") + "' -x '" +
+                              (m_root / "r1/app.xml.sig") + "'"),
+              0);
+
+    UpDater::CVersionBuilder builder;
+    builder.m_strInstallPath = L"/inst";
+    UpDater::UpdateList files;
+    UpDater::RegistList reg;
+    UpDater::ShortcutList links;
+    UpDater::FirewallList fw;
+    ASSERT_TRUE(builder.ParseXml(platform::FromUtf8(m_root / "r1/app.xml"), files, reg, links, fw));
+    ASSERT_EQ(files.size(), 4u);  // sorted by path: bin/app.sh, bin/plugins/x.so, noise.bin, readme.txt
+    EXPECT_EQ(files[0].Folder, L"/inst\\bin");
+    EXPECT_EQ(files[0].OriFileName, L"app.sh");
+    EXPECT_EQ(files[1].RegCom, 1u);
+    EXPECT_EQ(files[2].RegCom, 0u);
+    EXPECT_EQ(files[3].FileSize, 8);
+    std::string sum;
+    orvo::test::Run("sha256sum '" + build + "/readme.txt' | cut -c1-64", &sum);
+    EXPECT_EQ(platform::ToUtf8(files[3].Sha256) + "\n", sum);
+    EXPECT_EQ(files[3].FileHash, files[3].Sha256);
+    for (const auto& f : files) {
+        const std::string url = platform::ToUtf8(f.DownloadUrl);
+        ASSERT_EQ(url.rfind("https://updates.example.com/app/pkg/", 0), 0u) << url;
+        struct stat st {};
+        ASSERT_EQ(::stat((m_root / ("r1/" + url.substr(32))).c_str(), &st), 0) << url;
+        EXPECT_EQ(st.st_size, f.PackageSize) << url;
+    }
+    ASSERT_EQ(reg.size(), 2u);
+    EXPECT_EQ(reg[0].Path, L"Software\\Vendor\\App\\INSTALL SZ");
+    EXPECT_EQ(reg[1].ValueType, UpDater::kRegTypeDword);
+    ASSERT_EQ(links.size(), 1u);
+    EXPECT_EQ(links[0].Des, L"Caf\u00e9 & more");
+    ASSERT_EQ(fw.size(), 1u);
+
+    // The packages hold the mode (the program stays runnable) and are stored when deflate
+    // cannot shrink them.
+    std::string listing;
+    orvo::test::Run("for z in '" + (m_root / "r1/pkg") + "'/*.zip; do unzip -Zl \"$z\" | sed -n 3p; done", &listing);
+    EXPECT_NE(listing.find("-rwxr-xr-x  6.3 unx       19 b- "), std::string::npos) << listing;
+    EXPECT_NE(listing.find("70000 b-    70000 stor"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("defN"), std::string::npos) << listing;
+}
+
+TEST_F(Publish, PreviousReleaseGivesWhatClientsDownloadAndTheNextSequence) {
+    ASSERT_EQ(Build(m_root / "r1"), 0);
+    WriteFile(build + "/readme.txt", "read me, version two\n");
+    ::unlink((build + "/noise.bin").c_str());
+    std::string log;
+    ASSERT_EQ(Build(m_root / "r2", "--previous '" + (m_root / "r1/app.xml") + "' --dry-run", &log), 0) << log;
+    EXPECT_NE(log.find("download 1 of 3 files"), std::string::npos) << log;
+    EXPECT_NE(log.find("1 files removed"), std::string::npos) << log;
+    EXPECT_FALSE(Exists(m_root / "r2"));  // a dry run writes nothing
+    ASSERT_EQ(Build(m_root / "r2", "--previous '" + (m_root / "r1/app.xml") + "'", &log), 0) << log;
+    EXPECT_NE(ReadFile(m_root / "r2/app.xml").find("<Sequence>2</Sequence>"), std::string::npos);
+    // Unchanged files keep their package address.
+    std::string same;
+    orvo::test::Run("bash -c \"cd '" + m_root.path() + "' && comm -12 <(ls r1/pkg) <(ls r2/pkg) | wc -l\"", &same);
+    EXPECT_EQ(same, "2\n");
+}
+
+TEST_F(Publish, BadInputIsNamedAndLeavesNoRelease) {
+    const std::string good = kConfig;
+    struct Case {
+        const char* what;
+        std::string config;
+        std::function<void()> prepare;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"misspelt key", good + "\n[skin]\nfiel = \"x\"\n", nullptr, "release.toml:34: unknown key 'fiel' in [skin]"},
+        {"not TOML", good + "\n[[registry]\n", nullptr, "release.toml:33: Error while parsing table header"},
+        {"bad type", good + "\n[[registry]]\npath = 'A\\B'\nvalue = \"1\"\ntype = \"QWORD\"\n", nullptr,
+         "release.toml:36: registry.type must be STRING or DWORD"},
+        {"bad expiry", "[release]\nexpires = \"tomorrow\"\n" + good.substr(good.find("[install]")), nullptr,
+         "release.toml:2: release.expires must be a UTC date-time"},
+        {"no install entry", "[release]\nbase_url = \"http://x\"\n", nullptr, "missing table [install]"},
+        {"link in the build folder", good, [&] { ::symlink("/etc/passwd", (build + "/bin/passwd").c_str()); },
+         "bin/passwd: a symbolic link"},
+        {"missing key", good, nullptr, "nokey.key: no such secret key file"},
+    };
+    for (const auto& c : cases) {
+        WriteFile(m_root / "release.toml", c.config);
+        if (c.prepare) c.prepare();
+        std::string log;
+        const std::string key = std::string(c.what) == "missing key" ? "--key '" + (m_root / "nokey.key") + "'" : "";
+        EXPECT_EQ(Build(m_root / "out", key, &log), 1) << c.what << "\n" << log;
+        EXPECT_NE(log.find(c.expected), std::string::npos) << c.what << "\n" << log;
+        std::string left;
+        orvo::test::Run("ls -A '" + m_root.path() + "' | grep -c out", &left);
+        EXPECT_EQ(left, "0\n") << c.what;  // neither the release nor a half-written folder
+        ::unlink((build + "/bin/passwd").c_str());
+    }
+    WriteFile(m_root / "release.toml", good);
+    ASSERT_EQ(Build(m_root / "out"), 0);
+    std::string log;
+    EXPECT_EQ(Build(m_root / "out", "", &log), 1);
+    EXPECT_NE(log.find("out: already exists"), std::string::npos) << log;
+}

@@ -1,0 +1,21 @@
+// One file in one zip package, byte for byte the same for the same input.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+namespace publish {
+
+struct PackageInput {
+    std::string source;  // the file to pack
+    std::string entryName;
+    uint32_t mode = 0644;  // Unix permission bits, kept so programs stay runnable
+    time_t mtime = 0;      // fixed time of the entry (not before 1980)
+};
+
+// Writes the package to zipPath (deflated, or stored when deflating does not make it smaller).
+// Throws InputError naming the file on failure.
+void WritePackage(const PackageInput& in, const std::string& zipPath);
+
+}  // namespace publish

@@ -1,0 +1,33 @@
+// The commands of orvo-publish: build a release folder, make a key pair, sign a manifest.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+namespace publish {
+
+struct BuildOptions {
+    std::string config;    // release description (TOML)
+    std::string from;      // build folder
+    std::string out;       // release folder to create
+    std::string previous;  // manifest of the previous release, optional
+    std::string baseUrl;   // overrides the description's
+    std::string key;       // secret key to sign with, optional
+    bool dryRun = false;
+};
+
+// What clients of the previous release will fetch.
+struct UpdateSummary {
+    size_t files = 0;      // files of the new release
+    size_t download = 0;   // of them new or changed
+    uint64_t downloadBytes = 0;  // package bytes of those
+    size_t removed = 0;    // files of the previous release that are gone
+};
+
+// Each throws InputError (naming the bad input) on failure.
+void BuildRelease(const BuildOptions& options, std::ostream& report);
+void MakeKeyPair(const std::string& base, std::ostream& report);
+void SignFile(const std::string& file, const std::string& keyFile, const std::string& trustedComment, std::ostream& report);
+
+}  // namespace publish
