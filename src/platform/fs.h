@@ -83,7 +83,9 @@ private:
 // An open file; closed by the destructor.
 class File {
 public:
-    enum class Mode { Read, CreateAlways, ReadWrite };
+    // CreateNew: read-write, fails (183) when anything, a link included, is at the path.
+    // ReadWriteNoLink: an existing regular file, never through a link at the path's end (5).
+    enum class Mode { Read, CreateAlways, ReadWrite, CreateNew, ReadWriteNoLink };
 
     File() = default;
     ~File();
