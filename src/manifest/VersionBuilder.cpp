@@ -1,6 +1,7 @@
 #include "manifest/VersionBuilder.h"
 
 #include "manifest/FolderPaths.h"
+#include "manifest/ManifestFetch.h"
 #include "manifest/ManifestXml.h"
 #include "http/HttpServerClient.h"
 #include "platform/fs.h"
@@ -135,7 +136,8 @@ bool CVersionBuilder::Init(const std::wstring& szUrl) {
 }
 
 bool CVersionBuilder::DownloadXml() {
-    if (Kaver::CHttpServerClient::GetFileFromURL(m_strInitXmlUrl, m_strTempXmlPath) != Kaver::CHttpServerClient::kDownloadOk) {
+    const std::wstring kept = platform::FormatW(L"%s\\Kept_%s", m_strUpdateFolder, m_strXmlName);
+    if (FetchManifest(m_strInitXmlUrl, m_strTempXmlPath, kept) != Kaver::CHttpServerClient::kDownloadOk) {
         platform::OutputDebug(platform::FormatW(L"[OVUSVC] [Error %d line] CVersionBuilder::DownloadXml()  InitXml Download Failed \n", 122));
         return false;
     }
