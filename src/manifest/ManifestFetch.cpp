@@ -1,5 +1,7 @@
 #include "manifest/ManifestFetch.h"
 
+#include <vector>
+
 #include "http/HttpFileFetch.h"
 #include "http/HttpServerClient.h"
 #include "platform/debug.h"
@@ -13,6 +15,36 @@ using Kaver::CHttpServerClient;
 using Kaver::CHttpValidator;
 namespace ValidatorFile = Kaver::ValidatorFile;
 
+namespace {
+
+// The working copy is scratch, so unlike the kept copy it is not flushed: a plain copy to a
+// fresh sibling renamed into place.
+uint32_t CopyScratch(const std::wstring& szFrom, const std::wstring& szTo) {
+    platform::File in, out;
+    if (uint32_t err = in.Open(szFrom, platform::File::Mode::Read)) return err;
+    const std::wstring temp = platform::MakeTempSibling(szTo);
+    if (uint32_t err = out.Open(temp, platform::File::Mode::CreateNew)) return err;
+    std::vector<char> buf(1 << 20);
+    uint32_t err = 0;
+    for (;;) {
+        const int64_t n = in.Read(buf.data(), buf.size());
+        if (n <= 0) {
+            if (n < 0) err = in.LastError();
+            break;
+        }
+        if (!out.Write(buf.data(), static_cast<size_t>(n))) {
+            err = out.LastError();
+            break;
+        }
+    }
+    out.Close();
+    if (err == 0) err = platform::RenameReplacing(temp, szTo);
+    if (err != 0) platform::DeleteFileAt(temp);
+    return err;
+}
+
+}  // namespace
+
 int FetchManifest(const std::wstring& szUrl, const std::wstring& szTempPath, const std::wstring& szKeptPath) {
     const std::wstring meta = szKeptPath + L".meta";
     std::optional<CHttpValidator> kept;
@@ -22,7 +54,7 @@ int FetchManifest(const std::wstring& szUrl, const std::wstring& szTempPath, con
     int result = CHttpFileFetch::GetFileIfChanged(szUrl, szTempPath, kept.value_or(CHttpValidator{}), &fresh);
     if (result == CHttpFileFetch::kNotModified) {
         // The very bytes that were kept go on to be checked and parsed.
-        if (platform::CopyFileReplacing(szKeptPath, szTempPath) == 0) {
+        if (CopyScratch(szKeptPath, szTempPath) == 0) {
             platform::OutputDebug(platform::FormatW(L"[OVUSVC] manifest not modified, kept copy used [%s]\n", szUrl));
             return CHttpServerClient::kDownloadOk;
         }
