@@ -215,7 +215,7 @@ int CHttpFileFetch::GetFileResuming(const std::wstring& szUrl, const std::wstrin
         }
         fresh = *kept;
         Log(FormatW(L"Resuming at [%llu/%lld] [%s]", static_cast<unsigned long long>(have), static_cast<long long>(whole), szUrl));
-    } else if (status >= 200 && status <= 299) {
+    } else if (status >= 200 && status <= 299 && status != 206) {
         // The whole body: whatever was kept is of another version, or the range was ignored.
         file.Close();
         discard();
@@ -269,7 +269,7 @@ int CHttpFileFetch::GetFileIfChanged(const std::wstring& szUrl, const std::wstri
     if (!response) return nResult;
     const uint32_t status = response->GetStatus();
     if (status == 304 && !kept.Empty()) return kNotModified;
-    if (status < 200 || status > 299) {
+    if (status < 200 || status > 299 || status == 206) {  // a part was never asked for
         LogStatus(*response, szUrl);
         return CHttpServerClient::kDownloadNotStarted;
     }

@@ -302,3 +302,42 @@ TEST(Proxies, AProxyAskingForCredentialsIsNamed) {
         EXPECT_FALSE(Exists(out / "a.zip"));
     }
 }
+
+TEST(Resume, PartialAnswersThatDoNotFitAreNeverTakenAsTheFile) {
+    struct Case {
+        const char* what;
+        bool withPart;       // a part of 1000 bytes and its validator are left from before
+        std::string answer;  // the server's whole answer
+        int result;
+    };
+    const std::string body(600, 'b');
+    const Case cases[] = {
+        {"a part nobody asked for", false,
+         "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-599/5000\r\nContent-Length: 600\r\n\r\n" + body, -1},
+        {"the wrong range", true,
+         "HTTP/1.1 206 Partial Content\r\nETag: \"v1\"\r\nContent-Range: bytes 900-1499/5000\r\nContent-Length: 600\r\n\r\n" + body, 0},
+        {"another whole length", true,
+         "HTTP/1.1 206 Partial Content\r\nETag: \"v1\"\r\nContent-Range: bytes 1000-1599/1600\r\nContent-Length: 600\r\n\r\n" + body, 0},
+    };
+    for (const auto& c : cases) {
+        FaultServer srv([&](FaultConnection& conn) {
+            conn.ReadRequest();
+            conn.Send(c.answer);
+        });
+        TempDir out;
+        const std::wstring target = W(out / "p.zip"), url = W(srv.Url("/p.zip"));
+        if (c.withPart) {
+            WriteFile(out / "p.zip.part", std::string(1000, 'a'));
+            ASSERT_TRUE(ValidatorFile::Store(W(out / "p.zip.part.meta"), url, {"\"v1\"", "", 5000}));
+        }
+        EXPECT_EQ(CHttpFileFetch::GetFileResuming(url, target), c.result) << c.what;
+        EXPECT_FALSE(Exists(out / "p.zip")) << c.what;
+        if (c.withPart) {
+            EXPECT_FALSE(Exists(out / "p.zip.part")) << c.what;  // not continued again
+            const auto reqs = srv.Requests();
+            ASSERT_EQ(reqs.size(), 1u);
+            EXPECT_EQ(reqs[0].Header("Range"), "bytes=1000-") << c.what;
+            EXPECT_EQ(reqs[0].Header("If-Range"), "\"v1\"") << c.what;
+        }
+    }
+}
