@@ -44,6 +44,13 @@ start_nginx() {
   rm -rf "$d"
   mkdir -p "$d/tmp"
   port=$(python3 "$helper" port)
+  # With tls_port set (and $work/tls holding server.pem/server.key), nginx also serves HTTPS there.
+  local tls_listen=""
+  if [ -n "${tls_port:-}" ]; then
+    tls_listen="    listen 127.0.0.1:$tls_port ssl;
+    ssl_certificate $work/tls/server.pem;
+    ssl_certificate_key $work/tls/server.key;"
+  fi
   cat >"$d/nginx.conf" <<EOF
 daemon off;
 master_process off;
@@ -66,6 +73,7 @@ http {
   scgi_temp_path $d/tmp/scgi;
   server {
     listen 127.0.0.1:$port;
+$tls_listen
     server_name localhost;
     root $work/www;
   }
@@ -76,7 +84,8 @@ EOF
   "$nginx" -e "$d/error.log" -p "$d/" -c "$d/nginx.conf" </dev/null >/dev/null 2>>"$d/error.log" &
   nginx_pid=$!
   base_url=http://127.0.0.1:$port
-  python3 "$helper" manifest "$work" "$base_url"
+  # The manifest names packages at manifest_base when a script puts something between.
+  python3 "$helper" manifest "$work" "${manifest_base:-$base_url}"
   for _ in $(seq 100); do
     curl -sf -o /dev/null "$base_url/app.xml" && return 0
     sleep 0.05

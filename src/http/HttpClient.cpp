@@ -150,6 +150,22 @@ const wchar_t* CHttpResponseT<HttpTool>::GetStatusText() {
 }
 
 template <class HttpTool>
+bool CHttpResponseT<HttpTool>::GetHeader(const char* szName, std::string& szValue) const {
+    if (m_hRequest == nullptr) ThrowArgumentErrorW(L"CHttpResponseT::GetHeader: m_hRequest can not be NULL.");
+    if (inet::HttpQueryHeader(m_hRequest, szName, &szValue)) return true;
+    const uint32_t err = inet::LastError();
+    if (err == inet::ERROR_HTTP_HEADER_NOT_FOUND) return false;
+    ThrowHttpErrorW(HTTPCLIENT_ERR_QUERYINFO_FAILED, err);
+}
+
+template <class HttpTool>
+std::string CHttpResponseT<HttpTool>::GetProxy() const {
+    std::string proxy;
+    if (m_hRequest == nullptr || !inet::HttpQueryProxy(m_hRequest, &proxy)) return {};
+    return proxy;
+}
+
+template <class HttpTool>
 void CHttpResponseT<HttpTool>::ReadContent(uint8_t* pbyBuff, uint32_t cbyBuff, uint32_t& cbyRead) {
     if (m_hRequest == nullptr) ThrowArgumentErrorW(L"CHttpResponseT::ReadContent: m_hRequest can not be NULL.");
     cbyRead = 0;

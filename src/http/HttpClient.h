@@ -95,6 +95,10 @@ public:
     const wchar_t* GetStatusText();
     // One read; 0 bytes read means the body has ended completely.
     void ReadContent(uint8_t* pbyBuff, uint32_t cbyBuff, uint32_t& cbyRead);
+    // A response header's value (bytes as sent); false when the response has none.
+    bool GetHeader(const char* szName, std::string& szValue) const;
+    // The proxy that carried the request, empty when it went direct or is not known.
+    std::string GetProxy() const;
     HINTERNET GetRequestHandle() const { return m_hRequest; }
 
 private:
@@ -188,6 +192,8 @@ public:
     const wchar_t* GetUploadContentType() const;
 
     void AddParam(const wchar_t* szName, const wchar_t* szValue = nullptr, uint32_t dwAttr = 0);
+    // A request header sent with every request of this client.
+    void AddHeader(const wchar_t* szName, const wchar_t* szValue) { m_mapHeader.Add(szName, szValue); }
     void ClearParam() { m_mapParam.Clear(); }
     const Map& Params() const { return m_mapParam; }
 

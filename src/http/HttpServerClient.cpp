@@ -53,6 +53,8 @@ void LogTooLarge(uint64_t nSize, uint64_t nMax, const std::wstring& szUrl) {
 
 }  // namespace
 
+bool CreateLocalFolderChain(const std::wstring& szLocalPath) { return CreateFolderChain(FolderOf(szLocalPath)); }
+
 int CHttpServerClient::GetFileFromURL(std::wstring strUrl, std::wstring strLocalPath, uint64_t nMaxBytes) {
     CHttpClient client;
     if (!CreateFolderChain(FolderOf(strLocalPath))) {
@@ -74,6 +76,11 @@ int CHttpServerClient::GetFileFromURL(std::wstring strUrl, std::wstring strLocal
         return kDownloadNotStarted;
     }
     // An error page is not the file that was asked for.
+    if (nStatus == 407) {
+        platform::OutputDebug(platform::FormatW(L"[FAILED CHttpServerClient::GetFileFromURL] Proxy [%s] asks for credentials (407) [%s]\n",
+                                                platform::FromUtf8(response->GetProxy()), strUrl));
+        return kDownloadNotStarted;
+    }
     if (nStatus < 200 || nStatus > 299) {
         platform::OutputDebug(platform::FormatW(L"[FAILED CHttpServerClient::GetFileFromURL] HTTP Status [%u %s] [%s]\n",
                                                 nStatus, std::wstring(response->GetStatusText()), strUrl));
@@ -162,6 +169,11 @@ int CHttpServerClient::PostToUrl(std::wstring strBaseUrl, std::wstring strPath, 
     std::unique_ptr<CHttpResponse> response;
     while (!response) response.reset(client.ContinuePost());
     const uint32_t nStatus = response->GetStatus();
+    if (nStatus == 407) {
+        platform::OutputDebug(platform::FormatW(L"[FAILED CHttpServerClient::GetFileFromURL] Proxy [%s] asks for credentials (407) [%s]\n",
+                                                platform::FromUtf8(response->GetProxy()), strUrl));
+        return kDownloadNotStarted;
+    }
     if (nStatus < 200 || nStatus > 299) {
         platform::OutputDebug(platform::FormatW(L"[CHttpServerClient::PostToUrl] Refused [%u %s] [%s]\n", nStatus,
                                                 std::wstring(response->GetStatusText()), strUrl));

@@ -15,6 +15,10 @@ struct _tsHttpParam {
     int32_t bFile = 0;
 };
 
+// Creates the folder chain of a local file path (every missing folder); false for a bare file
+// name or when a folder cannot be made.
+bool CreateLocalFolderChain(const std::wstring& szLocalPath);
+
 class CHttpServerClient {
 public:
     // Request flags of every request: reload, no cache write, keep connection, resynchronize,

@@ -1,6 +1,7 @@
 #include "manifest/VersionBuilder.h"
 
 #include "manifest/FolderPaths.h"
+#include "manifest/ManifestFetch.h"
 #include "manifest/ManifestXml.h"
 #include "http/HttpServerClient.h"
 #include "platform/fs.h"
@@ -137,8 +138,8 @@ bool CVersionBuilder::Init(const std::wstring& szUrl) {
 
 bool CVersionBuilder::DownloadXml() {
     // A body that never ends stops where the parser would refuse it anyway.
-    if (Kaver::CHttpServerClient::GetFileFromURL(m_strInitXmlUrl, m_strTempXmlPath, ManifestLimits::kMaxFileBytes) !=
-        Kaver::CHttpServerClient::kDownloadOk) {
+    const std::wstring kept = platform::FormatW(L"%s\\Kept_%s", m_strUpdateFolder, m_strXmlName);
+    if (FetchManifest(m_strInitXmlUrl, m_strTempXmlPath, kept, ManifestLimits::kMaxFileBytes) != Kaver::CHttpServerClient::kDownloadOk) {
         platform::OutputDebug(platform::FormatW(L"[OVUSVC] [Error %d line] CVersionBuilder::DownloadXml()  InitXml Download Failed \n", 122));
         return false;
     }

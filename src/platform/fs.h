@@ -95,9 +95,9 @@ private:
 // An open file; closed by the destructor.
 class File {
 public:
-    // CreateNew fails (183 on Linux, 80 on Windows) when anything exists at the name, a link
-    // included: it never writes through a name someone else prepared.
-    enum class Mode { Read, CreateAlways, ReadWrite, CreateNew };
+    // CreateNew: read-write, fails (183) when anything, a link included, is at the path.
+    // ReadWriteNoLink: an existing regular file, never through a link at the path's end (5).
+    enum class Mode { Read, CreateAlways, ReadWrite, CreateNew, ReadWriteNoLink };
 
     File() = default;
     ~File();

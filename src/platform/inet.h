@@ -6,7 +6,10 @@
 // Linux: libcurl's multi interface, so bodies stream in both directions through small buffers;
 // redirects are followed (at most 10, http/https only, never from https down to http), TLS is
 // verified (CA bundle from CURL_CA_BUNDLE/SSL_CERT_FILE when set), proxies come from the
-// environment. Windows: WinINet itself.
+// environment (http_proxy, https_proxy, all_proxy, no_proxy; a loopback host is never sent to
+// a proxy from the environment), and connections are kept for later requests of the process to
+// the same scheme, host, port and proxy. Windows: WinINet itself (which keeps its own
+// connections and reads the system's proxy settings).
 #pragma once
 
 #include <cstdint>
@@ -64,15 +67,34 @@ inline constexpr uint32_t ERROR_INTERNET_SECURE_FAILURE = 12175;
 uint32_t LastError();
 
 // Time-outs (milliseconds) given to internet handles opened from now on; a handle's own
-// InternetSetOption overrides them. The defaults are 60 s to connect and 30 s without progress
-// while sending or receiving. Tests lower them to exercise stalled servers.
+// InternetSetOption overrides the first three. The defaults are 60 s to connect and 30 s
+// without progress while sending or receiving. A transfer also fails (12002) when it moves fewer
+// than lowSpeedBytes per second over any lowSpeedMs, so a trickle cannot hold it, and when it
+// outlives its overall bound: deadlineBaseMs plus the announced body size at
+// deadlineBytesPerSec, or unknownSizeMs when no size is known. The environment variables
+// ORVO_NET_<FIELD> (e.g. ORVO_NET_LOWSPEEDMS) override the built-in defaults, so that tests of
+// the real executable can lower them.
 struct Timeouts {
     uint32_t connectMs = 60000;
     uint32_t sendMs = 30000;
     uint32_t receiveMs = 30000;
+    uint32_t lowSpeedBytes = 1024;
+    uint32_t lowSpeedMs = 30000;
+    uint32_t deadlineBaseMs = 120000;
+    uint32_t deadlineBytesPerSec = 1024;
+    uint32_t unknownSizeMs = 3600000;
 };
 void SetDefaultTimeouts(const Timeouts& timeouts);
 Timeouts DefaultTimeouts();
+// The overall bound of a transfer announcing nBytes (none known: nBytes < 0), in milliseconds.
+uint64_t TransferDeadlineMs(const Timeouts& timeouts, int64_t nBytes);
+
+// Cancels every transfer of the process: running calls fail with 12017 within a fraction of a
+// second and every later request fails the same way until ResetCancel. Safe from any thread.
+// Both backends poll the flag while they wait on the network.
+void CancelTransfers();
+void ResetCancel();
+bool TransfersCancelled();
 
 // Null texts are given as nullptr.
 HINTERNET InternetOpen(const wchar_t* szAgent, uint32_t nAccessType, const wchar_t* szProxy,
@@ -101,6 +123,13 @@ bool HttpQueryContentLength(HINTERNET hRequest, uint64_t* pnLength);
 bool HttpQueryStatusCode(HINTERNET hRequest, uint32_t* pnStatus);
 // The status text of the response (e.g. "Not Found"); empty when none was sent.
 bool HttpQueryStatusText(HINTERNET hRequest, std::string* pszText);
+// The value of a header of the final response (first one of that name, case-insensitive);
+// fails with 12150 when there is none.
+bool HttpQueryHeader(HINTERNET hRequest, std::string_view szName, std::string* pszValue);
+// The proxy the request went through ("http://host:port"), empty when it went direct (Windows:
+// always empty, WinINet does not tell). A proxy that refuses the request for want of
+// credentials is reported as a response of status 407 on both backends.
+bool HttpQueryProxy(HINTERNET hRequest, std::string* pszProxy);
 bool InternetCloseHandle(HINTERNET hAny);
 
 // The object name as sent: bytes outside printable ASCII (and spaces) percent-escaped.

@@ -7,6 +7,7 @@
 #include "manifest/FolderPaths.h"
 #include "platform/debug.h"
 #include "platform/fs.h"
+#include "platform/inet.h"
 #include "platform/strings.h"
 
 namespace UpDater {
@@ -68,6 +69,7 @@ void CMgr::ProcessUpdate() {
 
 void CMgr::Cancel() {
     m_bCancel = 1;
+    platform::inet::CancelTransfers();  // a running download ends now, not when it is done
     // The running stage still reads the lists and paths (the marker's path among them): they
     // are emptied only once it has ended.
     m_EventChecker.Stop();

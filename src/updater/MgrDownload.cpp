@@ -1,3 +1,5 @@
+#include <mutex>
+
 #include "http/HttpServerClient.h"
 #include "manifest/FolderPaths.h"
 #include "manifest/ManifestXml.h"
@@ -7,6 +9,7 @@
 #include "updater/FileServices.h"
 #include "updater/MgrStageLoop.h"
 #include "updater/PackageChecks.h"
+#include "updater/ParallelDownloads.h"
 #include "updater/UnzipFile.h"
 
 namespace UpDater {
@@ -19,22 +22,27 @@ bool CMgr::DownloadUpdateFile() {
     if (n == 0) return true;
     ReportStatesMax(FormatW(L"%d/%d 다운로드", 0, n), n);
     bool failed = false;
+    // Several packages travel at once; each item is still reported when its download starts.
+    CParallelDownloads downloads(MaxParallelDownloads(), [](const std::wstring& url, const std::wstring& path, uint64_t nMax) {
+        if (FetchPackage(url, path, nMax) == CHttpServerClient::kDownloadOk) return true;
+        platform::OutputDebug(FormatW(L"[OVUSVC] [Error %d line] CMgr::DownloadUpdateFile()   Download Url [%s] Failed \n", 266, url));
+        return false;
+    });
+    // Held until the last download ended, so that a cancel's clean-up waits for all of them.
+    std::lock_guard<std::recursive_mutex> lock(m_cs);
     const int i = RunStageLoop(
         m_UpdateList,
         [](const UpdateItem& item, int i, int n) {
             return FormatW(L"%d/%d %s 파일 다운로드 중..", i, n, GetFileName(item.DownloadUrl));
         },
-        [](const UpdateItem& item) {
-            if (CHttpServerClient::GetFileFromURL(item.DownloadUrl, item.DownloadPath, PackageDownloadLimit(item)) ==
-                    CHttpServerClient::kDownloadOk &&
-                CheckDownloadedPackage(item))
-                return true;
-            platform::OutputDebug(FormatW(L"[OVUSVC] [Error %d line] CMgr::DownloadUpdateFile()   Download Url [%s] Failed \n",
-                                          266, item.DownloadUrl));
-            return false;
-        },
+        [&](const UpdateItem& item) { return downloads.Start(item.DownloadUrl, item.DownloadPath, PackageDownloadLimit(item)); },
         &failed);
-    return !failed && i == n;
+    const bool allDone = downloads.Finish();
+    if (failed || !allDone || i != n) return false;
+    // A package of another size than announced is not the one that was published.
+    for (const UpdateItem& item : m_UpdateList)
+        if (!CheckDownloadedPackage(item)) return false;
+    return true;
 }
 
 namespace {

@@ -118,6 +118,8 @@ void NginxServer::AddDirectives(const std::string& directives) {
     }
 }
 
+std::string NginxServer::AccessLog() const { return ReadFile(m_dir / "access.log"); }
+
 std::string NginxServer::ErrorLog() const { return ReadFile(m_dir / "error.log") + ReadFile(m_dir / "stderr.log"); }
 
 void NginxServer::MakeCertificates() {
@@ -142,9 +144,13 @@ void NginxServer::WriteConfig() const {
     c << "daemon off;\nmaster_process off;\nworker_processes 1;\n"
       << "pid " << d << "/nginx.pid;\nerror_log " << d << "/error.log warn;\n"
       << "events { worker_connections 256; }\n"
-      << "http {\n  access_log off;\n  sendfile on;\n  keepalive_timeout 5;\n"
-      << "  default_type application/octet-stream;\n"
-      << "  types { text/html html htm; text/xml xml; application/zip zip; text/plain txt; }\n";
+      << "http {\n  sendfile on;\n  keepalive_timeout 5;\n"
+      << "  default_type application/octet-stream;\n";
+    if (!m_options.accessLog) c << "  access_log off;\n";
+    if (m_options.accessLog)
+        c << "  log_format orvo '$connection $status $request_method $uri \"$http_range\" $body_bytes_sent';\n"
+          << "  access_log " << d << "/access.log orvo;\n";
+    c << "  types { text/html html htm; text/xml xml; application/zip zip; text/plain txt; }\n";
     for (const char* t : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
         c << "  " << t << "_temp_path " << d << "/tmp/" << t << ";\n";
     c << "  server {\n    listen 127.0.0.1:" << m_port << ";\n";

@@ -24,6 +24,9 @@ public:
         bool https = false;
         // Names the server certificate is issued for.
         std::string certNames = "IP:127.0.0.1,DNS:localhost";
+        // Log every request to AccessLog() as "<connection> <status> <method> <uri> <range>
+        // <body bytes sent>" (the connection's serial number tells connections apart).
+        bool accessLog = false;
     };
 
     NginxServer();
@@ -50,6 +53,7 @@ public:
     void Start();
     void Stop();
     std::string ErrorLog() const;
+    std::string AccessLog() const;
 
 private:
     void WriteConfig() const;

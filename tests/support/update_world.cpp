@@ -7,11 +7,14 @@
 
 namespace orvo::test {
 
-UpdateWorld::UpdateWorld() {
+UpdateWorld::UpdateWorld() : UpdateWorld(NginxServer::Options{}) {}
+
+UpdateWorld::UpdateWorld(const NginxServer::Options& options) : server(options) {
     updaterExe = BuiltBinary("src/app/OrvoUpdaterService");
     installDir = m_root / "inst";
     server.Start();
     manifestUrl = server.Url("/app.xml");
+    urlBase = server.Url("");
 }
 
 std::string UpdateWorld::TargetScript(const std::string& version) {
@@ -46,7 +49,7 @@ std::string UpdateWorld::ManifestXml(const std::vector<PublishedFile>& files, co
     for (const auto& f : files) {
         const auto size = sizeOverride.count(f.name) ? sizeOverride.at(f.name) : static_cast<long long>(f.content.size());
         x << "<Item>" << Tag("FileHash", ContentId(f))
-          << Tag("DownloadUrl", server.Url("/pkg/" + ContentId(f) + "/" + f.name + ".zip")) << Tag("OriFileName", f.name)
+          << Tag("DownloadUrl", urlBase + "/pkg/" + ContentId(f) + "/" + f.name + ".zip") << Tag("OriFileName", f.name)
           << Tag("FileSize", std::to_string(size)) << Tag("RegCom", f.regCom ? "1" : "0") << Tag("Folder", f.folder) << "</Item>\n";
     }
     x << "</UpdateData>\n<RegistData>\n<Item>" << Tag("Version", "1") << Tag("RootPath", "HLM")

@@ -26,6 +26,7 @@ public:
 
 protected:
     UpdateWorld();
+    explicit UpdateWorld(const NginxServer::Options& options);
 
     // Publishes a version of the application: one zip package per file, named by its content
     // (an unchanged file keeps its address), and the manifest /app.xml naming them, with the
@@ -50,6 +51,9 @@ protected:
     std::string updaterExe;  // the built executable unless a test runs a copy
     std::string installDir;
     std::string manifestUrl;
+    // Scheme, host and port of the addresses in the manifest (the server's, unless a test puts
+    // something between).
+    std::string urlBase;
 };
 
 }  // namespace orvo::test

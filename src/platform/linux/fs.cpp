@@ -314,12 +314,17 @@ uint32_t File::Open(const std::wstring& szPath, Mode mode) {
         case Mode::Read: flags |= O_RDONLY; break;
         case Mode::CreateAlways: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
         case Mode::ReadWrite: flags |= O_RDWR; break;
-        case Mode::CreateNew: flags |= O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW; break;
+        case Mode::CreateNew: flags |= O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW; break;
+        case Mode::ReadWriteNoLink: flags |= O_RDWR | O_NOFOLLOW | O_NONBLOCK; break;
     }
     const std::string p = ToNativePath(szPath);
-    int fd = ::open(p.c_str(), flags, 0644);
-    if (fd < 0) return m_lastError = FromErrno(errno);
+    int fd = ::open(p.c_str(), flags, mode == Mode::CreateNew ? 0600 : 0644);
+    if (fd < 0) return m_lastError = errno == ELOOP ? ERROR_ACCESS_DENIED_ : FromErrno(errno);
     struct stat st;
+    if (mode == Mode::ReadWriteNoLink && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        ::close(fd);
+        return m_lastError = ERROR_ACCESS_DENIED_;
+    }
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
         ::close(fd);
         return m_lastError = ERROR_ACCESS_DENIED_;

@@ -2,7 +2,9 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -14,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include <arpa/inet.h>
 #include <strings.h>
 
 #include "platform/strings.h"
@@ -40,6 +43,81 @@ constexpr long kMaxRedirects = 10;
 enum class Kind { Internet, Connection, Request };
 
 using Clock = std::chrono::steady_clock;
+
+// Idle multi handles, each with the connections its last transfers left open, keyed by what a
+// connection can be reused for. A request borrows one for its whole life, so a handle and its
+// connections are only ever used by one thread at a time.
+class ConnectionPool {
+public:
+    CURLM* Acquire(const std::string& key) {
+        {
+            std::lock_guard lock(m_lock);
+            for (auto it = m_idle.rbegin(); it != m_idle.rend(); ++it) {
+                if (it->first != key) continue;
+                CURLM* m = it->second;
+                m_idle.erase(std::next(it).base());
+                return m;
+            }
+        }
+        CURLM* m = curl_multi_init();
+        if (m != nullptr) curl_multi_setopt(m, CURLMOPT_MAXCONNECTS, 2L);
+        return m;
+    }
+    void Release(const std::string& key, CURLM* m) {
+        CURLM* evicted = nullptr;
+        {
+            std::lock_guard lock(m_lock);
+            m_idle.emplace_back(key, m);
+            if (m_idle.size() > kMaxIdle) {
+                evicted = m_idle.front().second;
+                m_idle.erase(m_idle.begin());
+            }
+        }
+        if (evicted != nullptr) curl_multi_cleanup(evicted);
+    }
+
+private:
+    static constexpr size_t kMaxIdle = 8;
+    std::mutex m_lock;
+    std::vector<std::pair<std::string, CURLM*>> m_idle;
+};
+
+// Never destroyed: a transfer on an abandoned thread may still hand its handle back at exit.
+ConnectionPool& Pool() {
+    static auto* pool = new ConnectionPool();
+    return *pool;
+}
+
+// Name lookups and TLS sessions shared by every request, so a second connection to a server
+// skips both.
+class SharedCaches {
+public:
+    SharedCaches() : m_share(curl_share_init()) {
+        if (m_share == nullptr) return;
+        curl_share_setopt(m_share, CURLSHOPT_LOCKFUNC, Lock);
+        curl_share_setopt(m_share, CURLSHOPT_UNLOCKFUNC, Unlock);
+        curl_share_setopt(m_share, CURLSHOPT_USERDATA, this);
+        curl_share_setopt(m_share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+        curl_share_setopt(m_share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+    }
+    CURLSH* Get() const { return m_share; }
+
+private:
+    static void Lock(CURL*, curl_lock_data data, curl_lock_access, void* user) {
+        static_cast<SharedCaches*>(user)->m_locks[static_cast<size_t>(data) % kLocks].lock();
+    }
+    static void Unlock(CURL*, curl_lock_data data, void* user) {
+        static_cast<SharedCaches*>(user)->m_locks[static_cast<size_t>(data) % kLocks].unlock();
+    }
+    static constexpr size_t kLocks = 8;
+    CURLSH* m_share;
+    std::mutex m_locks[kLocks];
+};
+
+CURLSH* Shared() {
+    static auto* caches = new SharedCaches();
+    return caches->Get();
+}
 
 }  // namespace
 
@@ -76,9 +154,11 @@ struct Connection : InternetObject {
 struct Request : InternetObject {
     Request() : InternetObject(Kind::Request) {}
     ~Request() override {
+        // Removing a transfer that did not end closes its connection; finished ones stay in
+        // the handle's cache for the next request to the same place.
         if (multi != nullptr && easy != nullptr && added) curl_multi_remove_handle(multi, easy);
         if (easy != nullptr) curl_easy_cleanup(easy);
-        if (multi != nullptr) curl_multi_cleanup(multi);
+        if (multi != nullptr) Pool().Release(poolKey, multi);
         if (headers != nullptr) curl_slist_free_all(headers);
     }
 
@@ -90,6 +170,9 @@ struct Request : InternetObject {
     bool followRedirects = true;
     std::string verb;
     std::string url;
+    std::string host;
+    std::string proxy;    // the proxy this request goes through, empty when direct
+    std::string poolKey;
     char errorText[CURL_ERROR_SIZE] = {};
 
     // Progress of the transfer.
@@ -99,6 +182,11 @@ struct Request : InternetObject {
     bool finished = false;
     CURLcode result = CURLE_OK;
     Clock::time_point lastActivity = Clock::now();
+    Clock::time_point started = Clock::now();
+    // Low-speed window: bytes moved and time spent waiting on the network since it began.
+    uint64_t windowBytes = 0;
+    std::chrono::milliseconds windowWait{0};
+    int64_t contentLength = -1;
 
     // Response of the final hop.
     std::vector<std::string> responseHeaders;
@@ -181,8 +269,10 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
     r.lastActivity = Clock::now();
     std::string line(data, n);
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    r.windowBytes += n;
     if (line.rfind("HTTP/", 0) == 0) {
         // A new response (after a redirect or an interim 1xx) starts over.
+        r.contentLength = -1;
         r.responseHeaders.clear();
         r.sawLocation = false;
         r.status = 0;
@@ -202,6 +292,8 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
         return n;
     }
     if (line.size() >= 9 && strncasecmp(line.c_str(), "location:", 9) == 0) r.sawLocation = true;
+    if (line.size() > 15 && strncasecmp(line.c_str(), "content-length:", 15) == 0)
+        r.contentLength = std::strtoll(line.c_str() + 15, nullptr, 10);
     r.responseHeaders.push_back(std::move(line));
     return n;
 }
@@ -220,6 +312,7 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
         r.rpos = 0;
     }
     r.rbuf.insert(r.rbuf.end(), data, data + n);
+    r.windowBytes += n;
     return n;
 }
 
@@ -237,6 +330,7 @@ size_t OnSendBody(char* buffer, size_t size, size_t count, void* user) {
     std::memcpy(buffer, r.sbuf.data() + r.spos, n);
     r.spos += n;
     r.bodySent += n;
+    r.windowBytes += n;
     if (r.spos == r.sbuf.size()) {
         r.sbuf.clear();
         r.spos = 0;
@@ -256,10 +350,40 @@ void SetPause(Request& r) {
 
 // Drives the transfer until done() holds or it ended; false with the last error set when it
 // failed or stalled past the time-out.
+// A proxy that wants credentials before it opens a tunnel: reported like a plain proxy's answer,
+// as a response of status 407.
+void TakeTunnelRefusal(Request& r) {
+    long connectCode = 0;
+    if (r.result == CURLE_OK || r.proxy.empty()) return;
+    if (curl_easy_getinfo(r.easy, CURLINFO_HTTP_CONNECTCODE, &connectCode) != CURLE_OK || connectCode != 407) return;
+    r.result = CURLE_OK;
+    r.status = 407;
+    r.statusText = "Proxy Authentication Required";
+    r.responseHeaders.clear();
+    r.rbuf.clear();
+    r.rpos = 0;
+    r.headersDone = true;
+}
+
+// The overall bound of the request as far as its sizes are known now.
+Clock::time_point Deadline(const Request& r) {
+    int64_t size = static_cast<int64_t>(r.bodyTotal);
+    if (r.headersDone) {
+        if (r.contentLength < 0 && r.verb != "HEAD") return r.started + std::chrono::milliseconds(r.s.timeouts.unknownSizeMs);
+        size += std::max<int64_t>(r.contentLength, 0);
+    }
+    return r.started + std::chrono::milliseconds(TransferDeadlineMs(r.s.timeouts, size));
+}
+
+// Drives the transfer until done() holds or it ended; false with the last error set when it
+// failed, stalled past the time-out, crawled below the low-speed limit, outlived its overall
+// bound or was cancelled.
 template <class Done>
 bool Pump(Request& r, uint32_t nIdleLimitMs, Done done) {
     r.lastActivity = Clock::now();
+    auto tick = Clock::now();
     for (;;) {
+        if (TransfersCancelled()) return Fail(ERROR_INTERNET_OPERATION_CANCELLED);
         int running = 0;
         const CURLMcode mc = curl_multi_perform(r.multi, &running);
         if (mc != CURLM_OK) return Fail(ERROR_INTERNET_INTERNAL_ERROR);
@@ -268,6 +392,7 @@ bool Pump(Request& r, uint32_t nIdleLimitMs, Done done) {
             if (msg->msg == CURLMSG_DONE && msg->easy_handle == r.easy) {
                 r.finished = true;
                 r.result = msg->data.result;
+                TakeTunnelRefusal(r);
                 // An ended transfer has delivered whatever headers it will.
                 if (r.result == CURLE_OK) r.headersDone = true;
             }
@@ -276,8 +401,19 @@ bool Pump(Request& r, uint32_t nIdleLimitMs, Done done) {
         // break is reported by the next call.
         if (done()) return true;
         if (r.finished) return r.result == CURLE_OK || Fail(MapCurlError(r, r.result));
-        const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - r.lastActivity);
+        const auto now = Clock::now();
+        const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(now - r.lastActivity);
         if (idle.count() >= static_cast<long long>(nIdleLimitMs)) return Fail(ERROR_INTERNET_TIMEOUT);
+        if (now >= Deadline(r)) return Fail(ERROR_INTERNET_TIMEOUT);
+        // Only time spent waiting here counts: a caller that is slow to read is not the network.
+        r.windowWait += std::chrono::duration_cast<std::chrono::milliseconds>(now - tick);
+        tick = now;
+        if (r.windowWait.count() >= static_cast<long long>(r.s.timeouts.lowSpeedMs)) {
+            const uint64_t wanted = static_cast<uint64_t>(r.s.timeouts.lowSpeedBytes) * r.windowWait.count() / 1000;
+            if (r.windowBytes < wanted) return Fail(ERROR_INTERNET_TIMEOUT);
+            r.windowBytes = 0;
+            r.windowWait = std::chrono::milliseconds(0);
+        }
         const int wait = static_cast<int>(std::min<long long>(100, nIdleLimitMs - idle.count()));
         if (curl_multi_poll(r.multi, nullptr, 0, wait, nullptr) != CURLM_OK) return Fail(ERROR_INTERNET_INTERNAL_ERROR);
     }
@@ -292,10 +428,85 @@ const char* EnvNonEmpty(const char* name) {
     return v != nullptr && *v != '\0' ? v : nullptr;
 }
 
+std::string Lower(std::string s) {
+    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::string Unbracket(const std::string& host) {
+    return host.size() >= 2 && host.front() == '[' && host.back() == ']' ? host.substr(1, host.size() - 2) : host;
+}
+
+bool IsLoopback(const std::string& szHost) {
+    const std::string host = Lower(Unbracket(szHost));
+    if (host == "localhost" || (host.size() > 10 && host.ends_with(".localhost"))) return true;
+    in_addr v4{};
+    if (::inet_pton(AF_INET, host.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
+    in6_addr v6{};
+    return ::inet_pton(AF_INET6, host.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
+}
+
+// One entry of a no-proxy list: "*", a domain (matching itself and its subdomains), an address,
+// or an IPv4 network "a.b.c.d/n".
+bool BypassEntryMatches(std::string entry, const std::string& host) {
+    if (entry == "*") return true;
+    while (!entry.empty() && entry.front() == '.') entry.erase(entry.begin());
+    while (!entry.empty() && entry.back() == '.') entry.pop_back();
+    entry = Lower(Unbracket(entry));
+    if (entry.empty()) return false;
+    const size_t slash = entry.find('/');
+    in_addr hostV4{};
+    if (slash != std::string::npos) {
+        in_addr net{};
+        const int bits = std::atoi(entry.c_str() + slash + 1);
+        if (::inet_pton(AF_INET, entry.substr(0, slash).c_str(), &net) != 1 || bits < 0 || bits > 32 ||
+            ::inet_pton(AF_INET, host.c_str(), &hostV4) != 1)
+            return false;
+        const uint32_t mask = bits == 0 ? 0 : ~uint32_t{0} << (32 - bits);
+        return (ntohl(net.s_addr) & mask) == (ntohl(hostV4.s_addr) & mask);
+    }
+    return host == entry || (host.size() > entry.size() && host.ends_with("." + entry));
+}
+
+bool Bypassed(const std::string& list, const std::string& szHost) {
+    const std::string host = Lower(Unbracket(szHost));
+    size_t pos = 0;
+    while (pos <= list.size()) {
+        size_t end = list.find_first_of(", ", pos);
+        if (end == std::string::npos) end = list.size();
+        if (end > pos && BypassEntryMatches(list.substr(pos, end - pos), host)) return true;
+        pos = end + 1;
+    }
+    return false;
+}
+
+std::string WithScheme(const std::string& proxy) {
+    return proxy.empty() || proxy.find("://") != std::string::npos ? proxy : "http://" + proxy;
+}
+
+// The proxy for a request: the one given to InternetOpen, or the environment's as curl reads it
+// (http_proxy in lower case only, https_proxy/HTTPS_PROXY, then all_proxy/ALL_PROXY, minus
+// no_proxy/NO_PROXY). The environment's proxy never carries loopback traffic: a proxy set for
+// the outside world would otherwise see (and break) requests to this machine.
+std::string ProxyFor(const Session& s, bool bSecure, const std::string& host) {
+    if (s.accessType == INTERNET_OPEN_TYPE_DIRECT) return {};
+    if (s.accessType == INTERNET_OPEN_TYPE_PROXY) return Bypassed(s.proxyBypass, host) ? std::string() : WithScheme(s.proxy);
+    const char* proxy = bSecure ? (EnvNonEmpty("https_proxy") ? EnvNonEmpty("https_proxy") : EnvNonEmpty("HTTPS_PROXY"))
+                                : EnvNonEmpty("http_proxy");
+    if (proxy == nullptr) proxy = EnvNonEmpty("all_proxy") ? EnvNonEmpty("all_proxy") : EnvNonEmpty("ALL_PROXY");
+    if (proxy == nullptr || IsLoopback(host)) return {};
+    const char* bypass = EnvNonEmpty("no_proxy") ? EnvNonEmpty("no_proxy") : EnvNonEmpty("NO_PROXY");
+    if (bypass != nullptr && Bypassed(bypass, host)) return {};
+    return WithScheme(proxy);
+}
+
 bool StartTransfer(Request& r) {
     if (r.sent) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
+    if (TransfersCancelled()) return Fail(ERROR_INTERNET_OPERATION_CANCELLED);
     r.sent = true;
+    r.started = Clock::now();
     CURL* e = r.easy;
+    if (CURLSH* share = Shared()) curl_easy_setopt(e, CURLOPT_SHARE, share);
     curl_easy_setopt(e, CURLOPT_URL, r.url.c_str());
     curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
     // Never follow an https address down to plain http.
@@ -313,14 +524,9 @@ bool StartTransfer(Request& r) {
     curl_easy_setopt(e, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
     curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, nullptr);
     if (!r.s.agent.empty()) curl_easy_setopt(e, CURLOPT_USERAGENT, r.s.agent.c_str());
-    switch (r.s.accessType) {
-        case INTERNET_OPEN_TYPE_DIRECT: curl_easy_setopt(e, CURLOPT_PROXY, ""); break;
-        case INTERNET_OPEN_TYPE_PROXY:
-            curl_easy_setopt(e, CURLOPT_PROXY, r.s.proxy.c_str());
-            if (!r.s.proxyBypass.empty()) curl_easy_setopt(e, CURLOPT_NOPROXY, r.s.proxyBypass.c_str());
-            break;
-        default: break;  // libcurl reads http_proxy, https_proxy, no_proxy itself
-    }
+    // The proxy is decided here, once, so that it can be named and the connection cache keyed.
+    curl_easy_setopt(e, CURLOPT_PROXY, r.proxy.c_str());
+    curl_easy_setopt(e, CURLOPT_NOPROXY, "");
     if (!r.s.proxyUser.empty()) curl_easy_setopt(e, CURLOPT_PROXYUSERNAME, r.s.proxyUser.c_str());
     if (!r.s.proxyPassword.empty()) curl_easy_setopt(e, CURLOPT_PROXYPASSWORD, r.s.proxyPassword.c_str());
     // A proxy's answer to CONNECT is not the server's response.
@@ -461,8 +667,12 @@ HINTERNET HttpOpenRequest(HINTERNET hConnection, std::string_view szVerb, std::s
     // A literal IPv6 host needs its brackets in the address.
     const std::string host = c.host.find(':') != std::string::npos && c.host[0] != '[' ? "[" + c.host + "]" : c.host;
     r->url = std::string(r->secure ? "https://" : "http://") + host + ":" + std::to_string(c.port) + object;
+    r->host = c.host;
+    r->proxy = ProxyFor(r->s, r->secure, c.host);
+    r->poolKey = std::string(r->secure ? "https://" : "http://") + host + ":" + std::to_string(c.port) + "|" + r->proxy +
+                 "|" + r->s.proxyUser;
     r->easy = curl_easy_init();
-    r->multi = curl_multi_init();
+    r->multi = Pool().Acquire(r->poolKey);
     if (r->easy == nullptr || r->multi == nullptr) {
         Fail(ERROR_NOT_ENOUGH_MEMORY_);
         return nullptr;
@@ -599,6 +809,30 @@ bool HttpQueryStatusCode(HINTERNET hRequest, uint32_t* pnStatus) {
     if (r == nullptr) return Fail(ERROR_INVALID_HANDLE_);
     if (!r->headersDone || r->status <= 0) return Fail(ERROR_HTTP_HEADER_NOT_FOUND);
     if (pnStatus != nullptr) *pnStatus = static_cast<uint32_t>(r->status);
+    return true;
+}
+
+bool HttpQueryHeader(HINTERNET hRequest, std::string_view szName, std::string* pszValue) {
+    Request* r = AsRequest(hRequest);
+    if (r == nullptr) return Fail(ERROR_INVALID_HANDLE_);
+    if (!r->headersDone) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
+    for (const auto& line : r->responseHeaders) {
+        if (line.size() <= szName.size() || line[szName.size()] != ':' ||
+            strncasecmp(line.c_str(), std::string(szName).c_str(), szName.size()) != 0)
+            continue;
+        size_t b = szName.size() + 1, e = line.size();
+        while (b < e && (line[b] == ' ' || line[b] == '\t')) ++b;
+        while (e > b && (line[e - 1] == ' ' || line[e - 1] == '\t')) --e;
+        if (pszValue != nullptr) *pszValue = line.substr(b, e - b);
+        return true;
+    }
+    return Fail(ERROR_HTTP_HEADER_NOT_FOUND);
+}
+
+bool HttpQueryProxy(HINTERNET hRequest, std::string* pszProxy) {
+    Request* r = AsRequest(hRequest);
+    if (r == nullptr) return Fail(ERROR_INVALID_HANDLE_);
+    if (pszProxy != nullptr) *pszProxy = r->proxy;
     return true;
 }
 

@@ -266,15 +266,24 @@ uint32_t File::Open(const std::wstring& szPath, Mode mode) {
     switch (mode) {
         case Mode::Read: access = GENERIC_READ, disposition = OPEN_EXISTING; break;
         case Mode::CreateAlways: access = GENERIC_WRITE, disposition = CREATE_ALWAYS; break;
-        case Mode::ReadWrite: access = GENERIC_READ | GENERIC_WRITE, disposition = OPEN_EXISTING; break;
-        case Mode::CreateNew: access = GENERIC_WRITE, disposition = CREATE_NEW; break;
+        case Mode::ReadWrite:
+        case Mode::ReadWriteNoLink: access = GENERIC_READ | GENERIC_WRITE, disposition = OPEN_EXISTING; break;
+        case Mode::CreateNew: access = GENERIC_READ | GENERIC_WRITE, disposition = CREATE_NEW; break;
     }
+    // A link at the path is opened as itself, and then refused.
+    const DWORD attributes =
+        FILE_ATTRIBUTE_NORMAL | (mode == Mode::ReadWriteNoLink || mode == Mode::CreateNew ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
     // Others may read, and rename over the file, while it is open (as on POSIX); a folder fails
     // with 5 because no backup semantics are asked for.
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_DELETE | (mode == Mode::Read ? FILE_SHARE_WRITE : 0);
-    HANDLE h = ::CreateFileW(NativePath(szPath).c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
-                             nullptr);
+    HANDLE h = ::CreateFileW(NativePath(szPath).c_str(), access, share, nullptr, disposition, attributes, nullptr);
     if (h == INVALID_HANDLE_VALUE) return m_lastError = SysError();
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (mode == Mode::ReadWriteNoLink &&
+        (!::GetFileInformationByHandle(h, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)) {
+        ::CloseHandle(h);
+        return m_lastError = ERROR_ACCESS_DENIED_;
+    }
     m_fd = reinterpret_cast<intptr_t>(h);
     return m_lastError = 0;
 }

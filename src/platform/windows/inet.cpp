@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <algorithm>
 #include <charconv>
 
 // <wininet.h> maps these names onto its A/W functions; here they are ours.
@@ -159,6 +160,29 @@ bool HttpQueryStatusText(HINTERNET hRequest, std::string* pszText) {
     }
     text.resize(size);
     *pszText = std::move(text);
+    return true;
+}
+
+bool HttpQueryHeader(HINTERNET hRequest, std::string_view szName, std::string* pszValue) {
+    // HTTP_QUERY_CUSTOM takes the name in the buffer and returns the value in its place.
+    std::string buffer(std::max<size_t>(szName.size() + 1, 256), '\0');
+    for (;;) {
+        std::copy(szName.begin(), szName.end(), buffer.begin());
+        buffer[szName.size()] = '\0';
+        DWORD size = static_cast<DWORD>(buffer.size());
+        if (::HttpQueryInfoA(Native(hRequest), HTTP_QUERY_CUSTOM, buffer.data(), &size, nullptr)) {
+            buffer.resize(size);
+            if (pszValue != nullptr) *pszValue = std::move(buffer);
+            return true;
+        }
+        if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) return Failed();
+        buffer.resize(std::max<size_t>(size + 1, szName.size() + 1));
+    }
+}
+
+bool HttpQueryProxy(HINTERNET, std::string* pszProxy) {
+    // WinINet does not say which proxy (if any) carried a request.
+    if (pszProxy != nullptr) pszProxy->clear();
     return true;
 }
 

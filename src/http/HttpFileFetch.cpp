@@ -1,0 +1,317 @@
+#include "http/HttpFileFetch.h"
+
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "http/HttpClient.h"
+#include "http/HttpServerClient.h"
+#include "platform/debug.h"
+#include "platform/fs.h"
+#include "platform/strings.h"
+
+namespace Kaver {
+
+using platform::FormatW;
+
+namespace {
+
+constexpr size_t kTransferBuffer = 64 * 1024;
+constexpr size_t kMaxValidatorFile = 8 * 1024;
+constexpr const char* kValidatorMagic = "orvo-validator 1";
+
+void Log(const std::wstring& szLine) { platform::OutputDebug(L"[CHttpFileFetch] " + szLine + L"\n"); }
+
+std::wstring Wide(const std::string& s) { return platform::FromUtf8(s); }
+
+// A header value may not carry a line break into the request.
+bool SafeHeaderValue(const std::string& s) { return s.find_first_of("\r\n") == std::string::npos && s.size() < 1024; }
+
+CHttpValidator ValidatorOf(CHttpResponse& response) {
+    CHttpValidator v;
+    if (!response.GetHeader("ETag", v.strETag) || !SafeHeaderValue(v.strETag)) v.strETag.clear();
+    if (!response.GetHeader("Last-Modified", v.strLastModified) || !SafeHeaderValue(v.strLastModified))
+        v.strLastModified.clear();
+    uint64_t n = 0;
+    if (response.GetContentLength(n) && n <= static_cast<uint64_t>(INT64_MAX)) v.nLength = static_cast<int64_t>(n);
+    return v;
+}
+
+// Sends the GET; null with *pnResult set when the request or its status failed.
+std::unique_ptr<CHttpResponse> Send(CHttpClient& client, const std::wstring& szUrl, int* pnResult) {
+    client.SetOpenOptions(CHttpServerClient::kDownloadAgent);
+    std::unique_ptr<CHttpResponse> response;
+    try {
+        response.reset(client.SendGetRequest(szUrl.c_str(), CHttpServerClient::kRequestFlags));
+        response->GetStatus();
+    } catch (const httpclientexceptionW& e) {
+        Log(FormatW(L"Err [%s] [%u] Url [%s]", e.GetErrorMsg(), e.GetErrorCode(), szUrl));
+        *pnResult = CHttpServerClient::kDownloadNotStarted;
+        return nullptr;
+    }
+    return response;
+}
+
+void LogStatus(CHttpResponse& response, const std::wstring& szUrl) {
+    const uint32_t status = response.GetStatus();
+    if (status == 407) {
+        Log(FormatW(L"Proxy [%s] asks for credentials (407) [%s]", Wide(response.GetProxy()), szUrl));
+        return;
+    }
+    Log(FormatW(L"HTTP Status [%u %s] [%s]", status, std::wstring(response.GetStatusText()), szUrl));
+}
+
+// Streams the body into the file; adds what was written to *pnTotal.
+// Appends the body to file; a body that would take the whole past nMaxBytes is cut off there.
+int Receive(CHttpResponse& response, platform::File& file, uint64_t* pnTotal, uint64_t nMaxBytes, const std::wstring& szUrl) {
+    std::vector<uint8_t> buffer(kTransferBuffer);
+    try {
+        for (;;) {
+            uint32_t nRead = 0;
+            response.ReadContent(buffer.data(), static_cast<uint32_t>(buffer.size()), nRead);
+            if (nRead == 0) return CHttpServerClient::kDownloadOk;
+            if (*pnTotal > nMaxBytes || nRead > nMaxBytes - *pnTotal) {
+                Log(FormatW(L"Too Large [> %llu] [%s]", static_cast<unsigned long long>(nMaxBytes), szUrl));
+                return CHttpServerClient::kDownloadFailed;
+            }
+            if (!file.Write(buffer.data(), nRead)) {
+                Log(FormatW(L"File Write Error [%u] [%s]", file.LastError(), szUrl));
+                return CHttpServerClient::kDownloadFailed;
+            }
+            *pnTotal += nRead;
+        }
+    } catch (const httpclientexceptionW& e) {
+        Log(FormatW(L"Err [%s] [%u] Url [%s]", e.GetErrorMsg(), e.GetErrorCode(), szUrl));
+        return CHttpServerClient::kDownloadFailed;
+    }
+}
+
+// "bytes <first>-<last>/<whole>" naming exactly the range that was asked for.
+bool ContentRangeIs(const std::string& szRange, uint64_t nFirst, int64_t nWhole) {
+    const std::string expected = "bytes " + std::to_string(nFirst) + "-" + std::to_string(nWhole - 1) + "/" +
+                                 std::to_string(nWhole);
+    return szRange == expected;
+}
+
+// Puts a finished download in place.
+int Finish(const std::wstring& szFrom, const std::wstring& szTo) {
+    if (platform::IsDirectory(szTo)) {
+        Log(FormatW(L"File Open [%s]", szTo));
+        return CHttpServerClient::kDownloadFailed;
+    }
+    if (const uint32_t err = platform::RenameReplacing(szFrom, szTo)) {
+        Log(FormatW(L"File Replace [%u] [%s]", err, szTo));
+        return CHttpServerClient::kDownloadFailed;
+    }
+    return CHttpServerClient::kDownloadOk;
+}
+
+}  // namespace
+
+bool CHttpValidator::AllowsRange() const {
+    // A weak tag may name a different byte sequence; a date is only as precise as a second, but
+    // together with the length it is what servers offer for static files.
+    const bool strongTag = !strETag.empty() && strETag.rfind("W/", 0) != 0;
+    return nLength > 0 && (strongTag || (strETag.empty() && !strLastModified.empty()));
+}
+
+namespace ValidatorFile {
+
+bool Store(const std::wstring& szPath, const std::wstring& szUrl, const CHttpValidator& v) {
+    const std::string url = platform::ToUtf8(szUrl);
+    if (!SafeHeaderValue(url) || !SafeHeaderValue(v.strETag) || !SafeHeaderValue(v.strLastModified)) return false;
+    const std::string text = std::string(kValidatorMagic) + "\nurl " + url + "\netag " + v.strETag + "\nlast-modified " +
+                             v.strLastModified + "\nlength " + std::to_string(v.nLength) + "\n";
+    const std::wstring temp = platform::MakeTempSibling(szPath);
+    platform::File file;
+    if (file.Open(temp, platform::File::Mode::CreateNew) != 0) return false;
+    const bool written = file.Write(text.data(), text.size());
+    file.Close();
+    if (!written || platform::RenameReplacing(temp, szPath) != 0) {
+        platform::DeleteFileAt(temp);
+        return false;
+    }
+    return true;
+}
+
+std::optional<CHttpValidator> Load(const std::wstring& szPath, const std::wstring& szUrl) {
+    platform::File file;
+    if (file.Open(szPath, platform::File::Mode::ReadWriteNoLink) != 0) return std::nullopt;
+    std::string text(kMaxValidatorFile + 1, '\0');
+    const int64_t n = file.Read(text.data(), text.size());
+    if (n <= 0 || static_cast<size_t>(n) > kMaxValidatorFile) return std::nullopt;
+    text.resize(static_cast<size_t>(n));
+    std::string url;
+    CHttpValidator v;
+    bool magic = false, hasLength = false;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string::npos) return std::nullopt;  // cut short
+        const std::string line = text.substr(pos, end - pos);
+        pos = end + 1;
+        const size_t sp = line.find(' ');
+        const std::string key = line.substr(0, sp), value = sp == std::string::npos ? "" : line.substr(sp + 1);
+        if (line == kValidatorMagic) magic = true;
+        else if (key == "url") url = value;
+        else if (key == "etag") v.strETag = value;
+        else if (key == "last-modified") v.strLastModified = value;
+        else if (key == "length") {
+            char* e = nullptr;
+            v.nLength = std::strtoll(value.c_str(), &e, 10);
+            hasLength = !value.empty() && *e == '\0' && v.nLength >= -1;
+        }
+    }
+    if (!magic || !hasLength || url != platform::ToUtf8(szUrl)) return std::nullopt;
+    return v;
+}
+
+}  // namespace ValidatorFile
+
+int CHttpFileFetch::GetFileResuming(const std::wstring& szUrl, const std::wstring& szLocalPath, uint64_t nMaxBytes) {
+    if (!CreateLocalFolderChain(szLocalPath)) {
+        Log(L"Create Folder Failed");
+        return CHttpServerClient::kDownloadNotStarted;
+    }
+    const std::wstring part = PartPath(szLocalPath), meta = PartMetaPath(szLocalPath);
+    auto discard = [&] {
+        platform::DeleteFileAt(meta);
+        platform::DeleteFileAt(part);
+    };
+
+    // What an earlier attempt left, if it can be continued.
+    std::optional<CHttpValidator> kept = ValidatorFile::Load(meta, szUrl);
+    platform::File file;
+    uint64_t have = 0;
+    if (kept && kept->AllowsRange() && file.Open(part, platform::File::Mode::ReadWriteNoLink) == 0) {
+        have = file.Size().value_or(0);
+        if (have == 0 || have >= static_cast<uint64_t>(kept->nLength) || !file.Seek(static_cast<int64_t>(have), 0 /* SEEK_SET */)) {
+            file.Close();
+            have = 0;
+        }
+    }
+    if (!file.IsOpen()) {
+        discard();
+        kept.reset();
+    }
+
+    CHttpClient client;
+    if (have > 0) {
+        client.AddHeader(L"Range", FormatW(L"bytes=%llu-", static_cast<unsigned long long>(have)).c_str());
+        client.AddHeader(L"If-Range", Wide(kept->strETag.empty() || kept->strETag.rfind("W/", 0) == 0 ? kept->strLastModified
+                                                                                                         : kept->strETag)
+                                          .c_str());
+    }
+    int nResult = CHttpServerClient::kDownloadOk;
+    std::unique_ptr<CHttpResponse> response = Send(client, szUrl, &nResult);
+    if (!response) return nResult;  // the part (if any) stays for the next attempt
+    const uint32_t status = response->GetStatus();
+
+    CHttpValidator fresh = ValidatorOf(*response);
+    if (status == 206 && have > 0) {
+        std::string range;
+        const int64_t whole = kept->nLength;
+        if (!response->GetHeader("Content-Range", range) || !ContentRangeIs(range, have, whole) ||
+            (fresh.nLength >= 0 && static_cast<uint64_t>(fresh.nLength) != static_cast<uint64_t>(whole) - have)) {
+            Log(FormatW(L"Range Mismatch [%s] [%s]", Wide(range), szUrl));
+            file.Close();
+            discard();
+            return CHttpServerClient::kDownloadFailed;
+        }
+        fresh = *kept;
+        Log(FormatW(L"Resuming at [%llu/%lld] [%s]", static_cast<unsigned long long>(have), static_cast<long long>(whole), szUrl));
+    } else if (status >= 200 && status <= 299 && status != 206) {
+        // The whole body: whatever was kept is of another version, or the range was ignored.
+        file.Close();
+        discard();
+        have = 0;
+        if (file.Open(part, platform::File::Mode::CreateNew) != 0) {
+            Log(FormatW(L"File Open [%u] [%s]", file.LastError(), part));
+            return CHttpServerClient::kDownloadFailed;
+        }
+        if (fresh.AllowsRange() && !ValidatorFile::Store(meta, szUrl, fresh)) platform::DeleteFileAt(meta);
+    } else {
+        LogStatus(*response, szUrl);
+        return CHttpServerClient::kDownloadNotStarted;
+    }
+
+    // An announced whole above the cap fails before a byte is stored.
+    if (fresh.nLength >= 0 && static_cast<uint64_t>(fresh.nLength) > nMaxBytes) {
+        Log(FormatW(L"Too Large [%lld > %llu] [%s]", static_cast<long long>(fresh.nLength), static_cast<unsigned long long>(nMaxBytes), szUrl));
+        file.Close();
+        discard();
+        return CHttpServerClient::kDownloadFailed;
+    }
+    uint64_t total = have;
+    nResult = Receive(*response, file, &total, nMaxBytes, szUrl);
+    response.reset();
+    const int64_t expected = fresh.nLength;
+    if (nResult == CHttpServerClient::kDownloadOk && expected >= 0 && total != static_cast<uint64_t>(expected)) {
+        Log(FormatW(L"Size Mismatch [%llu/%lld] [%s]", static_cast<unsigned long long>(total), static_cast<long long>(expected), szUrl));
+        nResult = CHttpServerClient::kDownloadFailed;
+        file.Close();
+        discard();  // the server's own answer is inconsistent: nothing of it is worth keeping
+        return nResult;
+    }
+    if (nResult != CHttpServerClient::kDownloadOk) {
+        // Kept only when it can be continued; flushed so that it survives what broke us.
+        const bool keep = fresh.AllowsRange() && total > 0 && platform::PathExists(meta) && file.Flush();
+        file.Close();
+        if (!keep) discard();
+        return nResult;
+    }
+    file.Close();
+    nResult = Finish(part, szLocalPath);
+    if (nResult == CHttpServerClient::kDownloadOk) platform::DeleteFileAt(meta);
+    else discard();
+    return nResult;
+}
+
+int CHttpFileFetch::GetFileIfChanged(const std::wstring& szUrl, const std::wstring& szLocalPath, const CHttpValidator& kept,
+                                     CHttpValidator* pFresh, uint64_t nMaxBytes) {
+    if (!CreateLocalFolderChain(szLocalPath)) {
+        Log(L"Create Folder Failed");
+        return CHttpServerClient::kDownloadNotStarted;
+    }
+    CHttpClient client;
+    if (!kept.strETag.empty()) client.AddHeader(L"If-None-Match", Wide(kept.strETag).c_str());
+    if (!kept.strLastModified.empty()) client.AddHeader(L"If-Modified-Since", Wide(kept.strLastModified).c_str());
+    int nResult = CHttpServerClient::kDownloadOk;
+    std::unique_ptr<CHttpResponse> response = Send(client, szUrl, &nResult);
+    if (!response) return nResult;
+    const uint32_t status = response->GetStatus();
+    if (status == 304 && !kept.Empty()) return kNotModified;
+    if (status < 200 || status > 299 || status == 206) {  // a part was never asked for
+        LogStatus(*response, szUrl);
+        return CHttpServerClient::kDownloadNotStarted;
+    }
+    const CHttpValidator fresh = ValidatorOf(*response);
+    if (fresh.nLength >= 0 && static_cast<uint64_t>(fresh.nLength) > nMaxBytes) {
+        Log(FormatW(L"Too Large [%lld > %llu] [%s]", static_cast<long long>(fresh.nLength), static_cast<unsigned long long>(nMaxBytes), szUrl));
+        return CHttpServerClient::kDownloadFailed;
+    }
+    const std::wstring temp = platform::MakeTempSibling(szLocalPath);
+    platform::File file;
+    if (file.Open(temp, platform::File::Mode::CreateNew) != 0) {
+        Log(FormatW(L"File Open [%u] [%s]", file.LastError(), temp));
+        return CHttpServerClient::kDownloadFailed;
+    }
+    uint64_t total = 0;
+    nResult = Receive(*response, file, &total, nMaxBytes, szUrl);
+    response.reset();
+    file.Close();
+    if (nResult == CHttpServerClient::kDownloadOk && fresh.nLength >= 0 && total != static_cast<uint64_t>(fresh.nLength)) {
+        Log(FormatW(L"Size Mismatch [%llu/%lld] [%s]", static_cast<unsigned long long>(total),
+                    static_cast<long long>(fresh.nLength), szUrl));
+        nResult = CHttpServerClient::kDownloadFailed;
+    }
+    if (nResult == CHttpServerClient::kDownloadOk) nResult = Finish(temp, szLocalPath);
+    if (nResult != CHttpServerClient::kDownloadOk) {
+        platform::DeleteFileAt(temp);
+        return nResult;
+    }
+    if (pFresh != nullptr) *pFresh = fresh;
+    return nResult;
+}
+
+}  // namespace Kaver

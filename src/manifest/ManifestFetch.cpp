@@ -1,0 +1,74 @@
+#include "manifest/ManifestFetch.h"
+
+#include <vector>
+
+#include "http/HttpFileFetch.h"
+#include "http/HttpServerClient.h"
+#include "platform/debug.h"
+#include "platform/fs.h"
+#include "platform/strings.h"
+
+namespace UpDater {
+
+using Kaver::CHttpFileFetch;
+using Kaver::CHttpServerClient;
+using Kaver::CHttpValidator;
+namespace ValidatorFile = Kaver::ValidatorFile;
+
+namespace {
+
+// The working copy is scratch, so unlike the kept copy it is not flushed: a plain copy to a
+// fresh sibling renamed into place.
+uint32_t CopyScratch(const std::wstring& szFrom, const std::wstring& szTo) {
+    platform::File in, out;
+    if (uint32_t err = in.Open(szFrom, platform::File::Mode::Read)) return err;
+    const std::wstring temp = platform::MakeTempSibling(szTo);
+    if (uint32_t err = out.Open(temp, platform::File::Mode::CreateNew)) return err;
+    std::vector<char> buf(1 << 20);
+    uint32_t err = 0;
+    for (;;) {
+        const int64_t n = in.Read(buf.data(), buf.size());
+        if (n <= 0) {
+            if (n < 0) err = in.LastError();
+            break;
+        }
+        if (!out.Write(buf.data(), static_cast<size_t>(n))) {
+            err = out.LastError();
+            break;
+        }
+    }
+    out.Close();
+    if (err == 0) err = platform::RenameReplacing(temp, szTo);
+    if (err != 0) platform::DeleteFileAt(temp);
+    return err;
+}
+
+}  // namespace
+
+int FetchManifest(const std::wstring& szUrl, const std::wstring& szTempPath, const std::wstring& szKeptPath, uint64_t nMaxBytes) {
+    const std::wstring meta = szKeptPath + L".meta";
+    std::optional<CHttpValidator> kept;
+    if (platform::PathExists(szKeptPath) && !platform::IsDirectory(szKeptPath)) kept = ValidatorFile::Load(meta, szUrl);
+
+    CHttpValidator fresh;
+    int result = CHttpFileFetch::GetFileIfChanged(szUrl, szTempPath, kept.value_or(CHttpValidator{}), &fresh, nMaxBytes);
+    if (result == CHttpFileFetch::kNotModified) {
+        // The very bytes that were kept go on to be checked and parsed.
+        if (CopyScratch(szKeptPath, szTempPath) == 0) {
+            platform::OutputDebug(platform::FormatW(L"[OVUSVC] manifest not modified, kept copy used [%s]\n", szUrl));
+            return CHttpServerClient::kDownloadOk;
+        }
+        result = CHttpFileFetch::GetFileIfChanged(szUrl, szTempPath, CHttpValidator{}, &fresh, nMaxBytes);
+    }
+    if (result != CHttpServerClient::kDownloadOk) return result;
+
+    // The validator goes first and comes back last, so a copy never pairs with another's.
+    platform::DeleteFileAt(meta);
+    if (fresh.Empty() || platform::CopyFileReplacing(szTempPath, szKeptPath) != 0 || !ValidatorFile::Store(meta, szUrl, fresh)) {
+        platform::DeleteFileAt(meta);
+        platform::DeleteFileAt(szKeptPath);
+    }
+    return result;
+}
+
+}  // namespace UpDater

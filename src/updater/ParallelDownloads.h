@@ -1,0 +1,50 @@
+// The download stage's transfers: up to a fixed number at once, started in plan order by the
+// stage loop (which reports each item as it starts, as a sequential stage would). After a
+// failure no further download starts; those already running are waited for.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace UpDater {
+
+// Downloads one package, resuming what an earlier attempt left; a transfer that breaks after
+// some bytes arrived is continued once more after a short pause (ORVO_NET_RETRYMS, default
+// 1000 ms), unless transfers were cancelled. The result codes of GetFileFromURL.
+// A package bigger than nMaxBytes is cut off there and fails.
+int FetchPackage(const std::wstring& szUrl, const std::wstring& szLocalPath, uint64_t nMaxBytes);
+
+// The number of downloads run at once: the build setting, or ORVO_PARALLEL_DOWNLOADS (1-16).
+int MaxParallelDownloads();
+
+class CParallelDownloads {
+public:
+    // fetch(url, local path, most bytes) → true on success; runs on the pool's threads.
+    using Fetch = std::function<bool(const std::wstring&, const std::wstring&, uint64_t)>;
+    CParallelDownloads(int nMax, Fetch fetch);
+    ~CParallelDownloads();
+    CParallelDownloads(const CParallelDownloads&) = delete;
+    CParallelDownloads& operator=(const CParallelDownloads&) = delete;
+
+    // Waits for a free slot (and for a running download to the same local path), then starts
+    // the download; false, starting nothing, once any download has failed.
+    bool Start(const std::wstring& szUrl, const std::wstring& szLocalPath, uint64_t nMaxBytes = UINT64_MAX);
+    // Waits for every started download; true when none failed.
+    bool Finish();
+
+private:
+    int m_nMax;
+    Fetch m_fetch;
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    std::vector<std::wstring> m_running;  // local paths in flight
+    bool m_bFailed = false;
+    std::vector<std::thread> m_threads;
+};
+
+}  // namespace UpDater

@@ -1,0 +1,104 @@
+// The download stage's pool of transfers, with fetches the test releases one by one.
+#include "updater/ParallelDownloads.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "support/test_env.h"
+
+using namespace UpDater;
+
+namespace {
+
+// Fetches that wait until the test ends them, recording what ran at once.
+class Gate {
+public:
+    bool Fetch(const std::wstring& url) {
+        std::unique_lock lock(m_lock);
+        ++m_running;
+        m_started.push_back(url);
+        m_peak = std::max(m_peak, m_running);
+        m_changed.notify_all();
+        m_changed.wait(lock, [&] { return m_results.count(url) != 0; });
+        --m_running;
+        return m_results[url];
+    }
+    void End(const std::wstring& url, bool ok) {
+        std::lock_guard lock(m_lock);
+        m_results[url] = ok;
+        m_changed.notify_all();
+    }
+    void WaitStarted(size_t n) {
+        std::unique_lock lock(m_lock);
+        m_changed.wait(lock, [&] { return m_started.size() >= n; });
+    }
+    std::vector<std::wstring> Started() {
+        std::lock_guard lock(m_lock);
+        return m_started;
+    }
+    int Peak() {
+        std::lock_guard lock(m_lock);
+        return m_peak;
+    }
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    std::map<std::wstring, bool> m_results;
+    std::vector<std::wstring> m_started;
+    int m_running = 0, m_peak = 0;
+};
+
+}  // namespace
+
+TEST(ParallelDownloads, AtMostNAtOnceInPlanOrderAndNothingNewAfterAFailure) {
+    Gate gate;
+    CParallelDownloads pool(2, [&](const std::wstring& url, const std::wstring&, uint64_t) { return gate.Fetch(url); });
+    std::thread stage([&] {
+        for (const wchar_t* u : {L"1", L"2", L"3", L"4", L"5"})
+            if (!pool.Start(u, std::wstring(L"/tmp/") + u)) break;
+    });
+    gate.WaitStarted(2);
+    EXPECT_EQ(gate.Started(), (std::vector<std::wstring>{L"1", L"2"}));  // the third waits for a slot
+    gate.End(L"1", true);
+    gate.WaitStarted(3);
+    gate.End(L"2", false);  // fails while 3 runs: 4 and 5 never start
+    gate.End(L"3", true);
+    stage.join();
+    EXPECT_FALSE(pool.Finish());
+    EXPECT_EQ(gate.Started(), (std::vector<std::wstring>{L"1", L"2", L"3"}));
+    EXPECT_EQ(gate.Peak(), 2);
+}
+
+TEST(ParallelDownloads, TheSameLocalFileIsNeverWrittenTwiceAtOnce) {
+    Gate gate;
+    CParallelDownloads pool(4, [&](const std::wstring& url, const std::wstring&, uint64_t) { return gate.Fetch(url); });
+    std::thread stage([&] {
+        pool.Start(L"a", L"/tmp/Same.zip");
+        pool.Start(L"b", L"/tmp/same.zip");  // letter case aside the same file: waits for a
+        pool.Start(L"c", L"/tmp/other.zip");
+    });
+    gate.WaitStarted(1);
+    EXPECT_EQ(gate.Started(), (std::vector<std::wstring>{L"a"}));
+    gate.End(L"a", true);
+    gate.End(L"b", true);
+    gate.End(L"c", true);
+    stage.join();
+    EXPECT_TRUE(pool.Finish());
+    EXPECT_EQ(gate.Started(), (std::vector<std::wstring>{L"a", L"b", L"c"}));
+}
+
+TEST(ParallelDownloads, TheNumberComesFromTheEnvironmentWithinBounds) {
+    struct Case {
+        std::optional<std::string> value;
+        int expected;
+    };
+    for (const auto& c : {Case{std::nullopt, 4}, Case{"1", 1}, Case{"8", 8}, Case{"0", 4}, Case{"99", 4}, Case{"2x", 4}}) {
+        orvo::test::ScopedEnv env("ORVO_PARALLEL_DOWNLOADS", c.value);
+        EXPECT_EQ(MaxParallelDownloads(), c.expected) << c.value.value_or("(unset)");
+    }
+}
