@@ -1,6 +1,7 @@
 #include "app/UpdaterApp.h"
 
 #include "app/CommandLine.h"
+#include "crash/ExceptionHandler.h"
 #include "platform/debug.h"
 #include "platform/folders.h"
 #include "platform/fs.h"
@@ -32,6 +33,7 @@ COrvoUpdaterServiceApp::COrvoUpdaterServiceApp() : m_strTitle(ExecutableBaseName
 COrvoUpdaterServiceApp::~COrvoUpdaterServiceApp() = default;
 
 bool COrvoUpdaterServiceApp::InitInstance(const std::wstring& szCommandLine) {
+    OrvoCrash::InstallExceptionHandler();
     CUpdaterMgrEx& mgr = *CUpdaterMgrEx::GetInstance();
 
     switch (ParseUpdaterArgs(szCommandLine, mgr, m_strTitle)) {
@@ -39,6 +41,7 @@ bool COrvoUpdaterServiceApp::InitInstance(const std::wstring& szCommandLine) {
         case ArgsResult::SwapMode: return false;
         case ArgsResult::Empty: m_nExitCode = 1; return false;
     }
+    PublishCrashHandOver();
 
     // The manifest address itself names the guard: a second updater for it ends silently.
     const int guard = m_MutexHandler.Create(mgr.m_strXmlUrl);
@@ -59,6 +62,7 @@ bool COrvoUpdaterServiceApp::InitInstance(const std::wstring& szCommandLine) {
     // The target's path rests on the install folder, which the end of a run clears with the
     // rest of the builder: settle it now so that a completed update can still start the target.
     mgr.GetExecutePath();
+    PublishCrashHandOver();
 
     if (mgr.CompareXml()) {
         mgr.m_bExecuteApp = 1;
@@ -112,9 +116,17 @@ void COrvoUpdaterServiceApp::ExecuteApp() {
     }
 }
 
+void COrvoUpdaterServiceApp::PublishCrashHandOver() {
+    CUpdaterMgrEx& mgr = *CUpdaterMgrEx::GetInstance();
+    // The path is settled only once the install folder is known; before that, no target.
+    OrvoCrash::PublishHandOver(mgr.m_strExecutePath, mgr.m_strExecuteParam, mgr.m_strParentWnd, &mgr.m_bExecuteApp, &m_bExecuted);
+}
+
 void ReleaseSingletons() {
+    OrvoCrash::ForgetHandOver();  // its flags live in the manager
     if (CUpdaterMgrEx* mgr = CUpdaterMgrEx::PeekInstance()) mgr->Cancel();
     CUpdaterMgrEx::ReleaseInstance();
+    OrvoCrash::RemoveExceptionHandler();
 }
 
 int COrvoUpdaterServiceApp::ExitInstance() {
