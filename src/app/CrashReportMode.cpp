@@ -11,6 +11,29 @@
 
 namespace OrvoApp {
 
+namespace {
+
+// "<dump folder>/<stem>_<digits>.dmp" exactly: the folder's own file, never one reached through
+// "..". The version part is not compared: it is read from the executable, which may be gone.
+bool IsOwnDumpPath(const std::wstring& szPath, const OrvoCrash::CExceptionWorker& worker) {
+    auto slashes = [](std::string p) {
+        for (char& c : p)
+            if (c == '\\') c = '/';
+        return p;
+    };
+    const std::string path = slashes(platform::ToNativePath(szPath));
+    const std::string folder = slashes(platform::ToNativePath(worker.m_strDumpDir)) + "/";
+    const std::string stem = platform::ToUtf8(worker.m_strDumpName) + "_";
+    if (worker.m_strDumpDir.empty() || path.compare(0, folder.size(), folder) != 0) return false;
+    const std::string name = path.substr(folder.size());
+    if (name.compare(0, stem.size(), stem) != 0 || name.size() <= stem.size() + 4) return false;
+    if (name.compare(name.size() - 4, 4, ".dmp") != 0) return false;
+    const std::string version = name.substr(stem.size(), name.size() - stem.size() - 4);
+    return version.find_first_not_of("0123456789") == std::string::npos;
+}
+
+}  // namespace
+
 bool IsCrashReportCall(const std::vector<std::string>& args) {
     return !args.empty() && args[0] == platform::kCrashReportSwitch;
 }
@@ -25,10 +48,10 @@ int RunCrashReport(const std::vector<std::string>& args, COrvoUpdaterServiceApp&
     const std::unique_ptr<OrvoCrash::CExceptionWorker> worker = OrvoCrash::MakeWorkerForThisProgram();
     if (!dump.empty()) {
         // Only the dump this updater writes may leave the machine: never a file someone names.
-        const std::wstring expected = worker->DumpFilePath();
-        if (platform::ToNativePath(dump) != platform::ToNativePath(expected) || !platform::IsCrashDumpFile(dump)) {
+        if (!IsOwnDumpPath(dump, *worker) || !platform::IsCrashDumpFile(dump)) {
             platform::WriteStderr("OrvoUpdaterService: refusing the crash report: '" + args[1] +
-                                  "' is not this updater's crash dump '" + platform::ToUtf8(expected) + "'\n");
+                                  "' is not a crash dump of this updater (" + platform::ToUtf8(worker->m_strDumpDir) + "/" +
+                                  platform::ToUtf8(worker->m_strDumpName) + "_<version>.dmp)\n");
             return 2;
         }
         platform::OutputDebug(platform::FormatW(L"Save Dump File at %s\n", dump));

@@ -614,6 +614,9 @@ void OnFatalSignal(int sig, siginfo_t* info, void* ucv) {
     sigemptyset(&none);
     Sys(SYS_rt_sigprocmask, SIG_SETMASK, reinterpret_cast<long>(&none), 0, sizeof(long));
     Sys(SYS_execve, reinterpret_cast<long>(g_state.program), reinterpret_cast<long>(argv), reinterpret_cast<long>(environ));
+    // The program's file may be gone (its folder deleted during the run): the running image.
+    static char self[] = "/proc/self/exe";
+    Sys(SYS_execve, reinterpret_cast<long>(self), reinterpret_cast<long>(argv), reinterpret_cast<long>(environ));
 
     errno = savedErrno;
     RestoreDefaultAndReraise(sig);
