@@ -256,6 +256,9 @@ TEST_F(CrashRun, WorkerThreadFaultDuringStalledDownload) {
                 const std::string bt = Backtrace(dump);
                 EXPECT_NE(bt.find("stop reason = signal SIGSEGV"), std::string::npos) << bt;
                 EXPECT_NE(bt.find("DownloadUpdateFile"), std::string::npos) << bt;
+                // The other threads too: the main one waits in the terminal front end.
+                EXPECT_NE(bt.find("thread #2"), std::string::npos) << bt;
+                EXPECT_NE(bt.find("RunConsoleFrontEnd"), std::string::npos) << bt;
             } else {
                 EXPECT_NE(*part, first);
             }

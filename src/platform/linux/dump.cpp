@@ -1,9 +1,14 @@
 #include "platform/dump.h"
 
 #include <elf.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/ptrace.h>
+#include <sys/user.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/utsname.h>
@@ -38,6 +43,7 @@ constexpr size_t kPathMax = 4096;
 constexpr size_t kMapsBufferSize = 2u << 20;     // /proc/self/maps of a sanitizer build is large
 constexpr size_t kProcBufferSize = 64u << 10;    // status, cmdline, auxv
 constexpr size_t kAltStackSize = 128u << 10;
+constexpr size_t kCopyBufferSize = 64u << 10;
 constexpr size_t kMaxModules = 1024;
 constexpr uint64_t kMaxStackBytes = 2u << 20;    // of the faulting thread, from its stack pointer up
 constexpr uint64_t kRedZone = 128;
@@ -58,6 +64,14 @@ struct Module {
     uint32_t buildIdSize = 0;
 };
 
+constexpr uint32_t kMaxThreads = 256;
+
+struct CapturedThread {
+    uint32_t tid = 0;
+    uint64_t sp = 0;
+    uint8_t context[1232];
+};
+
 struct HandlerState {
     char dumpDir[kPathMax];
     char dumpPath[kPathMax];
@@ -65,6 +79,8 @@ struct HandlerState {
     char* mapsBuffer = nullptr;
     char* procBuffer = nullptr;
     Module* modules = nullptr;
+    CapturedThread* threads = nullptr;  // [0] is the faulting thread
+    char* copyBuffer = nullptr;         // memory read from the stopped process
     uint16_t systemText[256];      // uname, as the dump's system description
     uint32_t systemTextLength = 0;  // characters
     uint32_t osMajor = 0, osMinor = 0, osBuild = 0;
@@ -111,6 +127,27 @@ size_t CStrLen(const char* s) {
     size_t n = 0;
     while (s[n] != 0) ++n;
     return n;
+}
+
+void CopyString(char* to, const char* from, size_t cap) {
+    size_t i = 0;
+    for (; from[i] != 0 && i + 1 < cap; ++i) to[i] = from[i];
+    to[i] = 0;
+}
+
+// "/proc/<pid>/<name>"
+void ProcPath(char (&out)[64], uint32_t pid, const char* name) {
+    char digits[16];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + pid % 10);
+        pid /= 10;
+    } while (pid != 0);
+    size_t at = 0;
+    for (const char* p = "/proc/"; *p != 0;) out[at++] = *p++;
+    while (n > 0) out[at++] = digits[--n];
+    out[at++] = '/';
+    CopyString(out + at, name, sizeof out - at);
 }
 
 // Creates every missing folder of a native path (parents first).
@@ -166,6 +203,21 @@ public:
             const long w = SysPwrite(m_fd, reinterpret_cast<const void*>(addr), chunk, m_pos);
             if (w <= 0 && !Put(zeros, chunk, m_pos)) return at;
             const size_t done = w > 0 ? static_cast<size_t>(w) : chunk;
+            m_pos += done;
+            addr += done;
+            n -= done;
+        }
+        return at;
+    }
+    // Appends memory of another process read through its /proc mem file (zeros where unreadable).
+    uint32_t AppendRemote(int memFd, uint64_t addr, size_t n) {
+        const uint32_t at = static_cast<uint32_t>(m_pos);
+        while (n > 0) {
+            const size_t chunk = n < kCopyBufferSize ? n : kCopyBufferSize;
+            const long r = Sys(SYS_pread64, memFd, reinterpret_cast<long>(g_state.copyBuffer), static_cast<long>(chunk), static_cast<long>(addr));
+            if (r <= 0) std::memset(g_state.copyBuffer, 0, chunk);
+            const size_t done = r > 0 ? static_cast<size_t>(r) : chunk;
+            if (!Put(g_state.copyBuffer, done, m_pos)) return at;
             m_pos += done;
             addr += done;
             n -= done;
@@ -386,29 +438,40 @@ uint32_t CollectModules(const char* maps, size_t n) {
 // ---------------------------------------------------------------------------------------------
 // Streams
 
-Location WriteContext(DumpFile& f, const ucontext_t* uc) {
-    uint8_t ctx[kContextSize] = {};
+// The 64-bit x86 thread context from the general registers (in the order rax rcx rdx rbx rsp rbp
+// rsi rdi r8..r15), rip, flags, segments and the fxsave area.
+void FillContext(uint8_t* ctx, const uint64_t (&regs)[16], uint64_t rip, uint64_t eflags, uint16_t cs, uint16_t fs,
+                 uint16_t gs, uint16_t ss, const void* fxsave) {
+    std::memset(ctx, 0, kContextSize);
+    Put32(ctx + 0x30, 0x0010000F);  // 64-bit x86: control, integer, segments, floating point
+    Put16(ctx + 0x38, cs);
+    Put16(ctx + 0x3E, fs);
+    Put16(ctx + 0x40, gs);
+    Put16(ctx + 0x42, ss);
+    Put32(ctx + 0x44, static_cast<uint32_t>(eflags));
+    for (int i = 0; i < 16; ++i) Put64(ctx + 0x78 + i * 8, regs[i]);
+    Put64(ctx + 0xF8, rip);
+    if (fxsave != nullptr) {
+        std::memcpy(ctx + 0x100, fxsave, 512);
+        std::memcpy(ctx + 0x34, static_cast<const uint8_t*>(fxsave) + 24, 4);  // mxcsr
+    }
+}
+
+void ContextFromSignal(uint8_t* ctx, const ucontext_t* uc) {
 #if defined(__x86_64__)
     const greg_t* g = uc->uc_mcontext.gregs;
-    Put32(ctx + 0x30, 0x0010000F);  // 64-bit x86: control, integer, segments, floating point
     const uint64_t csgsfs = static_cast<uint64_t>(g[REG_CSGSFS]);
-    Put16(ctx + 0x38, static_cast<uint16_t>(csgsfs & 0xFFFF));         // cs
-    Put16(ctx + 0x40, static_cast<uint16_t>((csgsfs >> 16) & 0xFFFF)); // gs
-    Put16(ctx + 0x3E, static_cast<uint16_t>((csgsfs >> 32) & 0xFFFF)); // fs
-    Put32(ctx + 0x44, static_cast<uint32_t>(g[REG_EFL]));
     const int order[16] = {REG_RAX, REG_RCX, REG_RDX, REG_RBX, REG_RSP, REG_RBP, REG_RSI, REG_RDI,
                            REG_R8,  REG_R9,  REG_R10, REG_R11, REG_R12, REG_R13, REG_R14, REG_R15};
-    for (int i = 0; i < 16; ++i) Put64(ctx + 0x78 + i * 8, static_cast<uint64_t>(g[order[i]]));
-    Put64(ctx + 0xF8, static_cast<uint64_t>(g[REG_RIP]));
-    if (uc->uc_mcontext.fpregs != nullptr) {
-        std::memcpy(ctx + 0x100, uc->uc_mcontext.fpregs, 512);  // the fxsave area
-        Put32(ctx + 0x34, uc->uc_mcontext.fpregs->mxcsr);
-    }
+    uint64_t regs[16];
+    for (int i = 0; i < 16; ++i) regs[i] = static_cast<uint64_t>(g[order[i]]);
+    FillContext(ctx, regs, static_cast<uint64_t>(g[REG_RIP]), static_cast<uint64_t>(g[REG_EFL]),
+                static_cast<uint16_t>(csgsfs & 0xFFFF), static_cast<uint16_t>((csgsfs >> 32) & 0xFFFF),
+                static_cast<uint16_t>((csgsfs >> 16) & 0xFFFF), 0, uc->uc_mcontext.fpregs);
 #else
+    std::memset(ctx, 0, kContextSize);
     (void)uc;
 #endif
-    f.Align4();
-    return Location{kContextSize, f.Append(ctx, sizeof ctx)};
 }
 
 uint64_t StackPointer(const ucontext_t* uc) {
@@ -420,18 +483,25 @@ uint64_t StackPointer(const ucontext_t* uc) {
 #endif
 }
 
-bool WriteDump(int fd, int sig, const siginfo_t* info, const ucontext_t* uc, long tid) {
+bool WriteDump(int fd, uint32_t pid, int sig, const siginfo_t* info, const ucontext_t* uc, long tid, uint32_t otherThreads, int memFd) {
     DumpFile f(fd);
-    const uint32_t pid = static_cast<uint32_t>(Sys(SYS_getpid));
+    // The process dumped: this one, or the parent of the capturing copy.
+    char proc[64];
+    ProcPath(proc, pid, "");
+    const size_t procLength = CStrLen(proc);
+    auto file = [&](const char* name) {
+        CopyString(proc + procLength, name, sizeof proc - procLength);
+        return static_cast<const char*>(proc);
+    };
 
     // The maps first: modules and stack bounds come from it.
-    const size_t mapsSize = ReadProcFile("/proc/self/maps", g_state.mapsBuffer, kMapsBufferSize);
+    const size_t mapsSize = ReadProcFile(file("maps"), g_state.mapsBuffer, kMapsBufferSize);
     f.Stream(kStreamLinuxMaps, g_state.mapsBuffer, mapsSize);
-    size_t n = ReadProcFile("/proc/self/status", g_state.procBuffer, kProcBufferSize);
+    size_t n = ReadProcFile(file("status"), g_state.procBuffer, kProcBufferSize);
     f.Stream(kStreamLinuxProcStatus, g_state.procBuffer, n);
-    n = ReadProcFile("/proc/self/cmdline", g_state.procBuffer, kProcBufferSize);
+    n = ReadProcFile(file("cmdline"), g_state.procBuffer, kProcBufferSize);
     f.Stream(kStreamLinuxCmdLine, g_state.procBuffer, n);
-    n = ReadProcFile("/proc/self/auxv", g_state.procBuffer, kProcBufferSize);
+    n = ReadProcFile(file("auxv"), g_state.procBuffer, kProcBufferSize);
     f.Stream(kStreamLinuxAuxv, g_state.procBuffer, n);
 
     // System information.
@@ -455,40 +525,61 @@ bool WriteDump(int fd, int sig, const siginfo_t* info, const ucontext_t* uc, lon
         f.Stream(kStreamMiscInfo, misc, sizeof misc);
     }
 
-    // The faulting thread: its context and its stack.
-    const Location context = WriteContext(f, uc);
-    const uint64_t sp = StackPointer(uc);
-    uint64_t stackStart = sp > kRedZone ? sp - kRedZone : 0;
-    uint64_t stackSize = 0;
-    MapLine stackMap;
-    if (sp != 0 && FindMapping(g_state.mapsBuffer, mapsSize, sp, stackMap)) {
-        if (stackStart < stackMap.start) stackStart = stackMap.start;
-        stackSize = stackMap.end - stackStart;
-        if (stackSize > kMaxStackBytes) stackSize = kMaxStackBytes;
+    // The threads: the faulting one first, then those the capture stopped. Each with its stack,
+    // from the stack pointer (less the red zone) to the end of its mapping.
+    ContextFromSignal(g_state.threads[0].context, uc);
+    g_state.threads[0].tid = static_cast<uint32_t>(tid);
+    g_state.threads[0].sp = StackPointer(uc);
+    const uint32_t threadCount = 1 + otherThreads;
+    uint32_t contextRva[kMaxThreads];
+    uint64_t stackStart[kMaxThreads], stackSize[kMaxThreads];
+    uint32_t stackRva[kMaxThreads];
+    for (uint32_t i = 0; i < threadCount; ++i) {
+        CapturedThread& t = g_state.threads[i];
+        f.Align4();
+        contextRva[i] = f.Append(t.context, kContextSize);
+        stackStart[i] = t.sp > kRedZone ? t.sp - kRedZone : 0;
+        stackSize[i] = 0;
+        MapLine stackMap;
+        if (t.sp != 0 && FindMapping(g_state.mapsBuffer, mapsSize, t.sp, stackMap)) {
+            if (stackStart[i] < stackMap.start) stackStart[i] = stackMap.start;
+            stackSize[i] = stackMap.end - stackStart[i];
+            if (stackSize[i] > kMaxStackBytes) stackSize[i] = kMaxStackBytes;
+        }
+        f.Align4();
+        // The faulting thread's stack is this process's own (or its snapshot); the others are read
+        // from the stopped process.
+        stackRva[i] = i == 0 || memFd < 0 ? f.AppendMemory(stackStart[i], static_cast<size_t>(stackSize[i]))
+                                          : f.AppendRemote(memFd, stackStart[i], static_cast<size_t>(stackSize[i]));
     }
-    f.Align4();
-    const uint32_t stackRva = f.AppendMemory(stackStart, static_cast<size_t>(stackSize));
     {
-        uint8_t list[4 + 48] = {};
-        Put32(list, 1);
-        uint8_t* t = list + 4;
-        Put32(t + 0, static_cast<uint32_t>(tid));
-        Put64(t + 16, 0);
-        Put64(t + 24, stackStart);
-        Put32(t + 32, static_cast<uint32_t>(stackSize));
-        Put32(t + 36, stackRva);
-        Put32(t + 40, context.size);
-        Put32(t + 44, context.rva);
-        f.Stream(kStreamThreadList, list, sizeof list);
+        f.Align4();
+        const uint32_t at = f.Append(&threadCount, 4);
+        for (uint32_t i = 0; i < threadCount; ++i) {
+            uint8_t t[48] = {};
+            Put32(t + 0, g_state.threads[i].tid);
+            Put64(t + 24, stackStart[i]);
+            Put32(t + 32, static_cast<uint32_t>(stackSize[i]));
+            Put32(t + 36, stackRva[i]);
+            Put32(t + 40, kContextSize);
+            Put32(t + 44, contextRva[i]);
+            f.Append(t, sizeof t);
+        }
+        f.AddStream(kStreamThreadList, Location{4 + threadCount * 48, at});
     }
     {
-        uint8_t list[4 + 16] = {};
-        Put32(list, 1);
-        Put64(list + 4, stackStart);
-        Put32(list + 12, static_cast<uint32_t>(stackSize));
-        Put32(list + 16, stackRva);
-        f.Stream(kStreamMemoryList, list, sizeof list);
+        f.Align4();
+        const uint32_t at = f.Append(&threadCount, 4);
+        for (uint32_t i = 0; i < threadCount; ++i) {
+            uint8_t d[16] = {};
+            Put64(d + 0, stackStart[i]);
+            Put32(d + 8, static_cast<uint32_t>(stackSize[i]));
+            Put32(d + 12, stackRva[i]);
+            f.Append(d, sizeof d);
+        }
+        f.AddStream(kStreamMemoryList, Location{4 + threadCount * 16, at});
     }
+    const Location context{kContextSize, contextRva[0]};
 
     // The fault: the signal, its code and the faulting address.
     {
@@ -544,6 +635,95 @@ bool WriteDump(int fd, int sig, const siginfo_t* info, const ucontext_t* uc, lon
 }
 
 // ---------------------------------------------------------------------------------------------
+// The other threads. A copy of the process (made at the fault, without running any fork
+// handler) stops each other thread of the faulting process with ptrace, takes its registers,
+// writes the whole dump from its own snapshot and the stopped threads, and lets them go. When
+// that cannot be done, the faulting process writes the dump of the faulting thread alone.
+
+constexpr long kCaptureLimitMs = 20000;
+
+#if defined(__x86_64__)
+uint32_t StopOtherThreads(uint32_t pid, long faultingTid) {
+    char path[64];
+    ProcPath(path, pid, "task");
+    const int dir = SysOpen(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return 0;
+    uint32_t count = 0;
+    for (;;) {
+        const long n = Sys(SYS_getdents64, dir, reinterpret_cast<long>(g_state.copyBuffer), static_cast<long>(kCopyBufferSize));
+        if (n <= 0) break;
+        for (long at = 0; at < n;) {
+            const auto* e = reinterpret_cast<const dirent64*>(g_state.copyBuffer + at);
+            at += e->d_reclen;
+            const char* name = e->d_name;
+            const char* end = name + CStrLen(name);
+            if (name == end || *name < '0' || *name > '9') continue;
+            const long tid = static_cast<long>(ParseDec(name, end));
+            if (tid == faultingTid || count + 1 >= kMaxThreads) continue;
+            if (Sys(SYS_ptrace, PTRACE_ATTACH, tid, 0, 0) != 0) continue;
+            int status = 0;
+            if (Sys(SYS_wait4, tid, reinterpret_cast<long>(&status), __WALL, 0) != tid || !WIFSTOPPED(status)) {
+                Sys(SYS_ptrace, PTRACE_DETACH, tid, 0, 0);
+                continue;
+            }
+            user_regs_struct r {};
+            user_fpregs_struct fp {};
+            CapturedThread& t = g_state.threads[1 + count];
+            t.tid = static_cast<uint32_t>(tid);
+            if (Sys(SYS_ptrace, PTRACE_GETREGS, tid, 0, reinterpret_cast<long>(&r)) != 0) {
+                Sys(SYS_ptrace, PTRACE_DETACH, tid, 0, 0);
+                continue;
+            }
+            const bool haveFp = Sys(SYS_ptrace, PTRACE_GETFPREGS, tid, 0, reinterpret_cast<long>(&fp)) == 0;
+            const uint64_t regs[16] = {r.rax, r.rcx, r.rdx, r.rbx, r.rsp, r.rbp, r.rsi, r.rdi,
+                                       r.r8,  r.r9,  r.r10, r.r11, r.r12, r.r13, r.r14, r.r15};
+            FillContext(t.context, regs, r.rip, r.eflags, static_cast<uint16_t>(r.cs), static_cast<uint16_t>(r.fs),
+                        static_cast<uint16_t>(r.gs), static_cast<uint16_t>(r.ss), haveFp ? &fp : nullptr);
+            t.sp = r.rsp;
+            ++count;
+        }
+    }
+    SysClose(dir);
+    return count;
+}
+
+// Runs in the copy; does not return.
+[[noreturn]] void CaptureInChild(int fd, uint32_t parent, int sig, const siginfo_t* info, const ucontext_t* uc, long tid) {
+    const uint32_t others = StopOtherThreads(parent, tid);
+    char mem[64];
+    ProcPath(mem, parent, "mem");
+    const int memFd = SysOpen(mem, O_RDONLY | O_CLOEXEC);
+    const bool ok = WriteDump(fd, parent, sig, info, uc, tid, others, memFd);
+    for (uint32_t i = 1; i <= others; ++i) Sys(SYS_ptrace, PTRACE_DETACH, g_state.threads[i].tid, 0, 0);
+    for (;;) Sys(SYS_exit_group, ok ? 0 : 1);
+}
+
+// True when the copy wrote the dump with every thread it could stop.
+bool WriteDumpWithAllThreads(int fd, int sig, const siginfo_t* info, const ucontext_t* uc, long tid) {
+    const uint32_t self = static_cast<uint32_t>(Sys(SYS_getpid));
+    Sys(SYS_prctl, PR_SET_PTRACER, static_cast<long>(PR_SET_PTRACER_ANY), 0, 0);  // where ptrace is restricted to descendants' parents
+    const long child = Sys(SYS_clone, SIGCHLD, 0, 0, 0);
+    if (child == 0) CaptureInChild(fd, self, sig, info, uc, tid);
+    if (child < 0) return false;
+    int status = 0;
+    for (long waited = 0;; waited += 10) {
+        const long r = Sys(SYS_wait4, child, reinterpret_cast<long>(&status), WNOHANG | __WALL, 0);
+        if (r == child) return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        if (r < 0 && errno != EINTR) return false;
+        if (waited >= kCaptureLimitMs) {
+            Sys(SYS_kill, child, SIGKILL);  // a stopped thread stays stopped only while the copy lives
+            Sys(SYS_wait4, child, reinterpret_cast<long>(&status), __WALL, 0);
+            return false;
+        }
+        struct timespec t {0, 10 * 1000 * 1000};
+        Sys(SYS_nanosleep, reinterpret_cast<long>(&t), 0);
+    }
+}
+#else
+bool WriteDumpWithAllThreads(int, int, const siginfo_t*, const ucontext_t*, long) { return false; }
+#endif
+
+// ---------------------------------------------------------------------------------------------
 // The handler
 
 void RestoreDefaultAndReraise(int sig) {
@@ -582,7 +762,12 @@ void OnFatalSignal(int sig, siginfo_t* info, void* ucv) {
         Sys(SYS_unlinkat, AT_FDCWD, reinterpret_cast<long>(g_state.dumpPath), 0);
         const int fd = SysOpen(g_state.dumpPath, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd >= 0) {
-            written = WriteDump(fd, sig, info, static_cast<const ucontext_t*>(ucv), tid);
+            const auto* uc = static_cast<const ucontext_t*>(ucv);
+            written = WriteDumpWithAllThreads(fd, sig, info, uc, tid);
+            if (!written) {
+                Sys(SYS_ftruncate, fd, 0);
+                written = WriteDump(fd, static_cast<uint32_t>(Sys(SYS_getpid)), sig, info, uc, tid, 0, -1);
+            }
             Sys(SYS_fsync, fd);
             SysClose(fd);
             if (!written) Sys(SYS_unlinkat, AT_FDCWD, reinterpret_cast<long>(g_state.dumpPath), 0);
@@ -666,7 +851,11 @@ bool PrepareState(const CrashHandlerSettings& settings) {
         void* maps = mmap(nullptr, kMapsBufferSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         void* proc = mmap(nullptr, kProcBufferSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         void* mods = mmap(nullptr, kMaxModules * sizeof(Module), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (maps == MAP_FAILED || proc == MAP_FAILED || mods == MAP_FAILED) return false;
+        void* threads = mmap(nullptr, kMaxThreads * sizeof(CapturedThread), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        void* copy = mmap(nullptr, kCopyBufferSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (maps == MAP_FAILED || proc == MAP_FAILED || mods == MAP_FAILED || threads == MAP_FAILED || copy == MAP_FAILED) return false;
+        g_state.threads = static_cast<CapturedThread*>(threads);
+        g_state.copyBuffer = static_cast<char*>(copy);
         g_state.mapsBuffer = static_cast<char*>(maps);
         g_state.procBuffer = static_cast<char*>(proc);
         g_state.modules = static_cast<Module*>(mods);
