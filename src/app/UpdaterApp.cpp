@@ -116,7 +116,14 @@ void COrvoUpdaterServiceApp::ExecuteApp() {
     }
 }
 
+namespace {
+COrvoUpdaterServiceApp* s_pCrashedApp = nullptr;
+}
+
 void COrvoUpdaterServiceApp::PublishCrashHandOver() {
+    // Where the crash handler runs in the faulting process, it ends through the exit step.
+    s_pCrashedApp = this;
+    OrvoCrash::SetCrashExitStep([] { s_pCrashedApp->ExitInstance(); });
     CUpdaterMgrEx& mgr = *CUpdaterMgrEx::GetInstance();
     // The path is settled only once the install folder is known; before that, no target.
     OrvoCrash::PublishHandOver(mgr.m_strExecutePath, mgr.m_strExecuteParam, mgr.m_strParentWnd, &mgr.m_bExecuteApp, &m_bExecuted);
