@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "app/CommandLine.h"
+#include "crash/ExceptionHandler.h"
 #include "platform/debug.h"
 #include "platform/folders.h"
 #include "platform/fs.h"
@@ -35,6 +36,7 @@ COrvoUpdaterServiceApp::COrvoUpdaterServiceApp() : m_strTitle(ExecutableBaseName
 COrvoUpdaterServiceApp::~COrvoUpdaterServiceApp() = default;
 
 bool COrvoUpdaterServiceApp::InitInstance(const std::wstring& szCommandLine) {
+    OrvoCrash::InstallExceptionHandler();
     CUpdaterMgrEx& mgr = *CUpdaterMgrEx::GetInstance();
 
     switch (ParseUpdaterArgs(szCommandLine, mgr, m_strTitle)) {
@@ -42,6 +44,7 @@ bool COrvoUpdaterServiceApp::InitInstance(const std::wstring& szCommandLine) {
         case ArgsResult::SwapMode: return false;
         case ArgsResult::Empty: m_nExitCode = 1; return false;
     }
+    PublishCrashHandOver();
 
     // The manifest address itself names the guard: a second updater for it ends silently.
     const int guard = m_MutexHandler.Create(mgr.m_strXmlUrl);
@@ -62,6 +65,7 @@ bool COrvoUpdaterServiceApp::InitInstance(const std::wstring& szCommandLine) {
     // The target's path rests on the install folder, which the end of a run clears with the
     // rest of the builder: settle it now so that a completed update can still start the target.
     mgr.GetExecutePath();
+    PublishCrashHandOver();
 
     if (mgr.CompareXml()) {
         mgr.m_bExecuteApp = 1;
@@ -118,18 +122,31 @@ void COrvoUpdaterServiceApp::ExecuteApp() {
 namespace {
 // A manager whose worker was given up on; reachable until the process ends.
 CUpdaterMgrEx* s_pAbandonedMgr = nullptr;
+COrvoUpdaterServiceApp* s_pCrashedApp = nullptr;
 }  // namespace
 
+void COrvoUpdaterServiceApp::PublishCrashHandOver() {
+    // Where the crash handler runs in the faulting process, it ends through the exit step.
+    s_pCrashedApp = this;
+    OrvoCrash::SetCrashExitStep([] { s_pCrashedApp->ExitInstance(); });
+    CUpdaterMgrEx& mgr = *CUpdaterMgrEx::GetInstance();
+    // The path is settled only once the install folder is known; before that, no target.
+    OrvoCrash::PublishHandOver(mgr.m_strExecutePath, mgr.m_strExecuteParam, mgr.m_strParentWnd, &mgr.m_bExecuteApp, &m_bExecuted);
+}
+
 bool ReleaseSingletons() {
+    OrvoCrash::ForgetHandOver();  // its flags live in the manager
     CUpdaterMgrEx* mgr = CUpdaterMgrEx::PeekInstance();
-    if (mgr == nullptr) return true;
-    mgr->Cancel();
-    if (mgr->m_EventChecker.HasAbandonedThreads()) {
-        platform::OutputDebug(L"[VUSVC] the update worker did not stop in time: the process ends around it\n");
-        s_pAbandonedMgr = CUpdaterMgrEx::DetachInstance();
-        return false;
+    if (mgr != nullptr) {
+        mgr->Cancel();
+        if (mgr->m_EventChecker.HasAbandonedThreads()) {
+            platform::OutputDebug(L"[VUSVC] the update worker did not stop in time: the process ends around it\n");
+            s_pAbandonedMgr = CUpdaterMgrEx::DetachInstance();
+            return false;
+        }
+        CUpdaterMgrEx::ReleaseInstance();
     }
-    CUpdaterMgrEx::ReleaseInstance();
+    OrvoCrash::RemoveExceptionHandler();
     return true;
 }
 

@@ -28,6 +28,8 @@ public:
     int m_bExecuted = 0;
 
 private:
+    // Tells the crash path what it must hand over (called again as the target becomes known).
+    void PublishCrashHandOver();
     CMutexHandler m_MutexHandler;
     std::wstring m_strTitle;
     int m_nExitCode = 0;

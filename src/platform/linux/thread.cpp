@@ -1,5 +1,7 @@
 #include "platform/thread.h"
 
+#include "platform/dump.h"
+
 #include <atomic>
 #include <mutex>
 #include <system_error>
@@ -41,6 +43,7 @@ std::unique_ptr<Thread> Thread::Create(std::function<uint32_t()> fn, int /*nPrio
         std::lock_guard<std::mutex> guard(state->cs);
         state->thread = std::thread([state, fn = std::move(fn)]() {
             t_current = state.get();
+            PrepareThreadForCrashes();
             state->resume.Wait(INFINITE_);
             bool bRun;
             {
