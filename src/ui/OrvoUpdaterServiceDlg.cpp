@@ -271,6 +271,12 @@ void COrvoUpdaterServiceDlg::OnMessage(uint32_t nMessage, uintptr_t wParam, intp
             break;
         case WM_ORVO_COMPLETE:
             platform::OutputDebug(L"[OVUSVC] Update Complete!\n");
+            if (m_bUserClose != 0) {
+                // The close button came too late to stop the update, but the person still asked
+                // for the updater to end: the target is not started.
+                platform::OutputDebug(L"[OVUSVC] closed by the user: the target is not started\n");
+                break;
+            }
             m_mgr.m_bExecuteApp = 1;
             if (m_mgr.m_bFileInUse != 0) {
                 platform::ShowMessageBox(

@@ -33,9 +33,10 @@ size_t CountColor(const std::vector<uint32_t>& px, uint32_t color) {
 }
 
 std::vector<PublishedFile> App(const std::string& version) {
+    // The last file's name is in the last label of each step, which is never left out.
     return {{"app.sh", UpdateWorld::TargetScript(version), "_INSTALL", true},
-            {"R&D notes.txt", "notes " + version},
-            {"data.bin", std::string(20000, 'd') + version, "_INSTALL\\data"}};
+            {"data.bin", std::string(20000, 'd') + version, "_INSTALL\\data"},
+            {"R&D notes.txt", "notes " + version}};
 }
 
 class WindowRun : public WindowWorld {};
@@ -160,9 +161,12 @@ TEST_F(WindowRun, FillsAPlainCallerWindowAndItsCloseButtonCancels) {
     XClient xc;
     // A slow package keeps the update running while the close button is pressed.
     auto files = App("2");
-    files.push_back({"big.bin", std::string(4 << 20, 'b')});
+    std::string big(2 << 20, '\0');
+    uint32_t seed = 12345;
+    for (char& c : big) c = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 24);  // does not compress
+    files.push_back({"big.bin", big});
     PublishWithSkin(files, "skin.html", TracingSkin());
-    server.AddDirectives("location /pkg/ { limit_rate 200k; }");
+    server.AddDirectives("location /pkg/ { limit_rate 256k; }");
     const unsigned long caller = xc.CreatePlainWindow(500, 260);
     XClient watcher;  // the caller's own connection, which receives the posted messages
     UpdaterProcess run(Command("window", std::to_string(caller)), m_root / "window.log");
@@ -186,7 +190,10 @@ TEST_F(WindowRun, FillsAPlainCallerWindowAndItsCloseButtonCancels) {
     ASSERT_TRUE(WaitFor([&] { return run.OutputHas("[OVUSVC] FSCommand [btnClose]"); }, 10000)) << run.Output();
     // Cancelled: the caller hears of it (hand-over and close), the target is not started, and the
     // updater waits for its caller to end the window.
-    EXPECT_GE(xc.CountMessages(caller, platform::WM_UPDATER_CLOSED, 3000), 2);
+    // (The cancel waits for the package being downloaded to finish.)
+    int messages = 0;
+    WaitFor([&] { return (messages += xc.CountMessages(caller, platform::WM_UPDATER_CLOSED, 200)) >= 2; }, 30000);
+    EXPECT_GE(messages, 2);
     EXPECT_FALSE(Exists(Installed("starts")));
     EXPECT_FALSE(Exists(Installed("big.bin")));
     // The caller goes away with the updater's window inside it: no crash, the run ends cancelled.

@@ -108,7 +108,12 @@ void DialogWindow::Move(int x, int y, int nWidth, int nHeight) {
     }
     gtk_window_resize(GTK_WINDOW(m_window), nWidth, nHeight);
     if (m_bEmbedded) {
+        // Inside another application's window no window manager answers: the size is set
+        // directly and the contents are laid out for it.
+        gtk_widget_set_size_request(m_window, nWidth, nHeight);
         if (GdkWindow* w = gtk_widget_get_window(m_window)) gdk_window_move_resize(w, x, y, nWidth, nHeight);
+        GtkAllocation a{0, 0, nWidth, nHeight};
+        gtk_widget_size_allocate(m_window, &a);
     } else {
         gtk_window_move(GTK_WINDOW(m_window), x, y);
     }
