@@ -13,7 +13,7 @@
 #include "platform/strings.h"
 #include "platform/terminal.h"
 #include "platform/window.h"
-#include "ui/ConsoleFrontEnd.h"
+#include "ui/FrontEnd.h"
 
 namespace OrvoApp {
 
@@ -83,7 +83,7 @@ bool COrvoUpdaterServiceApp::InitInstance(const std::wstring& szCommandLine) {
         platform::WriteStderr("warning: the skin could not be downloaded; showing progress on the terminal\n");
     }
 
-    switch (OrvoUi::RunConsoleFrontEnd(mgr, *this)) {
+    switch (OrvoUi::RunFrontEnd(mgr, *this, m_strTitle)) {
         case OrvoUi::ConsoleOutcome::NothingToDo:
         case OrvoUi::ConsoleOutcome::Complete: break;
         case OrvoUi::ConsoleOutcome::Failed: m_nExitCode = 1; break;

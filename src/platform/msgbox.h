@@ -1,6 +1,8 @@
 // A message box with an OK button.
 // Linux: the text goes to stderr as one line "<caption>: <text>" (the terminal is where a
-// user of a display-less run looks). Windows: MessageBoxW; without a display (Wine without X)
+// user of a display-less run looks); once the window front end is up it is also a GTK message
+// dialog, modal on the window thread and queued to it from other threads (the caller does not
+// wait then). Windows: MessageBoxW; without a display (Wine without X)
 // no box can appear and the call returns at once.
 #pragma once
 

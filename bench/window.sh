@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# The update of bench/run update (1,000 files, 200 MiB, from an empty install folder, nginx on
+# loopback) shown in the skinned window under Xvfb, against the same update in the terminal front
+# end, in the same run, alternating, ORVO_BENCH_RUNS times (default 5); medians count. Both runs
+# see the same display, the same manifest (with the default skin as its Skin) and an updater of
+# their own (the skin is unpacked beside it). The window's run includes what its timers add by
+# design: the window appears 1 s after start, the update starts 0.5 s later, and the finished
+# bars stay 1 s before it closes.
+# Ends with: window: ratio R (target 1.15), peak RSS M MiB — R is the window run's median wall
+# time over the terminal run's; M the updater's largest peak resident set with the window. The
+# lines before give the time to the window's first frame (mapped) and the web process's peak RSS.
+set -euo pipefail
+bench_name=window
+source "$(dirname "$0")/update_world.bash"
+bench_prepare orvo-window >/dev/null
+wbench=$here/bench/window_bench.py
+
+start_nginx
+# The default skin as the manifest's Skin.
+mkdir -p "$work/www/skin"
+rm -f "$work/www/skin/skin.zip"
+(cd "$here/skins/default" && zip -q -X "$work/www/skin/skin.zip" skin.html)
+skin_size=$(stat -c %s "$here/skins/default/skin.html")
+python3 - "$work/www/app.xml" "$base_url" "$skin_size" <<'PY'
+import sys
+path, url, size = sys.argv[1], sys.argv[2], sys.argv[3]
+xml = open(path, encoding="utf-8").read()
+skin = ("<Skin><FileHash>default-%s</FileHash><DownloadUrl>%s/skin/skin.zip</DownloadUrl>"
+        "<OriFileName>skin.html</OriFileName><FileSize>%s</FileSize></Skin>\n" % (size, url, size))
+open(path, "w", encoding="utf-8").write(xml.replace("</UpdateInfo>", skin + "</UpdateInfo>"))
+PY
+
+# A private X server for the run.
+xvfb_pid=""
+for n in $(seq $((100 + $$ % 300)) 7 999); do
+  [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+  Xvfb ":$n" -nolisten tcp -noreset -screen 0 1280x800x24 >/dev/null 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.05; done
+  if [ -e "/tmp/.X11-unix/X$n" ] && kill -0 "$xvfb_pid" 2>/dev/null; then export DISPLAY=":$n"; break; fi
+  xvfb_pid=""
+done
+[ -n "$xvfb_pid" ] || { echo "window: Xvfb did not start" >&2; exit 1; }
+trap 'stop_nginx; kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null || true' EXIT
+
+for side in terminal window; do
+  rm -rf "$work/bin-$side"
+  mkdir -p "$work/bin-$side"
+  cp "$updater" "$build/src/app/orvo-window.so" "$work/bin-$side/"
+done
+
+run_side() {  # run_side terminal|window
+  ORVO_FRONTEND=$1 python3 "$wbench" "$work/updater-$1.log" ORVOUpdateSvc -- \
+    "$work/bin-$1/OrvoUpdaterService" "$base_url/app.xml" NULL app.sh
+}
+
+term=(); win=(); frames=(); peak_kib=0; web_kib=0
+for ((r = 0; r < runs; r++)); do
+  for side in terminal window; do
+    [ ! -e "$work/inst" ] || rm -rf "$work/inst"
+    fresh_env
+    sync
+    read -r secs kib rc frame web < <(run_side "$side")
+    if [ "$rc" != 0 ]; then echo "window: the $side run failed ($rc): $(tail -20 "$work/updater-$side.log")" >&2; exit 1; fi
+    check_installed
+    if [ "$side" = terminal ]; then
+      term+=("$secs")
+    else
+      win+=("$secs"); frames+=("$frame")
+      [ "$kib" -gt "$peak_kib" ] && peak_kib=$kib
+      [ "$web" -gt "$web_kib" ] && web_kib=$web
+      [ "$frame" != "-1.000" ] || { echo "window: the window was never mapped" >&2; exit 1; }
+    fi
+  done
+  echo "window [run $((r + 1))/$runs]: window ${win[-1]} s (first frame ${frames[-1]} s), terminal ${term[-1]} s"
+done
+rm -rf "$work/inst"
+
+med_win=$(python3 "$helper" median "${win[@]}")
+med_term=$(python3 "$helper" median "${term[@]}")
+med_frame=$(python3 "$helper" median "${frames[@]}")
+ratio=$(python3 -c "print('%.2f' % ($med_win / max($med_term, 1e-6)))")
+echo "window: medians: window $med_win s, terminal $med_term s; first frame after $med_frame s (the window shows 1 s after start by design)"
+echo "window: web process peak RSS $((web_kib / 1024)) MiB"
+echo "window: ratio $ratio (target 1.15), peak RSS $((peak_kib / 1024)) MiB"

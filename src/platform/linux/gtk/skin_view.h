@@ -1,0 +1,75 @@
+// A skin view: a web view showing the skin page, with no network access, transparent or on a
+// background colour; its page calls the host through `orvoHost.command(command, argument)`.
+#pragma once
+
+#include <cairo.h>
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/gui.h"
+
+namespace platform::gtkwin {
+
+class SkinView : public ISkinView {
+public:
+    using CommandHandler = std::function<void(const std::wstring&, const std::wstring&)>;
+    // onCommand empty: commands of this page are ignored. related: a view whose web process
+    // this one shares.
+    SkinView(CommandHandler onCommand, SkinView* related);
+    ~SkinView() override;
+    SkinView(const SkinView&) = delete;
+    SkinView& operator=(const SkinView&) = delete;
+
+    GtkWidget* Widget() const { return GTK_WIDGET(m_view); }
+    WebKitWebView* View() const { return m_view; }
+
+    bool SetWMode(const std::wstring& szMode, DispatchError* pError) override;
+    bool SetBackgroundColor(int32_t nColor, DispatchError* pError) override;
+    bool LoadMovie(int nLayer, const std::wstring& szPath, DispatchError* pError) override;
+    void CallFunction(const std::wstring& szName, const std::vector<std::wstring>& args,
+                      std::function<void(bool, const DispatchError&)> done) override;
+    bool HasWindow() const override { return m_view != nullptr; }
+    void Move(int x, int y, int nWidth, int nHeight) override;
+    void Show(bool bShow) override;
+
+    // The visible part of the page as a picture (waits boundedly); null when none was taken.
+    cairo_surface_t* Snapshot();
+
+    // Where Move places the view inside its container.
+    std::function<void(GtkWidget*, int, int)> m_place;
+
+private:
+    struct Call {
+        std::string name;
+        std::vector<std::string> args;
+        std::function<void(bool, const DispatchError&)> done;
+    };
+    struct Liveness {
+        bool bAlive = true;
+    };
+    enum class LoadState { None, Loading, Loaded, Failed };
+
+    void ApplyBackground();
+    void Send(Call call);
+    void FailPending(const std::string& why);
+    static void OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self);
+    static gboolean OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error, gpointer self);
+    static gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type, gpointer);
+    static void OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, gpointer self);
+
+    WebKitWebView* m_view = nullptr;
+    CommandHandler m_onCommand;
+    std::shared_ptr<Liveness> m_live = std::make_shared<Liveness>();
+    bool m_bTransparent = false;
+    int32_t m_nColor = 0xFFFFFF;
+    LoadState m_load = LoadState::None;
+    std::string m_strLoadError;
+    std::vector<Call> m_pending;  // calls made while the page loads
+};
+
+}  // namespace platform::gtkwin

@@ -1,0 +1,340 @@
+#include "ui/OrvoUpdaterServiceDlg.h"
+
+#include <cstring>
+
+#include "platform/debug.h"
+#include "platform/msgbox.h"
+#include "platform/strings.h"
+#include "platform/window.h"
+#include "ui/CloseUpdater.h"
+#include "ui/InvokeRequest.h"
+#include "ui/OrvoUpdaterInterface.h"
+#include "updater/FileServices.h"
+
+namespace OrvoUi {
+
+using platform::FormatW;
+using platform::IDialogWindow;
+
+namespace {
+
+constexpr int kShapeWidth = 800;
+constexpr int kShapeHeight = 600;
+// A producer only waits for the delivery when this many calls are still queued (reports of
+// the same kind replace each other while they wait, so this takes a skin that stopped taking
+// calls).
+constexpr size_t kMaxBacklog = 64;
+
+std::wstring Limit260(const std::wstring& text) { return text.size() > 260 ? text.substr(0, 260) : text; }
+
+std::wstring Call(const wchar_t* szName, std::vector<std::wstring> args) { return BuildInvokeRequest(szName, args); }
+
+}  // namespace
+
+COrvoUpdaterServiceDlg::COrvoUpdaterServiceDlg(UpDater::CUpdaterMgrEx& mgr, UpDater::IHandOver& handOver, std::wstring strTitle)
+    : m_mgr(mgr), m_handOver(handOver), m_strTitle(std::move(strTitle)) {}
+
+COrvoUpdaterServiceDlg::~COrvoUpdaterServiceDlg() {
+    {
+        std::lock_guard<std::mutex> guard(m_link->cs);
+        m_link->pDlg = nullptr;
+    }
+    m_pWnd.reset();
+}
+
+bool COrvoUpdaterServiceDlg::DoModal() {
+    m_pWnd = platform::CreateDialogWindow(*this);
+    if (!m_pWnd) return false;
+    m_flash.Attach(&m_pWnd->Skin(IDialogWindow::kSkinVisible));
+    m_flashShape.Attach(&m_pWnd->Skin(IDialogWindow::kSkinShape));
+    m_bAlive = true;
+    {
+        std::lock_guard<std::mutex> guard(m_link->cs);
+        m_link->pDlg = this;
+    }
+    OnInitDialog();
+    m_pWnd->RunModal();
+    m_pWnd->Destroy();
+    {
+        std::lock_guard<std::mutex> guard(m_link->cs);
+        m_link->pDlg = nullptr;
+    }
+    return true;
+}
+
+bool COrvoUpdaterServiceDlg::OnInitDialog() {
+    m_pWnd->SetTitle(L"ORVOUpdateSvc");
+    m_pWnd->Show(false);
+    m_hCallEvent = platform::CreateEvent(false, false);
+
+    m_flash.MoveWindow(0, 0, 1, 1);
+    m_flash.ShowWindow(false);
+
+    platform::DispatchError err;
+    bool ok = m_flash.SetWMode(L"Transparent", &err) && m_flash.SetBackgroundColor(kKeyColor, &err) &&
+              m_flash.LoadMovie(0, m_mgr.m_strSkinPath, &err);
+    // The hidden copy is pictured on the key colour, so what the skin leaves uncovered is
+    // exactly the background of the shape.
+    if (ok) ok = m_flashShape.SetBackgroundColor(kKeyColor, &err) && m_flashShape.LoadMovie(0, m_mgr.m_strSkinPath, &err);
+    if (!ok) {
+        platform::ShowMessageBox(FormatW(L"[Error] Init Flash Err [%s]strErr [%d][%d]Errcode", Limit260(err.strText), err.scode,
+                                         static_cast<int>(err.wCode)),
+                                 m_strTitle);
+    }
+
+    m_pWnd->SetTimer(kTimerFlashCall, 100);
+    m_pWnd->SetTimer(kTimerShow, 1000);
+    if (m_hCallEvent) m_hCallEvent->Set();
+
+    m_pWnd->Move(0, 0, 0, 0);
+    m_pWnd->Show(false);
+    m_pWnd->SetTopmost();
+    return true;
+}
+
+void COrvoUpdaterServiceDlg::QueueReport(std::wstring strValueCall, std::wstring strLabelCall) {
+    if (m_nQueued.load() > kMaxBacklog && m_hCallEvent) m_hCallEvent->Wait(1000);
+    {
+        std::lock_guard<std::mutex> guard(m_csQueue);
+        // A report whose two calls are still waiting at the end of the queue is replaced by a
+        // newer report of the same kind: the skin only needs the latest state.
+        const auto fn = [](const std::wstring& s) { return s.substr(0, s.find(L'>')); };
+        const size_t n = m_callQueue.size();
+        const bool progress = strValueCall.find(L"MaxValue'") == std::wstring::npos;
+        if (progress && n >= 2 && fn(m_callQueue[n - 2]) == fn(strValueCall) && fn(m_callQueue[n - 1]) == fn(strLabelCall)) {
+            m_callQueue[n - 2] = std::move(strValueCall);
+            m_callQueue[n - 1] = std::move(strLabelCall);
+        } else {
+            m_callQueue.push_back(std::move(strValueCall));
+            m_callQueue.push_back(std::move(strLabelCall));
+            m_nQueued = m_callQueue.size();
+        }
+    }
+    if (m_pWnd) m_pWnd->PostMessage(platform::WM_FLASH_CALL_, 0, 0);
+}
+
+void COrvoUpdaterServiceDlg::SetInstallMax(const wchar_t* szText, int nMax) {
+    {
+        std::lock_guard<std::mutex> guard(m_csInstallMax);
+        m_nInstallMax = nMax;
+    }
+    QueueReport(Call(L"SetInstallProgressMaxValue", {std::to_wstring(nMax)}), Call(L"SetInstallLabelText", {szText}));
+}
+
+void COrvoUpdaterServiceDlg::SetStatesMax(const wchar_t* szText, int nMax) {
+    {
+        std::lock_guard<std::mutex> guard(m_csStatesMax);
+        m_nStatesMax = nMax;
+    }
+    QueueReport(Call(L"SetStatesProgressMaxValue", {std::to_wstring(nMax)}), Call(L"SetStatesLabelText", {szText}));
+}
+
+void COrvoUpdaterServiceDlg::SetInstallPos(const wchar_t* szText, int nPos) {
+    int nMax;
+    {
+        std::lock_guard<std::mutex> guard(m_csInstallMax);
+        nMax = m_nInstallMax;
+    }
+    QueueReport(Call(L"SetInstallProgressValue", {std::to_wstring(nPos), std::to_wstring(nMax)}), Call(L"SetInstallLabelText", {szText}));
+}
+
+void COrvoUpdaterServiceDlg::SetStatesPos(const wchar_t* szText, int nPos) {
+    int nMax;
+    {
+        std::lock_guard<std::mutex> guard(m_csStatesMax);
+        nMax = m_nStatesMax;
+    }
+    QueueReport(Call(L"SetStatesProgressValue", {std::to_wstring(nPos), std::to_wstring(nMax)}), Call(L"SetStatesLabelText", {szText}));
+}
+
+void COrvoUpdaterServiceDlg::OnUpdateComplete() {
+    if (m_pWnd) m_pWnd->PostMessage(WM_ORVO_COMPLETE, 0, 0);
+}
+
+void COrvoUpdaterServiceDlg::OnUpdateError(const wchar_t* szText) {
+    {
+        std::lock_guard<std::mutex> guard(m_csEnd);
+        m_strError = szText != nullptr ? szText : L"";
+    }
+    if (m_pWnd) m_pWnd->PostMessage(WM_ORVO_ERROR, 0, 0);
+}
+
+void COrvoUpdaterServiceDlg::OnFlashCall() {
+    std::wstring request;
+    bool taken = false;
+    {
+        std::lock_guard<std::mutex> guard(m_csQueue);
+        if (!m_callQueue.empty()) {
+            request = std::move(m_callQueue.front());
+            m_callQueue.pop_front();
+            m_nQueued = m_callQueue.size();
+            taken = true;
+        }
+    }
+    if (taken && m_flash.HasWindow()) {
+        auto report = [request](const platform::DispatchError& e) {
+            platform::OutputDebug(FormatW(L"[Error] [%s] CallFuntion Err [%s]strErr [%d][%d]Errcode", request, Limit260(e.strText), e.scode,
+                                          static_cast<int>(e.wCode)));
+        };
+        platform::DispatchError err;
+        if (!m_flash.CallFunction(request, [report](bool ok, const platform::DispatchError& e) { if (!ok) report(e); }, &err)) report(err);
+    }
+    if (m_hCallEvent) m_hCallEvent->Set();
+}
+
+void COrvoUpdaterServiceDlg::OnTimer(uint32_t nId) {
+    switch (nId) {
+        case kTimerFlashCall:
+            if (m_nQueued.load() > 0) m_pWnd->PostMessage(platform::WM_FLASH_CALL_, 0, 0);
+            break;
+        case kTimerShow: OnShowTimer(); break;
+        case kTimerStartUpdate: OnStartTimer(); break;
+        default: break;
+    }
+}
+
+void COrvoUpdaterServiceDlg::OnShowTimer() {
+    m_pWnd->KillTimer(kTimerShow);
+    const platform::WindowHandle parent = m_mgr.GetParentWnd();
+    if (parent == 0 || !platform::IsWindowHandle(parent)) {
+        BuildShape();
+    } else {
+        int w = 0, h = 0;
+        if (m_pWnd->GetClientSize(parent, &w, &h) && m_pWnd->SetParent(parent)) {
+            m_pWnd->Move(0, 0, w, h);
+            platform::OutputDebug(FormatW(L"[OVUSVC] Set Parent [%d]HWND !!!!!!!", static_cast<int>(parent)));
+        }
+    }
+    m_pWnd->SetTopmost();
+    m_pWnd->Show(true);
+    m_flash.ShowWindow(true);
+    if (m_mgr.m_bExecuteApp == 1) {
+        m_outcome = Outcome::NothingToDo;
+        CloseUpdater();
+    } else {
+        m_pWnd->SetTimer(kTimerStartUpdate, 500);
+    }
+}
+
+void COrvoUpdaterServiceDlg::OnStartTimer() {
+    m_pWnd->KillTimer(kTimerStartUpdate);
+    if (UpDater::CUpdaterMgrEx::PeekInstance() == nullptr) return;
+    platform::OutputDebug(L"[OVUSVC] update started\n");
+    if (m_mgr.StartUp(new COrvoUpdaterInterface(m_link))) {
+        if (m_hCallEvent) m_hCallEvent->Set();
+    } else {
+        m_outcome = Outcome::Failed;
+        CloseUpdater();
+    }
+}
+
+int COrvoUpdaterServiceDlg::BuildShape() {
+    platform::Picture picture;
+    picture.nWidth = kShapeWidth;
+    picture.nHeight = kShapeHeight;
+    picture.nStride = kShapeWidth * 4;
+    picture.bits.assign(static_cast<size_t>(picture.nStride) * kShapeHeight, 0);
+    m_flashShape.MoveWindow(0, 0, kShapeWidth, kShapeHeight);
+    if (!m_pWnd->DrawSkin(IDialogWindow::kSkinShape, picture)) return 1;
+    // Whatever the skin left uncovered takes exactly the colour of the top-left pixel.
+    uint8_t key[4];
+    std::memcpy(key, picture.bits.data(), 4);
+    key[3] = 0xFF;
+    for (size_t i = 0; i < picture.bits.size(); i += 4) std::memcpy(&picture.bits[i], key, 4);
+    if (!m_pWnd->DrawSkin(IDialogWindow::kSkinShape, picture)) return 1;
+
+    ShapeBitmap bitmap;
+    bitmap.nWidth = picture.nWidth;
+    bitmap.nHeight = picture.nHeight;
+    bitmap.nStride = picture.nStride;
+    bitmap.nBitsPerPixel = 32;
+    bitmap.bits = std::move(picture.bits);
+    m_hShapeRgn = RegionFromBitmap(bitmap);
+    if (!m_hShapeRgn) return 1;
+
+    const ShapeRect b = m_hShapeRgn->Bounds();
+    const platform::WorkArea work = m_pWnd->MonitorWorkArea();
+    const ShapePoint at = CenteredOrigin(b, work.nWidth, work.nHeight);
+    m_pWnd->Move(at.x, at.y, b.right, b.bottom);
+    std::vector<IDialogWindow::Rect> rects;
+    rects.reserve(m_hShapeRgn->rects.size());
+    for (const auto& r : m_hShapeRgn->rects) rects.push_back({r.left, r.top, r.right - r.left, r.bottom - r.top});
+    m_pWnd->ApplyShape(rects);
+    return 1;
+}
+
+void COrvoUpdaterServiceDlg::OnMessage(uint32_t nMessage, uintptr_t wParam, intptr_t) {
+    switch (nMessage) {
+        case platform::WM_FLASH_CALL_: OnFlashCall(); break;
+        case platform::WM_SYSCOMMAND_:
+            if (wParam == platform::SC_CLOSE_) m_pWnd->EndModal();
+            break;
+        case WM_ORVO_COMPLETE:
+            platform::OutputDebug(L"[OVUSVC] Update Complete!\n");
+            if (m_bUserClose != 0) {
+                // The close button came too late to stop the update, but the person still asked
+                // for the updater to end: the target is not started.
+                platform::OutputDebug(L"[OVUSVC] closed by the user: the target is not started\n");
+                break;
+            }
+            m_mgr.m_bExecuteApp = 1;
+            if (m_mgr.m_bFileInUse != 0) {
+                platform::ShowMessageBox(
+                    FormatW(L"[Warning] %s 프로그램에 관련 된 프로세서가 동작 중입니다.\n프로그램 종료 후 최신 업데이트 작업을 다시 진행하시길 "
+                            L"바랍니다.",
+                            UpDater::GetFileName(m_mgr.GetExecutePath())),
+                    L"OrvoUpdaterService");
+            }
+            m_outcome = Outcome::Complete;
+            CloseUpdater();
+            break;
+        case WM_ORVO_ERROR: {
+            std::wstring text;
+            {
+                std::lock_guard<std::mutex> guard(m_csEnd);
+                text = m_strError + L"\n";
+            }
+            if (m_bUserClose != 0) platform::OutputDebug(text);
+            else platform::ShowMessageBox(text, m_strTitle);
+            m_mgr.m_bExecuteApp = 0;
+            m_outcome = m_bUserClose != 0 ? Outcome::Cancelled : Outcome::Failed;
+            CloseUpdater();
+            break;
+        }
+        default: break;
+    }
+}
+
+void COrvoUpdaterServiceDlg::OnSkinCommand(const std::wstring& szCommand, const std::wstring& szArgs) {
+    platform::OutputDebug(FormatW(L"[OVUSVC] FSCommand [%s] [%s]\n", szCommand, szArgs));
+    if (!platform::EqualsNoCase(szCommand, L"btnClose")) return;
+    m_bUserClose = 1;
+    m_mgr.m_bCancel = 1;
+    m_mgr.Clear();
+    m_mgr.m_EventChecker.Stop();
+    if (m_hCallEvent) m_hCallEvent->Set();
+    if (m_outcome != Outcome::Complete && m_outcome != Outcome::Failed && m_outcome != Outcome::NothingToDo) m_outcome = Outcome::Cancelled;
+    CloseUpdater();
+}
+
+void COrvoUpdaterServiceDlg::OnSize(int nWidth, int nHeight) {
+    if (m_flash.HasWindow()) m_flash.MoveWindow(0, 0, nWidth, nHeight);
+}
+
+void COrvoUpdaterServiceDlg::OnDestroy() {
+    m_bAlive = false;
+    {
+        std::lock_guard<std::mutex> guard(m_csQueue);
+        m_callQueue.clear();
+        m_nQueued = 0;
+    }
+    if (m_hCallEvent) m_hCallEvent->Set();
+}
+
+void COrvoUpdaterServiceDlg::CloseUpdater() {
+    OrvoUi::CloseUpdater(m_handOver, m_mgr, [this] {
+        if (m_pWnd) m_pWnd->PostMessage(platform::WM_SYSCOMMAND_, platform::SC_CLOSE_, 0);
+    });
+}
+
+}  // namespace OrvoUi

@@ -1,0 +1,114 @@
+// The updater's window: hosts the skin, starts the update and turns its progress reports into
+// calls of the skin's script functions. Reports arrive on the update's worker thread; the skin
+// is only ever called on the window's thread, through a queue delivered one call per
+// WM_FLASH_CALL message.
+#pragma once
+
+#include <atomic>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/gui.h"
+#include "platform/sync.h"
+#include "ui/FlashControl.h"
+#include "ui/WindowShape.h"
+#include "updater/HandOver.h"
+#include "updater/UpdaterMgrEx.h"
+
+namespace OrvoUi {
+
+class COrvoUpdaterServiceDlg;
+
+// What the progress adapter holds: the dialog while it exists. The dialog clears it before it
+// goes, so a report arriving later only pauses.
+struct DialogLink {
+    std::mutex cs;
+    COrvoUpdaterServiceDlg* pDlg = nullptr;
+};
+
+class COrvoUpdaterServiceDlg : public platform::IDialogEvents {
+public:
+    enum class Outcome {
+        NothingToDo,  // nothing needed updating; handed over
+        Complete,
+        Failed,     // a stage failed or the update could not be started
+        Cancelled,  // the skin's close button, or the window was destroyed from outside
+    };
+
+    static constexpr uint32_t kTimerFlashCall = 1000;
+    static constexpr uint32_t kTimerStartUpdate = 1100;
+    static constexpr uint32_t kTimerShow = 1200;
+    static constexpr int32_t kKeyColor = 0xFF00FF;  // behind the skin; never part of the shape
+    // The end of a run, handed from the worker to the window's thread so that its message box
+    // and the hand-over happen there, in order.
+    static constexpr uint32_t WM_ORVO_COMPLETE = 0x8001;
+    static constexpr uint32_t WM_ORVO_ERROR = 0x8002;
+
+    COrvoUpdaterServiceDlg(UpDater::CUpdaterMgrEx& mgr, UpDater::IHandOver& handOver, std::wstring strTitle);
+    ~COrvoUpdaterServiceDlg() override;
+    COrvoUpdaterServiceDlg(const COrvoUpdaterServiceDlg&) = delete;
+    COrvoUpdaterServiceDlg& operator=(const COrvoUpdaterServiceDlg&) = delete;
+
+    // Creates the window and runs it until it ends; false when no window could be created.
+    bool DoModal();
+    Outcome GetOutcome() const { return m_outcome; }
+    platform::IDialogWindow* Window() const { return m_pWnd.get(); }
+
+    // Worker side (through the progress adapter).
+    bool IsWindowAlive() const { return m_bAlive.load(); }
+    void SetInstallMax(const wchar_t* szText, int nMax);
+    void SetStatesMax(const wchar_t* szText, int nMax);
+    void SetInstallPos(const wchar_t* szText, int nPos);
+    void SetStatesPos(const wchar_t* szText, int nPos);
+    void OnUpdateComplete();
+    void OnUpdateError(const wchar_t* szText);
+
+    // Window side.
+    void OnTimer(uint32_t nId) override;
+    void OnMessage(uint32_t nMessage, uintptr_t wParam, intptr_t lParam) override;
+    void OnSkinCommand(const std::wstring& szCommand, const std::wstring& szArgs) override;
+    void OnSize(int nWidth, int nHeight) override;
+    void OnDestroy() override;
+
+    // How many skin calls wait for delivery.
+    size_t QueuedCalls() const { return m_nQueued.load(); }
+
+private:
+    bool OnInitDialog();
+    void OnFlashCall();
+    void OnShowTimer();
+    void OnStartTimer();
+    int BuildShape();
+    void CloseUpdater();
+    // Appends the two calls of one report and posts their delivery.
+    void QueueReport(std::wstring strValueCall, std::wstring strLabelCall);
+
+    UpDater::CUpdaterMgrEx& m_mgr;
+    UpDater::IHandOver& m_handOver;
+    std::wstring m_strTitle;
+    std::unique_ptr<platform::IDialogWindow> m_pWnd;
+    std::shared_ptr<DialogLink> m_link = std::make_shared<DialogLink>();
+    std::atomic<bool> m_bAlive{false};
+
+    CFlash_main m_flash;
+    std::mutex m_csInstallMax;
+    std::mutex m_csStatesMax;
+    int m_nInstallMax = 0;
+    int m_nStatesMax = 0;
+    std::mutex m_csQueue;
+    std::deque<std::wstring> m_callQueue;
+    std::atomic<size_t> m_nQueued{0};
+    std::unique_ptr<platform::Event> m_hCallEvent;
+    std::atomic<int> m_bUserClose{0};
+    CFlash_main m_flashShape;
+    std::optional<ShapeRegion> m_hShapeRgn;
+
+    std::mutex m_csEnd;
+    std::wstring m_strError;  // the text of the last error report
+    Outcome m_outcome = Outcome::Cancelled;
+};
+
+}  // namespace OrvoUi
