@@ -3,6 +3,7 @@
 #include <memory>
 #include <vector>
 
+#include "http/DownloadFailure.h"
 #include "http/HttpClient.h"
 #include "platform/debug.h"
 #include "platform/fs.h"
@@ -52,6 +53,7 @@ int CHttpServerClient::GetFileFromURL(std::wstring strUrl, std::wstring strLocal
     CHttpClient client;
     if (!CreateFolderChain(FolderOf(strLocalPath))) {
         platform::OutputDebug(L"[FAILED CHttpServerClient::GetFileFromURL] Create Folder Failed");
+        RecordLocalFileFailure(strUrl, FolderOf(strLocalPath), platform::ERROR_PATH_NOT_FOUND_);
         return kDownloadNotStarted;
     }
     client.SetOpenOptions(kDownloadAgent);
@@ -66,12 +68,14 @@ int CHttpServerClient::GetFileFromURL(std::wstring strUrl, std::wstring strLocal
         nStatus = response->GetStatus();
     } catch (const httpclientexceptionW& e) {
         LogHttpError(e, 136, strUrl);
+        RecordTransferFailure(strUrl, e);
         return kDownloadNotStarted;
     }
     // An error page is not the file that was asked for.
     if (nStatus < 200 || nStatus > 299) {
         platform::OutputDebug(platform::FormatW(L"[FAILED CHttpServerClient::GetFileFromURL] HTTP Status [%u %s] [%s]\n",
                                                 nStatus, std::wstring(response->GetStatusText()), strUrl));
+        RecordStatusFailure(strUrl, nStatus, response->GetStatusText());
         return kDownloadNotStarted;
     }
 
@@ -79,12 +83,14 @@ int CHttpServerClient::GetFileFromURL(std::wstring strUrl, std::wstring strLocal
     // looks downloaded (nor destroys an older copy).
     if (platform::IsDirectory(strLocalPath)) {
         platform::OutputDebug(L"[FAILED CHttpServerClient::GetFileFromURL] File Open");
+        RecordLocalFileFailure(strUrl, strLocalPath, platform::ERROR_ACCESS_DENIED_);
         return kDownloadFailed;
     }
     const std::wstring strTemp = platform::MakeTempSibling(strLocalPath);
     platform::File file;
-    if (file.Open(strTemp, platform::File::Mode::CreateAlways) != 0) {
+    if (const uint32_t err = file.Open(strTemp, platform::File::Mode::CreateAlways); err != 0) {
         platform::OutputDebug(L"[FAILED CHttpServerClient::GetFileFromURL] File Open");
+        RecordLocalFileFailure(strUrl, strTemp, err);
         return kDownloadFailed;
     }
 
@@ -100,6 +106,7 @@ int CHttpServerClient::GetFileFromURL(std::wstring strUrl, std::wstring strLocal
             if (!file.Write(buffer.data(), nRead)) {
                 platform::OutputDebug(platform::FormatW(
                     L"[FAILED CHttpServerClient::GetFileFromURL] File Write Error [%u] [%s]\n", file.LastError(), strTemp));
+                RecordLocalFileFailure(strUrl, strTemp, file.LastError());
                 nResult = kDownloadFailed;
                 break;
             }
@@ -107,12 +114,14 @@ int CHttpServerClient::GetFileFromURL(std::wstring strUrl, std::wstring strLocal
         }
     } catch (const httpclientexceptionW& e) {
         LogHttpError(e, 190, strUrl);
+        RecordTransferFailure(strUrl, e);
         nResult = kDownloadFailed;
     }
     if (nResult == kDownloadOk && bHasLength && nTotal != nContentLength) {
         platform::OutputDebug(platform::FormatW(
             L"[FAILED CHttpServerClient::GetFileFromURL] Size Mismatch [%llu/%llu] [%s]\n",
             static_cast<unsigned long long>(nTotal), static_cast<unsigned long long>(nContentLength), strUrl));
+        RecordShortBody(strUrl, nTotal, nContentLength);
         nResult = kDownloadFailed;
     }
     response.reset();
@@ -123,6 +132,7 @@ int CHttpServerClient::GetFileFromURL(std::wstring strUrl, std::wstring strLocal
         if (err != 0) {
             platform::OutputDebug(platform::FormatW(L"[FAILED CHttpServerClient::GetFileFromURL] File Replace [%u] [%s]\n",
                                                     err, strLocalPath));
+            RecordLocalFileFailure(strUrl, strLocalPath, err);
             nResult = kDownloadFailed;
         }
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/i18n.h"
 #include "platform/strings.h"
 #include "platform/terminal.h"
 
@@ -50,6 +51,8 @@ CConsoleProgress::CConsoleProgress()
                               [](std::string_view text) { platform::WriteStderr(text); }}) {}
 
 CConsoleProgress::CConsoleProgress(Output out) : m_out(std::move(out)) {
+    m_install.title = platform::Translate(L"Overall");
+    m_states.title = platform::Translate(L"Detail");
     if (m_out.nColumns < 20) m_out.nColumns = 20;
 }
 
@@ -66,7 +69,7 @@ void CConsoleProgress::SetStatesProgressMax(const wchar_t* szText, int nMax) { R
 void CConsoleProgress::SetInstallProgress(const wchar_t* szText, int nPos) { Report(m_install, szText, -1, nPos, false); }
 void CConsoleProgress::SetStatesProgress(const wchar_t* szText, int nPos) { Report(m_states, szText, -1, nPos, false); }
 
-void CConsoleProgress::UpdateComplete() { End(Result::Complete, L"Update complete."); }
+void CConsoleProgress::UpdateComplete() { End(Result::Complete, platform::Translate(L"Update complete.")); }
 
 void CConsoleProgress::UpdateError(const wchar_t* szText) {
     const std::wstring text = OneLine(szText);
@@ -74,7 +77,7 @@ void CConsoleProgress::UpdateError(const wchar_t* szText) {
         std::lock_guard<std::mutex> guard(m_cs);
         m_strError = text;
     }
-    End(Result::Error, L"Update failed: " + text);
+    End(Result::Error, platform::FormatW(platform::Translate(L"Update failed: %s").c_str(), text));
 }
 
 void CConsoleProgress::Report(Bar& bar, const wchar_t* szText, int nMax, int nPos, bool bForce) {

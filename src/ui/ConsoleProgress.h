@@ -50,7 +50,7 @@ public:
 
 private:
     struct Bar {
-        const wchar_t* title;
+        std::wstring title;
         std::wstring label;
         int nMax = 0;
         int nPos = 0;

@@ -2,6 +2,7 @@
 #include "manifest/FolderPaths.h"
 #include "manifest/ManifestXml.h"
 #include "platform/debug.h"
+#include "platform/i18n.h"
 #include "platform/fs.h"
 #include "platform/strings.h"
 #include "updater/FileServices.h"
@@ -16,12 +17,13 @@ using Kaver::CHttpServerClient;
 bool CMgr::DownloadUpdateFile() {
     const int n = static_cast<int>(m_UpdateList.size());
     if (n == 0) return true;
-    ReportStatesMax(FormatW(L"%d/%d 다운로드", 0, n), n);
+    ReportStatesMax(FormatW(platform::Translate(L"%d/%d downloads").c_str(), 0, n), n);
+    const std::wstring itemFormat = platform::Translate(L"%d/%d downloading %s..");
     bool failed = false;
     const int i = RunStageLoop(
         m_UpdateList,
-        [](const UpdateItem& item, int i, int n) {
-            return FormatW(L"%d/%d %s 파일 다운로드 중..", i, n, GetFileName(item.DownloadUrl));
+        [&itemFormat](const UpdateItem& item, int i, int n) {
+            return FormatW(itemFormat.c_str(), i, n, GetFileName(item.DownloadUrl));
         },
         [](const UpdateItem& item) {
             if (CHttpServerClient::GetFileFromURL(item.DownloadUrl, item.DownloadPath) == CHttpServerClient::kDownloadOk)
@@ -72,10 +74,10 @@ void CMgr::SkinDownload() {
     const SkinEntry fresh = ReadSkinEntry(m_strTempXmlPath);
     const SkinEntry local = ReadSkinEntry(m_strInstallXmlPath);
     const std::wstring folder = GetModuleFolder();
-    const std::wstring movie = FormatW(L"%s\\%s", folder, fresh.OriFileName);
+    const std::wstring movie = platform::JoinPath(folder, fresh.OriFileName);
 
     if (SkinChanged(fresh, local) || !FileExists(movie)) {
-        const std::wstring package = FormatW(L"%s\\%s", folder, GetFileName(fresh.DownloadUrl));
+        const std::wstring package = platform::JoinPath(folder, GetFileName(fresh.DownloadUrl));
         if (CHttpServerClient::GetFileFromURL(fresh.DownloadUrl, package) == CHttpServerClient::kDownloadOk) {
             UnzipFile(package);
             platform::DeleteFileAt(package);

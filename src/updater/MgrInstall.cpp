@@ -3,11 +3,13 @@
 
 #include "manifest/FolderPaths.h"
 #include "platform/debug.h"
+#include "platform/i18n.h"
 #include "platform/fs.h"
 #include "platform/msgbox.h"
 #include "platform/strings.h"
 #include "updater/FileServices.h"
 #include "updater/MgrStageLoop.h"
+#include "updater/StageFailure.h"
 #include "updater/UnzipFile.h"
 
 namespace UpDater {
@@ -17,7 +19,8 @@ using platform::FormatW;
 bool CMgr::UnzipDownloadFile() {
     const int n = static_cast<int>(m_UpdateList.size());
     if (n == 0) return true;
-    ReportStatesMax(FormatW(L"%d/%d 설치 중", 0, n), n);
+    ReportStatesMax(FormatW(platform::Translate(L"%d/%d installing").c_str(), 0, n), n);
+    const std::wstring itemFormat = platform::Translate(L"%d/%d installing %s..");
 
     // Two passes. The first unpacks and checks every package, keeping each new file under a
     // unique name in the download folder; then all of them reach the disk with one wait, and the
@@ -37,20 +40,22 @@ bool CMgr::UnzipDownloadFile() {
     bool failed = false;
     const int i = RunStageLoop(
         m_UpdateList,
-        [](const UpdateItem& item, int i, int n) { return FormatW(L"%d/%d %s 파일 설치작업 중..", i, n, item.OriFileName); },
+        [&itemFormat](const UpdateItem& item, int i, int n) { return FormatW(itemFormat.c_str(), i, n, item.OriFileName); },
         [this, &staged, &touched](const UpdateItem& item) {
             if (!UnzipFile(item.DownloadPath)) return false;
             platform::DeleteFileAt(item.DownloadPath);
 
-            const std::wstring unpacked = FormatW(L"%s\\%s", m_strTempFolder, item.OriFileName);
+            const std::wstring unpacked = platform::JoinPath(m_strTempFolder, item.OriFileName);
             if (!FileExists(unpacked)) {
                 platform::OutputDebug(FormatW(L"[OVUSVC][Error %d line] CMgr::UnzipDownloadFile()   [%s] Upzip File Exist Failed \n",
                                               349, item.OriFileName));
+                RecordPackageFileMissing(item.DownloadUrl, item.OriFileName);
                 return false;
             }
             if (GetFileSize(unpacked) != item.FileSize) {
                 platform::OutputDebug(FormatW(L"[OVUSVC][Error %d line] CMgr::UnzipDownloadFile()   [%s] Upzip File size Failed \n",
                                               359, unpacked));
+                RecordPackageSizeMismatch(item.DownloadUrl, item.OriFileName, GetFileSize(unpacked), item.FileSize);
                 return false;
             }
             if (!FileExists(item.Folder)) CreateFolderTree(item.Folder);
@@ -99,6 +104,7 @@ bool CMgr::UnzipDownloadFile() {
         if (uint32_t err = platform::CopyFileFlushed(s.staged, sibling)) {
             platform::OutputDebug(FormatW(L"[OVUSVC][Error %d line] CMgr::UnzipDownloadFile()   [%s] File -> [%s] File Copy Failed [%u]\n",
                                           385, s.unpacked, s.target, err));
+            RecordInstallWriteFailed(s.target, err);
             discardFrom(k);
             return false;
         }

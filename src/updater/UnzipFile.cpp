@@ -1,6 +1,7 @@
 #include "updater/UnzipFile.h"
 
 #include "platform/debug.h"
+#include "updater/StageFailure.h"
 #include "platform/fs.h"
 #include "platform/strings.h"
 #include "zip/ZipArchive.h"
@@ -41,6 +42,7 @@ bool UnzipFile(const std::wstring& szZipPath) {
         if (!e.GetErrorText(text, 260)) text[0] = L'\0';
         platform::OutputDebug(
             platform::FormatW(L"[OVUSVC] [Error %d line] UpDater::UnzipFile() [%s] File Unzip Failed \n", 428, text));
+        RecordPackageUnreadable(szZipPath, text);
         return false;
     }
 }
