@@ -49,7 +49,7 @@ void LogHttpError(const httpclientexceptionW& e, int nLine, const std::wstring& 
 
 }  // namespace
 
-int CHttpServerClient::GetFileFromURL(std::wstring strUrl, std::wstring strLocalPath) {
+int CHttpServerClient::GetFileFromURL(std::wstring strUrl, std::wstring strLocalPath, const ByteProgress& progress) {
     CHttpClient client;
     if (!CreateFolderChain(FolderOf(strLocalPath))) {
         platform::OutputDebug(L"[FAILED CHttpServerClient::GetFileFromURL] Create Folder Failed");
@@ -97,6 +97,8 @@ int CHttpServerClient::GetFileFromURL(std::wstring strUrl, std::wstring strLocal
     int nResult = kDownloadOk;
     uint64_t nTotal = 0;
     std::vector<uint8_t> buffer(kTransferBuffer, 0);
+    const uint64_t nAnnounced = bHasLength ? nContentLength : 0;
+    if (progress) progress(0, nAnnounced);
     try {
         for (;;) {
             uint32_t nRead = 0;
@@ -111,6 +113,7 @@ int CHttpServerClient::GetFileFromURL(std::wstring strUrl, std::wstring strLocal
                 break;
             }
             nTotal += nRead;
+            if (progress) progress(nTotal, nAnnounced);
         }
     } catch (const httpclientexceptionW& e) {
         LogHttpError(e, 190, strUrl);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,9 +34,13 @@ public:
     static constexpr int kPostAccepted = 1;  // sent completely, answered with a 2xx status
     static constexpr int kPostRefused = 2;   // sent completely, answered with another status
 
+    // Bytes received so far and the announced length (0 when the server announced none).
+    using ByteProgress = std::function<void(uint64_t nDone, uint64_t nTotal)>;
+
     // Downloads into strLocalPath (its folder chain is created). Only 1 is success; a file
-    // already at the path is replaced only by a complete download.
-    static int GetFileFromURL(std::wstring strUrl, std::wstring strLocalPath);
+    // already at the path is replaced only by a complete download. progress, when given, hears
+    // of the bytes as they arrive (first with 0 once the answer has come).
+    static int GetFileFromURL(std::wstring strUrl, std::wstring strLocalPath, const ByteProgress& progress = {});
 
     // Posts to strBaseUrl + strPath: a multipart upload when a parameter is a file, a form
     // post otherwise. HTTP-layer failures are thrown as httpclientexceptionW.

@@ -6,6 +6,7 @@
 #include "platform/fs.h"
 #include "platform/strings.h"
 #include "updater/FileServices.h"
+#include "updater/MgrByteProgress.h"
 #include "updater/MgrStageLoop.h"
 #include "updater/UnzipFile.h"
 
@@ -25,8 +26,8 @@ bool CMgr::DownloadUpdateFile() {
         [&itemFormat](const UpdateItem& item, int i, int n) {
             return FormatW(itemFormat.c_str(), i, n, GetFileName(item.DownloadUrl));
         },
-        [](const UpdateItem& item) {
-            if (CHttpServerClient::GetFileFromURL(item.DownloadUrl, item.DownloadPath) == CHttpServerClient::kDownloadOk)
+        [bytes = ByteProgressFor(m_pInterface.get())](const UpdateItem& item) {
+            if (CHttpServerClient::GetFileFromURL(item.DownloadUrl, item.DownloadPath, bytes) == CHttpServerClient::kDownloadOk)
                 return true;
             platform::OutputDebug(FormatW(L"[OVUSVC] [Error %d line] CMgr::DownloadUpdateFile()   Download Url [%s] Failed \n",
                                           266, item.DownloadUrl));
