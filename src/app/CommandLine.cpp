@@ -2,9 +2,12 @@
 
 #include "manifest/FolderPaths.h"
 #include "platform/debug.h"
+#include "platform/folders.h"
 #include "platform/fs.h"
+#include "platform/i18n.h"
 #include "platform/msgbox.h"
 #include "platform/strings.h"
+#include "platform/terminal.h"
 
 namespace OrvoApp {
 
@@ -26,8 +29,8 @@ static std::wstring LastComponent(const std::wstring& szPath) {
 }
 
 void RunManifestSwap(const std::wstring& szManifestUrl, const std::wstring& szLocalPath) {
-    const std::wstring updateFolder = platform::FormatW(L"%s\\%s", UpDater::GetUserDataFolder(), L"TALVEN\\Update");
-    const std::wstring copy = platform::FormatW(L"%s\\Temp_%s", updateFolder, LastComponent(szManifestUrl));
+    const std::wstring updateFolder = platform::JoinPath(UpDater::GetUserDataFolder(), L"TALVEN\\Update");
+    const std::wstring copy = platform::JoinPath(updateFolder, L"Temp_" + LastComponent(szManifestUrl));
     if (!platform::PathExists(copy)) {
         platform::OutputDebug(platform::FormatW(L"[VUSVC] Change Xml File skipped: no refreshed copy [%s]\n", copy));
         return;
@@ -37,6 +40,85 @@ void RunManifestSwap(const std::wstring& szManifestUrl, const std::wstring& szLo
     platform::DeleteFileAt(copy);
     platform::OutputDebug(L"[VUSVC] ----- Change Xml File !!!-----\n");
 }
+
+std::wstring UsageText(const std::wstring& szProgram) {
+    return platform::FormatW(platform::Translate(L"Usage: %s <manifest address> <caller window|NULL> <target file> [parameters...]\n").c_str(),
+                             szProgram) +
+           platform::FormatW(platform::Translate(L"Try '%s --help' for more information.\n").c_str(), szProgram);
+}
+
+std::wstring HelpText(const std::wstring& szProgram) {
+    using platform::Translate;
+    std::wstring text = platform::FormatW(
+        Translate(L"Usage: %s <manifest address> <caller window|NULL> <target file> [parameters...]\n").c_str(), szProgram);
+    text += platform::FormatW(L"       %s <manifest address>||<local manifest path>\n       %s --help | --version\n\n", szProgram,
+                              szProgram);
+    text += Translate(
+        L"Updates the application described by the manifest at <manifest address> (http or https): downloads and\n"
+        "installs what changed since the last update, then starts <target file> (relative to the installed folder)\n"
+        "with the parameters and tells the caller's window (a window id, or NULL) that it is done. When nothing\n"
+        "changed it starts the target at once. The second form replaces the local manifest copy with the one an\n"
+        "earlier run kept.\n");
+    text += L"\n";
+    text += Translate(
+        L"Exit status:\n"
+        "  0    updated, or nothing needed updating\n"
+        "  1    the update failed; the message names the cause\n"
+        "  2    the command line was not understood\n"
+        "  130  cancelled (Ctrl-C)\n");
+    text += L"\n";
+    text += Translate(
+        L"Environment:\n"
+        "  LANGUAGE, LC_ALL, LC_MESSAGES, LANG  language of the messages\n"
+        "  ORVO_DEBUG        also write the debug lines to standard error\n"
+        "  ORVO_SYSROOT      root of the machine-wide folders and registry store\n"
+        "  XDG_CACHE_HOME    working folder (TALVEN/Update below it)\n"
+        "  XDG_CONFIG_HOME   per-user registry store\n"
+        "  XDG_DATA_HOME     per-user application data\n"
+        "  DISPLAY           the display to show the progress window on\n"
+        "  https_proxy, http_proxy, no_proxy  proxies\n"
+        "  CURL_CA_BUNDLE, SSL_CERT_FILE, SSL_CERT_DIR  certificates to trust instead of the system's\n");
+    return text;
+}
+
+std::wstring VersionText(const std::wstring& szProgram) {
+    platform::FixedFileInfo block{};
+    const auto exe = platform::GetModuleFilePath();
+    std::wstring version = L"unknown";
+    if (exe && UpDater::GetFileVersion(*exe, block) == 0) {
+        uint32_t ms = 0, ls = 0;  // dwFileVersionMS, dwFileVersionLS
+        for (int k = 0; k < 4; ++k) {
+            ms |= static_cast<uint32_t>(block[8 + k]) << (8 * k);
+            ls |= static_cast<uint32_t>(block[12 + k]) << (8 * k);
+        }
+        version = platform::FormatW(L"%u.%u.%u.%u", ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF);
+    }
+    return platform::FormatW(L"%s %s\n", szProgram, version);
+}
+
+namespace {
+
+bool IsHelpOption(const std::wstring& s) { return s == L"--help" || s == L"-h" || s == L"-?" || s == L"/?"; }
+bool IsVersionOption(const std::wstring& s) { return s == L"--version" || s == L"-V"; }
+
+// The first word of a line that starts with '-': help, version or a mistake.
+ArgsResult RunOption(const std::vector<std::wstring>& pieces, const std::wstring& szTitle) {
+    const std::wstring& option = pieces[0];
+    const bool known = IsHelpOption(option) || IsVersionOption(option);
+    if (known && pieces.size() == 1) {
+        const bool help = IsHelpOption(option);
+        platform::WriteStdout(platform::ToUtf8(help ? HelpText(szTitle) : VersionText(szTitle)));
+        return help ? ArgsResult::Help : ArgsResult::Version;
+    }
+    platform::OutputDebug(platform::FormatW(L"[VUSVC] command line not understood [%s]\n", option));
+    const std::wstring text = known ? platform::FormatW(platform::Translate(L"'%s' takes no arguments").c_str(), option)
+                                    : platform::FormatW(platform::Translate(L"unknown option '%s'").c_str(), option);
+    platform::ShowMessageBox(text, szTitle);
+    platform::WriteStderr(platform::ToUtf8(UsageText(szTitle)));
+    return ArgsResult::BadOption;
+}
+
+}  // namespace
 
 ArgsResult ParseUpdaterArgs(const std::wstring& szCommandLine, UpDater::CUpdaterMgrEx& mgr, const std::wstring& szTitle) {
     const std::wstring line = platform::TrimLeft(platform::TrimRight(szCommandLine, L"\""), L"\"");
@@ -50,9 +132,11 @@ ArgsResult ParseUpdaterArgs(const std::wstring& szCommandLine, UpDater::CUpdater
     const auto pieces = SplitPieces(line, L" ");
     if (pieces.empty()) {
         platform::OutputDebug(L"[VUSVC] command line holds no arguments\n");
-        platform::ShowMessageBox(L"[Error] OrvUpdaterService 실행 시키는데 필요한 인자가 정확하지 않습니다.", szTitle);
+        platform::ShowMessageBox(platform::Translate(L"[Error] The arguments OrvoUpdaterService needs to run are not right."), szTitle);
+        platform::WriteStderr(platform::ToUtf8(UsageText(szTitle)));
         return ArgsResult::Empty;
     }
+    if (!pieces[0].empty() && pieces[0][0] == L'-') return RunOption(pieces, szTitle);
     mgr.m_strXmlUrl = pieces[0];
     if (pieces.size() > 1) mgr.m_strParentWnd = pieces[1];
     if (pieces.size() > 2) mgr.m_strExecuteFile = pieces[2];

@@ -6,8 +6,10 @@
 #include "app/CommandLine.h"
 #include "crash/ExceptionHandler.h"
 #include "platform/debug.h"
+#include "platform/failure_cause.h"
 #include "platform/folders.h"
 #include "platform/fs.h"
+#include "platform/i18n.h"
 #include "platform/msgbox.h"
 #include "platform/process.h"
 #include "platform/strings.h"
@@ -41,8 +43,11 @@ bool COrvoUpdaterServiceApp::InitInstance(const std::wstring& szCommandLine) {
 
     switch (ParseUpdaterArgs(szCommandLine, mgr, m_strTitle)) {
         case ArgsResult::Run: break;
-        case ArgsResult::SwapMode: return false;
-        case ArgsResult::Empty: m_nExitCode = 1; return false;
+        case ArgsResult::SwapMode:
+        case ArgsResult::Help:
+        case ArgsResult::Version: return false;
+        case ArgsResult::Empty:
+        case ArgsResult::BadOption: m_nExitCode = kExitUsage; return false;
     }
     PublishCrashHandOver();
 
@@ -54,10 +59,13 @@ bool COrvoUpdaterServiceApp::InitInstance(const std::wstring& szCommandLine) {
     }
 
     if (mgr.m_bInitialized == 0) {
+        platform::ClearFailureCause();
         mgr.m_bInitialized = mgr.Init(mgr.m_strXmlUrl) ? 1 : 0;
         if (mgr.m_bInitialized == 0) {
-            platform::ShowMessageBox(L"[Error] OrvUpdaterService 버전 분석중 알 수 없는 버그가 발생 하였습니다.", m_strTitle);
-            m_nExitCode = 1;
+            platform::ShowMessageBox(
+                platform::WithFailureCause(platform::Translate(L"[Error] OrvoUpdaterService could not analyse the update's version.")),
+                m_strTitle);
+            m_nExitCode = kExitFailed;
             return false;
         }
     }
@@ -80,14 +88,14 @@ bool COrvoUpdaterServiceApp::InitInstance(const std::wstring& szCommandLine) {
     if (mgr.m_strSkinPath.empty()) {
         // The terminal front end draws its own progress: a missing skin is only worth a warning.
         platform::OutputDebug(L"[OVUSVC] Skin UI 파일을 다운로드 하지 못하였습니다.\n");
-        platform::WriteStderr("warning: the skin could not be downloaded; showing progress on the terminal\n");
+        platform::WriteStderr(platform::ToUtf8(platform::Translate(L"Could not download the skin UI file.") + L"\n"));
     }
 
     switch (OrvoUi::RunFrontEnd(mgr, *this, m_strTitle)) {
         case OrvoUi::ConsoleOutcome::NothingToDo:
         case OrvoUi::ConsoleOutcome::Complete: break;
-        case OrvoUi::ConsoleOutcome::Failed: m_nExitCode = 1; break;
-        case OrvoUi::ConsoleOutcome::Cancelled: m_nExitCode = 130; break;
+        case OrvoUi::ConsoleOutcome::Failed: m_nExitCode = kExitFailed; break;
+        case OrvoUi::ConsoleOutcome::Cancelled: m_nExitCode = kExitCancelled; break;
     }
     return false;
 }
@@ -105,8 +113,12 @@ void COrvoUpdaterServiceApp::ExecuteApp() {
             const auto launched = platform::ShellOpen(path, mgr->m_strExecuteParam, platform::SW_SHOWNORMAL_);
             if (launched.nInstance <= 32) {
                 platform::OutputDebug(platform::FormatW(L"[VUSVC] ShellExecuteEx [%d]", static_cast<int>(launched.nLastError)));
-                platform::ShowMessageBox(L"[Error]파일 실행에 실패 하였습니다.", m_strTitle);
-                m_nExitCode = 1;
+                platform::ShowMessageBox(
+                    platform::Translate(L"[Error] The program could not be started.") + L"\n" +
+                        platform::FormatW(platform::Translate(L"%s: the system refused to start it (error %u).").c_str(), path,
+                                          static_cast<unsigned>(launched.nLastError)),
+                    m_strTitle);
+                m_nExitCode = kExitFailed;
             }
         } else {
             platform::OutputDebug(platform::FormatW(L"[VUSVC] target not found, nothing started [%s]\n", path));

@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "http/DownloadFailure.h"
 #include "http/HttpClient.h"
 #include "http/HttpServerClient.h"
 #include "platform/debug.h"
@@ -46,6 +47,7 @@ std::unique_ptr<CHttpResponse> Send(CHttpClient& client, const std::wstring& szU
         response->GetStatus();
     } catch (const httpclientexceptionW& e) {
         Log(FormatW(L"Err [%s] [%u] Url [%s]", e.GetErrorMsg(), e.GetErrorCode(), szUrl));
+        RecordTransferFailure(szUrl, e);
         *pnResult = CHttpServerClient::kDownloadNotStarted;
         return nullptr;
     }
@@ -56,15 +58,19 @@ void LogStatus(CHttpResponse& response, const std::wstring& szUrl) {
     const uint32_t status = response.GetStatus();
     if (status == 407) {
         Log(FormatW(L"Proxy [%s] asks for credentials (407) [%s]", Wide(response.GetProxy()), szUrl));
+        RecordStatusFailure(szUrl, status, Wide(response.GetProxy()) + L" (proxy)");
         return;
     }
     Log(FormatW(L"HTTP Status [%u %s] [%s]", status, std::wstring(response.GetStatusText()), szUrl));
+    RecordStatusFailure(szUrl, status, response.GetStatusText());
 }
 
 // Streams the body into the file; adds what was written to *pnTotal.
 // Appends the body to file; a body that would take the whole past nMaxBytes is cut off there.
-int Receive(CHttpResponse& response, platform::File& file, uint64_t* pnTotal, uint64_t nMaxBytes, const std::wstring& szUrl) {
+int Receive(CHttpResponse& response, platform::File& file, uint64_t* pnTotal, uint64_t nMaxBytes, const std::wstring& szUrl,
+            const CHttpServerClient::ByteProgress& progress = {}, uint64_t nWhole = 0) {
     std::vector<uint8_t> buffer(kTransferBuffer);
+    if (progress) progress(*pnTotal, nWhole);
     try {
         for (;;) {
             uint32_t nRead = 0;
@@ -79,9 +85,11 @@ int Receive(CHttpResponse& response, platform::File& file, uint64_t* pnTotal, ui
                 return CHttpServerClient::kDownloadFailed;
             }
             *pnTotal += nRead;
+            if (progress) progress(*pnTotal, nWhole);
         }
     } catch (const httpclientexceptionW& e) {
         Log(FormatW(L"Err [%s] [%u] Url [%s]", e.GetErrorMsg(), e.GetErrorCode(), szUrl));
+        RecordTransferFailure(szUrl, e);
         return CHttpServerClient::kDownloadFailed;
     }
 }
@@ -168,7 +176,8 @@ std::optional<CHttpValidator> Load(const std::wstring& szPath, const std::wstrin
 
 }  // namespace ValidatorFile
 
-int CHttpFileFetch::GetFileResuming(const std::wstring& szUrl, const std::wstring& szLocalPath, uint64_t nMaxBytes) {
+int CHttpFileFetch::GetFileResuming(const std::wstring& szUrl, const std::wstring& szLocalPath, uint64_t nMaxBytes,
+                                    const CHttpServerClient::ByteProgress& progress) {
     if (!CreateLocalFolderChain(szLocalPath)) {
         Log(L"Create Folder Failed");
         return CHttpServerClient::kDownloadNotStarted;
@@ -243,11 +252,13 @@ int CHttpFileFetch::GetFileResuming(const std::wstring& szUrl, const std::wstrin
         return CHttpServerClient::kDownloadFailed;
     }
     uint64_t total = have;
-    nResult = Receive(*response, file, &total, nMaxBytes, szUrl);
+    nResult = Receive(*response, file, &total, nMaxBytes, szUrl, progress, fresh.nLength >= 0 ? static_cast<uint64_t>(fresh.nLength) : 0);
     response.reset();
     const int64_t expected = fresh.nLength;
     if (nResult == CHttpServerClient::kDownloadOk && expected >= 0 && total != static_cast<uint64_t>(expected)) {
+        RecordShortBody(szUrl, total, static_cast<uint64_t>(fresh.nLength));
         Log(FormatW(L"Size Mismatch [%llu/%lld] [%s]", static_cast<unsigned long long>(total), static_cast<long long>(expected), szUrl));
+        RecordShortBody(szUrl, total, static_cast<uint64_t>(expected));
         nResult = CHttpServerClient::kDownloadFailed;
         file.Close();
         discard();  // the server's own answer is inconsistent: nothing of it is worth keeping
@@ -301,6 +312,7 @@ int CHttpFileFetch::GetFileIfChanged(const std::wstring& szUrl, const std::wstri
     response.reset();
     file.Close();
     if (nResult == CHttpServerClient::kDownloadOk && fresh.nLength >= 0 && total != static_cast<uint64_t>(fresh.nLength)) {
+        RecordShortBody(szUrl, total, static_cast<uint64_t>(fresh.nLength));
         Log(FormatW(L"Size Mismatch [%llu/%lld] [%s]", static_cast<unsigned long long>(total),
                     static_cast<long long>(fresh.nLength), szUrl));
         nResult = CHttpServerClient::kDownloadFailed;

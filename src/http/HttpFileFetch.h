@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "http/HttpServerClient.h"
+
 namespace Kaver {
 
 // What the server said identifies one version of a resource.
@@ -37,8 +39,9 @@ public:
     // range with the whole body gets a clean full download. 1 on success, 0 or -1 as
     // GetFileFromURL.
     // A body whose whole would exceed nMaxBytes is cut off there and fails, its part discarded.
+    // progress hears of the bytes of the whole (a resumed part's included) as they arrive.
     static int GetFileResuming(const std::wstring& szUrl, const std::wstring& szLocalPath,
-                               uint64_t nMaxBytes = UINT64_MAX);
+                               uint64_t nMaxBytes = UINT64_MAX, const CHttpServerClient::ByteProgress& progress = {});
 
     // Downloads into szLocalPath, asking with If-None-Match/If-Modified-Since when a validator
     // is given. kNotModified when the server answers 304 (szLocalPath untouched); 1 with

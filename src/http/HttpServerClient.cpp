@@ -3,6 +3,7 @@
 #include <memory>
 #include <vector>
 
+#include "http/DownloadFailure.h"
 #include "http/HttpClient.h"
 #include "platform/debug.h"
 #include "platform/fs.h"
@@ -55,10 +56,11 @@ void LogTooLarge(uint64_t nSize, uint64_t nMax, const std::wstring& szUrl) {
 
 bool CreateLocalFolderChain(const std::wstring& szLocalPath) { return CreateFolderChain(FolderOf(szLocalPath)); }
 
-int CHttpServerClient::GetFileFromURL(std::wstring strUrl, std::wstring strLocalPath, uint64_t nMaxBytes) {
+int CHttpServerClient::GetFileFromURL(std::wstring strUrl, std::wstring strLocalPath, uint64_t nMaxBytes, const ByteProgress& progress) {
     CHttpClient client;
     if (!CreateFolderChain(FolderOf(strLocalPath))) {
         platform::OutputDebug(L"[FAILED CHttpServerClient::GetFileFromURL] Create Folder Failed");
+        RecordLocalFileFailure(strUrl, FolderOf(strLocalPath), platform::ERROR_PATH_NOT_FOUND_);
         return kDownloadNotStarted;
     }
     client.SetOpenOptions(kDownloadAgent);
@@ -73,6 +75,7 @@ int CHttpServerClient::GetFileFromURL(std::wstring strUrl, std::wstring strLocal
         nStatus = response->GetStatus();
     } catch (const httpclientexceptionW& e) {
         LogHttpError(e, 136, strUrl);
+        RecordTransferFailure(strUrl, e);
         return kDownloadNotStarted;
     }
     // An error page is not the file that was asked for.
@@ -84,6 +87,7 @@ int CHttpServerClient::GetFileFromURL(std::wstring strUrl, std::wstring strLocal
     if (nStatus < 200 || nStatus > 299) {
         platform::OutputDebug(platform::FormatW(L"[FAILED CHttpServerClient::GetFileFromURL] HTTP Status [%u %s] [%s]\n",
                                                 nStatus, std::wstring(response->GetStatusText()), strUrl));
+        RecordStatusFailure(strUrl, nStatus, response->GetStatusText());
         return kDownloadNotStarted;
     }
     if (bHasLength && nContentLength > nMaxBytes) {
@@ -95,18 +99,22 @@ int CHttpServerClient::GetFileFromURL(std::wstring strUrl, std::wstring strLocal
     // looks downloaded (nor destroys an older copy).
     if (platform::IsDirectory(strLocalPath)) {
         platform::OutputDebug(L"[FAILED CHttpServerClient::GetFileFromURL] File Open");
+        RecordLocalFileFailure(strUrl, strLocalPath, platform::ERROR_ACCESS_DENIED_);
         return kDownloadFailed;
     }
     const std::wstring strTemp = platform::MakeTempSibling(strLocalPath);
     platform::File file;
-    if (file.Open(strTemp, platform::File::Mode::CreateAlways) != 0) {
+    if (const uint32_t err = file.Open(strTemp, platform::File::Mode::CreateAlways); err != 0) {
         platform::OutputDebug(L"[FAILED CHttpServerClient::GetFileFromURL] File Open");
+        RecordLocalFileFailure(strUrl, strTemp, err);
         return kDownloadFailed;
     }
 
     int nResult = kDownloadOk;
     uint64_t nTotal = 0;
     std::vector<uint8_t> buffer(kTransferBuffer, 0);
+    const uint64_t nAnnounced = bHasLength ? nContentLength : 0;
+    if (progress) progress(0, nAnnounced);
     try {
         for (;;) {
             uint32_t nRead = 0;
@@ -122,19 +130,23 @@ int CHttpServerClient::GetFileFromURL(std::wstring strUrl, std::wstring strLocal
             if (!file.Write(buffer.data(), nRead)) {
                 platform::OutputDebug(platform::FormatW(
                     L"[FAILED CHttpServerClient::GetFileFromURL] File Write Error [%u] [%s]\n", file.LastError(), strTemp));
+                RecordLocalFileFailure(strUrl, strTemp, file.LastError());
                 nResult = kDownloadFailed;
                 break;
             }
             nTotal += nRead;
+            if (progress) progress(nTotal, nAnnounced);
         }
     } catch (const httpclientexceptionW& e) {
         LogHttpError(e, 190, strUrl);
+        RecordTransferFailure(strUrl, e);
         nResult = kDownloadFailed;
     }
     if (nResult == kDownloadOk && bHasLength && nTotal != nContentLength) {
         platform::OutputDebug(platform::FormatW(
             L"[FAILED CHttpServerClient::GetFileFromURL] Size Mismatch [%llu/%llu] [%s]\n",
             static_cast<unsigned long long>(nTotal), static_cast<unsigned long long>(nContentLength), strUrl));
+        RecordShortBody(strUrl, nTotal, nContentLength);
         nResult = kDownloadFailed;
     }
     response.reset();
@@ -145,6 +157,7 @@ int CHttpServerClient::GetFileFromURL(std::wstring strUrl, std::wstring strLocal
         if (err != 0) {
             platform::OutputDebug(platform::FormatW(L"[FAILED CHttpServerClient::GetFileFromURL] File Replace [%u] [%s]\n",
                                                     err, strLocalPath));
+            RecordLocalFileFailure(strUrl, strLocalPath, err);
             nResult = kDownloadFailed;
         }
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,11 +39,15 @@ public:
     static constexpr int kPostRefused = 2;   // sent completely, answered with another status
 
     static constexpr uint64_t kNoSizeLimit = UINT64_MAX;
+    // Bytes received so far and the announced length (0 when the server announced none).
+    using ByteProgress = std::function<void(uint64_t nDone, uint64_t nTotal)>;
 
     // Downloads into strLocalPath (its folder chain is created). Only 1 is success; a file
     // already at the path is replaced only by a complete download. A body longer than
-    // nMaxBytes is cut off there and fails.
-    static int GetFileFromURL(std::wstring strUrl, std::wstring strLocalPath, uint64_t nMaxBytes = kNoSizeLimit);
+    // nMaxBytes is cut off there and fails. progress, when given, hears of the bytes as they
+    // arrive (first with 0 once the answer has come).
+    static int GetFileFromURL(std::wstring strUrl, std::wstring strLocalPath, uint64_t nMaxBytes = kNoSizeLimit,
+                              const ByteProgress& progress = {});
 
     // Posts to strBaseUrl + strPath: a multipart upload when a parameter is a file, a form
     // post otherwise. HTTP-layer failures are thrown as httpclientexceptionW.

@@ -1,4 +1,5 @@
 #include "manifest/ManifestXml.h"
+#include "manifest/ManifestFailure.h"
 
 #include <array>
 #include <cwctype>
@@ -286,16 +287,19 @@ bool CManifestDocument::Load(const std::wstring& szPath, const ManifestLoadLines
         case ReadResult::OpenFailed:
             platform::OutputDebug(platform::FormatW(L"[OVUSVC] [Error %d line] CVersionBuilder::%s() [%s] File Open Failed (error %u) \n",
                                                     lines.nOpen, lines.szCaller, szPath, nError));
+            RecordManifestUnreadable(szPath, nError);
             return false;
         case ReadResult::TooLarge:
             m_text.clear();
             platform::OutputDebug(platform::FormatW(L"[OVUSVC] [Error %d line] CVersionBuilder::%s() [%s] File Too Large (limit %llu bytes) \n",
                                                     lines.nTooLarge, lines.szCaller, szPath,
                                                     static_cast<unsigned long long>(ManifestLimits::kMaxFileBytes)));
+            RecordManifestTooLarge(szPath, ManifestLimits::kMaxFileBytes);
             return false;
         case ReadResult::NotUtf8:
             m_text.clear();
             platform::OutputDebug(platform::FormatW(L"[OVUSVC] [Error %d line] CVersionBuilder::%s() File Data NULL \n", lines.nConvert, lines.szCaller));
+            RecordManifestNotUtf8(szPath);
             return false;
     }
 
@@ -341,6 +345,7 @@ bool CManifestDocument::Load(const std::wstring& szPath, const ManifestLoadLines
         L"[OVUSVC] [Error %d line] CVersionBuilder::%s() [%s] Xml Parse Failed: %s at line %llu column %llu \n", lines.nParse,
         lines.szCaller, szPath, platform::FromUtf8(szError), static_cast<unsigned long long>(line),
         static_cast<unsigned long long>(column)));
+    RecordManifestMalformed(szPath, line, column, platform::FromUtf8(szError));
     return false;
 }
 

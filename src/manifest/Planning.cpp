@@ -117,7 +117,8 @@ private:
 bool CVersionBuilder::CheckInstallRegPath() {
     CRegStringValue value(m_InstallReg.Path, L"", false, m_InstallReg.hRootKey);
     if (value.Value().empty()) return false;
-    return platform::EqualsNoCase(ReplaceFolder(m_InstallReg.Value), value.Value());
+    // Earlier runs may have stored the folder with the other separator.
+    return platform::EqualsNoCase(ReplaceFolder(m_InstallReg.Value), platform::NativeSeparators(value.Value()));
 }
 
 bool CVersionBuilder::HasRegistryValue(const RegistItem& item) {

@@ -1,5 +1,7 @@
 #include "manifest/VersionBuilder.h"
 
+#include "manifest/ManifestFailure.h"
+
 #include "manifest/FolderPaths.h"
 #include "manifest/ManifestFetch.h"
 #include "manifest/ManifestXml.h"
@@ -90,10 +92,10 @@ void CVersionBuilder::SetFilePaths(UpdateItem& item) const {
     const std::wstring_view name = LastPathComponentView(item.DownloadUrl);
     item.DownloadPath.clear();
     item.DownloadPath.reserve(m_strTempFolder.size() + 1 + name.size());
-    item.DownloadPath.append(m_strTempFolder).append(1, L'\\').append(name);
+    item.DownloadPath.append(m_strTempFolder).append(1, platform::kPathSeparator).append(name);
     item.InstallPath.clear();
     item.InstallPath.reserve(item.Folder.size() + 1 + item.OriFileName.size());
-    item.InstallPath.append(item.Folder).append(1, L'\\').append(item.OriFileName);
+    item.InstallPath.append(item.Folder).append(1, platform::kPathSeparator).append(item.OriFileName);
 }
 
 void CVersionBuilder::ReadDocument(const CManifestDocument& doc, UpdateList& files, RegistList& registry,
@@ -127,11 +129,12 @@ bool CVersionBuilder::Init(const std::wstring& szUrl) {
     const std::wstring szDataFolder = GetUserDataFolder();
     if (szDataFolder.empty()) {
         platform::OutputDebug(platform::FormatW(L"[OVUSVC] [Error %d line] CVersionBuilder::Init()  App Folder Find Failed \n", 95));
+        RecordNoDataFolder();
         return false;
     }
-    m_strUpdateFolder = platform::FormatW(L"%s\\%s", szDataFolder, L"TALVEN\\Update");
-    m_strTempXmlPath = platform::FormatW(L"%s\\Temp_%s", m_strUpdateFolder, m_strXmlName);
-    m_strTempFolder = platform::FormatW(L"%s\\%s", m_strUpdateFolder, L"Temp");
+    m_strUpdateFolder = platform::JoinPath(szDataFolder, L"TALVEN\\Update");
+    m_strTempXmlPath = platform::JoinPath(m_strUpdateFolder, L"Temp_" + m_strXmlName);
+    m_strTempFolder = platform::JoinPath(m_strUpdateFolder, L"Temp");
     if (!DownloadXml() || !VerifyDownloadedXml()) return false;
     return Init_InstallRegPath() && CheckSignedRelease();
 }
@@ -179,11 +182,12 @@ bool CVersionBuilder::Init_InstallRegPath() {
     // file system's root; it is refused like a missing entry.
     if (m_InstallReg.Path.empty() || m_InstallReg.Value.empty()) {
         platform::OutputDebug(platform::FormatW(L"[OVUSVC] [Error %d line] CVersionBuilder::Init_InstallRegPath() Parse Failed \n", 203));
+        RecordNoInstallFolder(m_strTempXmlPath);
         return false;
     }
     // The install folder is not known yet, so "_INSTALL" and "_DESKTOP" stay as written.
     m_strInstallPath = UpDater::ReplaceFolder(m_InstallReg.Value, std::wstring());
-    m_strInstallXmlPath = m_strInstallPath + L"\\" + m_strXmlName;
+    m_strInstallXmlPath = platform::JoinPath(m_strInstallPath, m_strXmlName);
     return true;
 }
 

@@ -23,6 +23,28 @@ namespace platform {
 class File;
 using FileTime = std::chrono::system_clock::time_point;
 
+// The separator of the paths the updater makes, stores and shows: '/' on Linux, '\' on Windows.
+// Paths read from manifests may use either.
+#ifdef _WIN32
+inline constexpr wchar_t kPathSeparator = L'\\';
+#else
+inline constexpr wchar_t kPathSeparator = L'/';
+#endif
+
+// The path with the separators of this system (Linux: every '\' becomes '/'; Windows: as is).
+inline std::wstring NativeSeparators(std::wstring szPath) {
+    if constexpr (kPathSeparator == L'/') {
+        for (wchar_t& c : szPath)
+            if (c == L'\\') c = L'/';
+    }
+    return szPath;
+}
+
+// szFolder, a separator and szName (its separators made native).
+inline std::wstring JoinPath(const std::wstring& szFolder, const std::wstring& szName) {
+    return szFolder + kPathSeparator + NativeSeparators(szName);
+}
+
 // The OS form of a path (Linux: UTF-8 with '/' separators).
 std::string ToNativePath(const std::wstring& szPath);
 std::wstring FromNativePath(const std::string& szPath);

@@ -17,6 +17,8 @@ bool StderrIsTerminal();
 std::optional<int> StderrColumns();
 // Writes all of the UTF-8 text to standard error (retrying short writes).
 void WriteStderr(std::string_view szUtf8);
+// The same for standard output (what a person asked to read: help, version).
+void WriteStdout(std::string_view szUtf8);
 
 // While it lives, an interrupt from the terminal (Ctrl-C) does not end the process but sets
 // an event, so the console front end can treat it as the close button. One at a time.

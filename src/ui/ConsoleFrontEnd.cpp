@@ -1,6 +1,8 @@
 #include "ui/ConsoleFrontEnd.h"
 
 #include "platform/debug.h"
+#include "platform/failure_cause.h"
+#include "platform/i18n.h"
 #include "platform/msgbox.h"
 #include "platform/strings.h"
 #include "platform/terminal.h"
@@ -18,6 +20,8 @@ ConsoleOutcome RunConsoleFrontEnd(UpDater::CUpdaterMgrEx& mgr, UpDater::IHandOve
     }
 
     platform::InterruptWatch interrupt;
+    // Only what goes wrong in this run is its cause.
+    platform::ClearFailureCause();
     auto* progress = new CConsoleProgress();  // owned by the manager from StartUp on
     if (!mgr.StartUp(progress)) {
         platform::OutputDebug(L"[OVUSVC] the update could not be started\n");
@@ -29,7 +33,7 @@ ConsoleOutcome RunConsoleFrontEnd(UpDater::CUpdaterMgrEx& mgr, UpDater::IHandOve
         if (progress->WaitForEnd(50)) break;
         if (interrupt.IsActive() && interrupt.Interrupted().Wait(0)) {
             // The close button: cancel, wait for the worker, never start the target.
-            progress->PrintLine(L"Update cancelled.");
+            progress->PrintLine(platform::Translate(L"Update cancelled."));
             platform::OutputDebug(L"[OVUSVC] update cancelled by the user\n");
             mgr.Cancel();
             close();
@@ -42,15 +46,14 @@ ConsoleOutcome RunConsoleFrontEnd(UpDater::CUpdaterMgrEx& mgr, UpDater::IHandOve
         mgr.m_bExecuteApp = 1;
         if (mgr.m_bFileInUse != 0) {
             platform::ShowMessageBox(
-                platform::FormatW(L"[Warning] %s 프로그램에 관련 된 프로세서가 동작 중입니다.\n프로그램 종료 후 최신 업데이트 작업을 다시 "
-                                  L"진행하시길 바랍니다.",
+                platform::FormatW(platform::Translate(L"[Warning] A process of the %s program is running.\nPlease close the program and run the update again.").c_str(),
                                   UpDater::GetFileName(mgr.GetExecutePath())),
                 L"OrvoUpdaterService");
         }
         close();
         return ConsoleOutcome::Complete;
     }
-    platform::ShowMessageBox(progress->GetErrorText() + L"\n", L"OrvoUpdaterService");
+    platform::ShowMessageBox(platform::WithFailureCause(progress->GetErrorText() + L"\n"), L"OrvoUpdaterService");
     mgr.m_bExecuteApp = 0;
     close();
     return ConsoleOutcome::Failed;

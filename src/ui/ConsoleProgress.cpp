@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/i18n.h"
 #include "platform/strings.h"
 #include "platform/terminal.h"
 
@@ -47,9 +48,11 @@ std::wstring FitColumns(const std::wstring& text, int nColumns) {
 
 CConsoleProgress::CConsoleProgress()
     : CConsoleProgress(Output{platform::StderrIsTerminal(), platform::StderrColumns().value_or(80),
-                              [](std::string_view text) { platform::WriteStderr(text); }}) {}
+                              [](std::string_view text) { platform::WriteStderr(text); }, std::chrono::milliseconds(40), {}}) {}
 
 CConsoleProgress::CConsoleProgress(Output out) : m_out(std::move(out)) {
+    m_install.title = platform::Translate(L"Overall");
+    m_states.title = platform::Translate(L"Detail");
     if (m_out.nColumns < 20) m_out.nColumns = 20;
 }
 
@@ -66,7 +69,7 @@ void CConsoleProgress::SetStatesProgressMax(const wchar_t* szText, int nMax) { R
 void CConsoleProgress::SetInstallProgress(const wchar_t* szText, int nPos) { Report(m_install, szText, -1, nPos, false); }
 void CConsoleProgress::SetStatesProgress(const wchar_t* szText, int nPos) { Report(m_states, szText, -1, nPos, false); }
 
-void CConsoleProgress::UpdateComplete() { End(Result::Complete, L"Update complete."); }
+void CConsoleProgress::UpdateComplete() { End(Result::Complete, platform::Translate(L"Update complete.")); }
 
 void CConsoleProgress::UpdateError(const wchar_t* szText) {
     const std::wstring text = OneLine(szText);
@@ -74,12 +77,73 @@ void CConsoleProgress::UpdateError(const wchar_t* szText) {
         std::lock_guard<std::mutex> guard(m_cs);
         m_strError = text;
     }
-    End(Result::Error, L"Update failed: " + text);
+    End(Result::Error, platform::FormatW(platform::Translate(L"Update failed: %s").c_str(), text));
+}
+
+std::chrono::steady_clock::time_point CConsoleProgress::Now() const {
+    return m_out.clock ? m_out.clock() : std::chrono::steady_clock::now();
+}
+
+std::wstring CConsoleProgress::FormatBytes(uint64_t nBytes) {
+    if (nBytes < 1024) return platform::FormatW(L"%llu B", static_cast<unsigned long long>(nBytes));
+    const wchar_t* units[] = {L"KiB", L"MiB", L"GiB", L"TiB"};
+    double value = static_cast<double>(nBytes) / 1024;
+    size_t unit = 0;
+    while (value >= 1024 && unit + 1 < std::size(units)) {
+        value /= 1024;
+        ++unit;
+    }
+    return platform::FormatW(L"%.1f %s", value, units[unit]);
+}
+
+std::wstring CConsoleProgress::FormatDuration(uint64_t nSeconds) {
+    const unsigned long long h = nSeconds / 3600, m = nSeconds / 60 % 60, s = nSeconds % 60;
+    if (h > 0) return platform::FormatW(L"%llu:%02llu:%02llu", h, m, s);
+    return platform::FormatW(L"%llu:%02llu", m, s);
+}
+
+std::wstring CConsoleProgress::BytesText() const {
+    if (!m_bytes.bActive) return {};
+    const std::wstring done = FormatBytes(m_bytes.nDone);
+    if (m_bytes.dRate <= 0) {
+        if (m_bytes.nTotal == 0) return done;
+        return platform::FormatW(platform::Translate(L"%s of %s").c_str(), done, FormatBytes(m_bytes.nTotal));
+    }
+    const std::wstring speed = FormatBytes(static_cast<uint64_t>(m_bytes.dRate));
+    if (m_bytes.nTotal == 0 || m_bytes.nDone > m_bytes.nTotal)
+        return platform::FormatW(platform::Translate(L"%s, %s/s").c_str(), done, speed);
+    const auto left = static_cast<uint64_t>(static_cast<double>(m_bytes.nTotal - m_bytes.nDone) / m_bytes.dRate + 0.5);
+    return platform::FormatW(platform::Translate(L"%s of %s, %s/s, %s left").c_str(), done, FormatBytes(m_bytes.nTotal), speed,
+                             FormatDuration(left));
+}
+
+void CConsoleProgress::SetItemBytes(uint64_t nDone, uint64_t nTotal) {
+    std::lock_guard<std::mutex> guard(m_cs);
+    if (m_result != Result::Running) return;
+    const auto now = Now();
+    if (!m_bytes.bActive || nDone < m_bytes.nDone) {
+        m_bytes = Bytes{true, nDone, nTotal, now, nDone, 0};
+    } else {
+        m_bytes.nDone = nDone;
+        m_bytes.nTotal = nTotal;
+        // The speed of the last half second or more, smoothed so that the time left does not jump.
+        const double elapsed = std::chrono::duration<double>(now - m_bytes.sampledAt).count();
+        if (elapsed >= 0.5) {
+            const double rate = static_cast<double>(nDone - m_bytes.nSampled) / elapsed;
+            m_bytes.dRate = m_bytes.dRate <= 0 ? rate : 0.7 * m_bytes.dRate + 0.3 * rate;
+            m_bytes.sampledAt = now;
+            m_bytes.nSampled = nDone;
+        }
+    }
+    // Bytes are drawn on a terminal only: a log gets one line per report, as before.
+    if (m_out.bTerminal) Draw(false);
 }
 
 void CConsoleProgress::Report(Bar& bar, const wchar_t* szText, int nMax, int nPos, bool bForce) {
     std::lock_guard<std::mutex> guard(m_cs);
     if (m_result != Result::Running) return;
+    // A new detail step (the next item, or the next stage) ends the bytes of the last download.
+    if (&bar == &m_states) m_bytes.bActive = false;
     bar.label = OneLine(szText);
     if (nMax >= 0) bar.nMax = nMax;
     bar.nPos = nPos;
@@ -98,6 +162,10 @@ std::string CConsoleProgress::BarLine(const Bar& bar) const {
     std::wstring line = platform::FormatW(L"%-7s [", bar.title) + std::wstring(static_cast<size_t>(nFilled), L'#') +
                         std::wstring(static_cast<size_t>(kBarCells - nFilled), L'-') +
                         platform::FormatW(L"] %3d%% ", nPercent);
+    if (&bar == &m_states && m_bytes.bActive) {
+        const std::wstring bytes = BytesText();
+        if (DisplayWidth(line) + DisplayWidth(bytes) + 2 <= m_out.nColumns - 1) line += bytes + L"  ";
+    }
     // One column is left free so that the terminal never wraps the line.
     line += FitColumns(bar.label, m_out.nColumns - 1 - DisplayWidth(line));
     return platform::ToUtf8(line);

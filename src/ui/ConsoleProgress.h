@@ -1,5 +1,6 @@
 // The progress of an update on the terminal, for runs without a display: two labelled bars
-// (overall and detail) redrawn in place on a terminal, one plain line per report otherwise.
+// (overall and detail) redrawn in place on a terminal, the detail bar with the bytes, speed and
+// time left of a running download; one plain line per report otherwise.
 // Reports come from the manager's worker thread; nothing here waits between them.
 #pragma once
 
@@ -11,9 +12,10 @@
 #include <string_view>
 
 #include "platform/sync.h"
+#include "updater/MgrByteProgress.h"
 #include "updater/MgrInterface.h"
 
-class CConsoleProgress : public UpDater::CMgrInterface {
+class CConsoleProgress : public UpDater::CMgrInterface, public UpDater::CMgrByteProgress {
 public:
     struct Output {
         bool bTerminal = false;
@@ -22,6 +24,8 @@ public:
         // Progress redraws closer together than this are skipped (a new maximum and the end
         // are always drawn): drawing thousands of times a second only costs time.
         std::chrono::milliseconds redrawInterval{40};
+        // The time source of the speed and the time left (the steady clock when empty).
+        std::function<std::chrono::steady_clock::time_point()> clock;
     };
     enum class Result { Running, Complete, Error };
 
@@ -36,6 +40,7 @@ public:
     void SetStatesProgress(const wchar_t* szText, int nPos) override;
     void UpdateComplete() override;
     void UpdateError(const wchar_t* szText) override;
+    void SetItemBytes(uint64_t nDone, uint64_t nTotal) override;
 
     // A line of its own (a message for the user) above the bars.
     void PrintLine(const std::wstring& szText);
@@ -47,14 +52,28 @@ public:
 
     // Columns the text takes on a terminal (East Asian wide characters take two).
     static int DisplayWidth(std::wstring_view text);
+    // "512 B", "1.5 KiB", "24.0 MiB", "1.2 GiB".
+    static std::wstring FormatBytes(uint64_t nBytes);
+    // "0:07", "12:34", "1:02:03".
+    static std::wstring FormatDuration(uint64_t nSeconds);
 
 private:
     struct Bar {
-        const wchar_t* title;
+        std::wstring title;
         std::wstring label;
         int nMax = 0;
         int nPos = 0;
     };
+    // The download that is running: what the detail bar shows beside its label.
+    struct Bytes {
+        bool bActive = false;
+        uint64_t nDone = 0, nTotal = 0;
+        std::chrono::steady_clock::time_point sampledAt{};
+        uint64_t nSampled = 0;
+        double dRate = 0;  // bytes per second, smoothed; 0 until measured
+    };
+    std::chrono::steady_clock::time_point Now() const;
+    std::wstring BytesText() const;  // under m_cs
     void Report(Bar& bar, const wchar_t* szText, int nMax, int nPos, bool bForce);
     void End(Result result, const std::wstring& szLine);
     std::string BarLine(const Bar& bar) const;
@@ -64,6 +83,7 @@ private:
     std::mutex m_cs;
     Bar m_install{L"Overall", L"", 0, 0};
     Bar m_states{L"Detail", L"", 0, 0};
+    Bytes m_bytes;
     bool m_bDrawn = false;  // the two bar lines are on the screen
     std::chrono::steady_clock::time_point m_lastDraw{};
     Result m_result = Result::Running;

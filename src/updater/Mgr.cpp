@@ -6,6 +6,7 @@
 
 #include "manifest/FolderPaths.h"
 #include "platform/debug.h"
+#include "platform/i18n.h"
 #include "platform/fs.h"
 #include "platform/inet.h"
 #include "platform/strings.h"
@@ -32,7 +33,7 @@ bool CMgr::StartUp(CMgrInterface* pInterface) {
     std::unique_ptr<CMgrInterface> owned(pInterface);
     if (m_strInitXmlUrl.empty()) return false;
     m_pInterface = std::move(owned);
-    if (m_pInterface) m_pInterface->SetInstallProgressMax(L"업데이트 할 목록을 준비중입니다.", 4);
+    if (m_pInterface) m_pInterface->SetInstallProgressMax(platform::Translate(L"Preparing the list of updates.").c_str(), 4);
 
     m_ProcessWorker.m_pMgr = this;
     AddWorker(&m_EventGroup, &m_ProcessWorker);
@@ -50,20 +51,20 @@ bool CMgr::StartUp(CMgrInterface* pInterface) {
 }
 
 void CMgr::ProcessUpdate() {
-    auto report = [this](const wchar_t* szText, int nPos) {
-        if (m_pInterface) m_pInterface->SetInstallProgress(szText, nPos);
+    auto report = [this](const std::wstring& szText, int nPos) {
+        if (m_pInterface) m_pInterface->SetInstallProgress(szText.c_str(), nPos);
     };
     auto fail = [this](const wchar_t* szText) {
         if (m_pInterface) m_pInterface->UpdateError(szText);
     };
-    report(L"다운로드 작업 중...", 1);
+    report(platform::Translate(L"Downloading..."), 1);
     if (!DownloadUpdateFile()) return fail(L"[OVUSVC][Error] DownloadUpdateFile");
     UnregisterComponents();
-    report(L"설치 및 시스템 등록 작업 중...", 2);
+    report(platform::Translate(L"Installing and registering..."), 2);
     if (!UnzipDownloadFile()) return fail(L"[OVUSVC][Error] UnzipDownloadFile");
-    report(L"시스템 초기화 작업 중...", 3);
+    report(platform::Translate(L"Setting up the system..."), 3);
     if (!ExProcess()) return fail(L"[OVUSVC][Error] ExProcess");
-    report(L"업데이트 완료", 4);
+    report(platform::Translate(L"Update complete"), 4);
     FinishUpdate();
 }
 

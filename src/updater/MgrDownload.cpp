@@ -4,9 +4,11 @@
 #include "manifest/FolderPaths.h"
 #include "manifest/ManifestXml.h"
 #include "platform/debug.h"
+#include "platform/i18n.h"
 #include "platform/fs.h"
 #include "platform/strings.h"
 #include "updater/FileServices.h"
+#include "updater/MgrByteProgress.h"
 #include "updater/MgrStageLoop.h"
 #include "updater/PackageChecks.h"
 #include "updater/ParallelDownloads.h"
@@ -20,11 +22,23 @@ using Kaver::CHttpServerClient;
 bool CMgr::DownloadUpdateFile() {
     const int n = static_cast<int>(m_UpdateList.size());
     if (n == 0) return true;
-    ReportStatesMax(FormatW(L"%d/%d 다운로드", 0, n), n);
+    ReportStatesMax(FormatW(platform::Translate(L"%d/%d downloads").c_str(), 0, n), n);
+    const std::wstring itemFormat = platform::Translate(L"%d/%d downloading %s..");
     bool failed = false;
+    // The bytes shown are those of the download started last, the item the progress names.
+    const auto bytes = ByteProgressFor(m_pInterface.get());
+    std::mutex bytesMutex;
+    std::wstring bytesOwner;
     // Several packages travel at once; each item is still reported when its download starts.
-    CParallelDownloads downloads(MaxParallelDownloads(), [](const std::wstring& url, const std::wstring& path, uint64_t nMax) {
-        if (FetchPackage(url, path, nMax) == CHttpServerClient::kDownloadOk) return true;
+    CParallelDownloads downloads(MaxParallelDownloads(), [&](const std::wstring& url, const std::wstring& path, uint64_t nMax) {
+        CHttpServerClient::ByteProgress progress;
+        if (bytes) {
+            progress = [&, path](uint64_t nDone, uint64_t nTotal) {
+                std::lock_guard bytesLock(bytesMutex);
+                if (bytesOwner == path) bytes(nDone, nTotal);
+            };
+        }
+        if (FetchPackage(url, path, nMax, progress) == CHttpServerClient::kDownloadOk) return true;
         platform::OutputDebug(FormatW(L"[OVUSVC] [Error %d line] CMgr::DownloadUpdateFile()   Download Url [%s] Failed \n", 266, url));
         return false;
     });
@@ -32,10 +46,16 @@ bool CMgr::DownloadUpdateFile() {
     std::lock_guard<std::recursive_mutex> lock(m_cs);
     const int i = RunStageLoop(
         m_UpdateList,
-        [](const UpdateItem& item, int i, int n) {
-            return FormatW(L"%d/%d %s 파일 다운로드 중..", i, n, GetFileName(item.DownloadUrl));
+        [&itemFormat](const UpdateItem& item, int i, int n) {
+            return FormatW(itemFormat.c_str(), i, n, GetFileName(item.DownloadUrl));
         },
-        [&](const UpdateItem& item) { return downloads.Start(item.DownloadUrl, item.DownloadPath, PackageDownloadLimit(item)); },
+        [&](const UpdateItem& item) {
+            {
+                std::lock_guard bytesLock(bytesMutex);
+                bytesOwner = item.DownloadPath;
+            }
+            return downloads.Start(item.DownloadUrl, item.DownloadPath, PackageDownloadLimit(item));
+        },
         &failed);
     const bool allDone = downloads.Finish();
     if (failed || !allDone || i != n) return false;
@@ -83,10 +103,10 @@ void CMgr::SkinDownload() {
     const SkinEntry fresh = ReadSkinEntry(m_strTempXmlPath);
     const SkinEntry local = ReadSkinEntry(m_strInstallXmlPath);
     const std::wstring folder = GetModuleFolder();
-    const std::wstring movie = FormatW(L"%s\\%s", folder, fresh.OriFileName);
+    const std::wstring movie = platform::JoinPath(folder, fresh.OriFileName);
 
     if (SkinChanged(fresh, local) || !FileExists(movie)) {
-        const std::wstring package = FormatW(L"%s\\%s", folder, GetFileName(fresh.DownloadUrl));
+        const std::wstring package = platform::JoinPath(folder, GetFileName(fresh.DownloadUrl));
         if (CHttpServerClient::GetFileFromURL(fresh.DownloadUrl, package) == CHttpServerClient::kDownloadOk) {
             UnzipFile(package);
             platform::DeleteFileAt(package);

@@ -3,6 +3,7 @@
 
 #include "manifest/FolderPaths.h"
 #include "platform/debug.h"
+#include "platform/i18n.h"
 #include "platform/fs.h"
 #include "platform/msgbox.h"
 #include "platform/strings.h"
@@ -11,6 +12,7 @@
 #include "updater/MgrStageLoop.h"
 #include "updater/PackageChecks.h"
 #include "updater/PackageEntryMode.h"
+#include "updater/StageFailure.h"
 #include "updater/UnzipFile.h"
 
 namespace UpDater {
@@ -25,7 +27,8 @@ void CMgr::DiscardPackages() {
 bool CMgr::UnzipDownloadFile() {
     const int n = static_cast<int>(m_UpdateList.size());
     if (n == 0) return true;
-    ReportStatesMax(FormatW(L"%d/%d 설치 중", 0, n), n);
+    ReportStatesMax(FormatW(platform::Translate(L"%d/%d installing").c_str(), 0, n), n);
+    const std::wstring itemFormat = platform::Translate(L"%d/%d installing %s..");
 
     // Two passes. The first unpacks and checks every package, keeping each new file under a
     // unique name in the download folder; then all of them reach the disk with one wait, and the
@@ -46,18 +49,19 @@ bool CMgr::UnzipDownloadFile() {
     bool failed = false;
     const int i = RunStageLoop(
         m_UpdateList,
-        [](const UpdateItem& item, int i, int n) { return FormatW(L"%d/%d %s 파일 설치작업 중..", i, n, item.OriFileName); },
+        [&itemFormat](const UpdateItem& item, int i, int n) { return FormatW(itemFormat.c_str(), i, n, item.OriFileName); },
         [this, &staged](const UpdateItem& item) {
             if (!CheckFilePaths(item, L"CMgr::UnzipDownloadFile()")) return false;
             // Only the named file leaves the package, bounded by its announced size; the
             // package goes whatever happened, so nothing of it stays in the download folder.
-            const std::wstring unpacked = FormatW(L"%s\\%s", m_strTempFolder, item.OriFileName);
+            const std::wstring unpacked = platform::JoinPath(m_strTempFolder, item.OriFileName);
             std::wstring name;
             const bool unpackedOk = UnzipEntry(item.DownloadPath, item.OriFileName, item.FileSize, unpacked, &name);
             const bool bModeRecorded = !unpackedOk || PackageEntryRecordsMode(item.DownloadPath, item.OriFileName);
             platform::DeleteFileAt(item.DownloadPath);
             if (!unpackedOk) return false;
             if (!CheckUnpackedSha256(item, name)) {
+                RecordPackageHashMismatch(item.DownloadUrl, item.OriFileName);
                 platform::DeleteFileAt(name);
                 return false;
             }

@@ -2,6 +2,7 @@
 #include "manifest/RegValue.h"
 #include "platform/com.h"
 #include "platform/fs.h"
+#include "platform/i18n.h"
 #include "platform/strings.h"
 #include "updater/FileServices.h"
 #include "updater/ItemPaths.h"
@@ -47,9 +48,10 @@ bool CMgr::RegisterComponents() { return RunComponentStep(true); }
 bool CMgr::InstallShortcuts() {
     const int n = static_cast<int>(m_ShortcutList.size());
     if (n == 0) return true;
-    ReportStatesMax(FormatW(L"%d/%d 바로가기 설치...", 0, n), n);
+    ReportStatesMax(FormatW(platform::Translate(L"%d/%d shortcuts...").c_str(), 0, n), n);
+    const std::wstring itemFormat = platform::Translate(L"%d/%d installing shortcuts...");
     RunStageLoop(
-        m_ShortcutList, [](const ShortcutItem&, int i, int n) { return FormatW(L"%d/%d 바로가기 설치 중...", i, n); },
+        m_ShortcutList, [&itemFormat](const ShortcutItem&, int i, int n) { return FormatW(itemFormat.c_str(), i, n); },
         [](const ShortcutItem& item) {
             if (!CheckShortcutPath(item, L"CMgr::InstallShortcuts()")) return true;
             platform::ComScope com(platform::ComInit::Apartment);
@@ -63,9 +65,10 @@ bool CMgr::InstallShortcuts() {
 bool CMgr::WriteRegistryValues() {
     const int n = static_cast<int>(m_RegistList.size());
     if (n == 0) return true;
-    ReportStatesMax(FormatW(L"%d/%d 레지스트 정보 등록...", 0, n), n);
+    ReportStatesMax(FormatW(platform::Translate(L"%d/%d registry values...").c_str(), 0, n), n);
+    const std::wstring itemFormat = platform::Translate(L"%d/%d writing registry values...");
     RunStageLoop(
-        m_RegistList, [](const RegistItem&, int i, int n) { return FormatW(L"%d/%d 레지스트 정보 등록 중...", i, n); },
+        m_RegistList, [&itemFormat](const RegistItem&, int i, int n) { return FormatW(itemFormat.c_str(), i, n); },
         [](const RegistItem& item) {
             if (item.ValueType == kRegTypeString) {
                 CRegStringValue value(item.Path, L"", false, item.hRootKey);
@@ -83,7 +86,7 @@ bool CMgr::WriteRegistryValues() {
 bool CMgr::CleanupPrograms() {
     const int n = static_cast<int>(m_RemoveUpdateList.size() + m_RemoveShortcutList.size());
     if (n == 0) return true;
-    const std::wstring heading = L"%d/%d 프로그램 정리...";
+    const std::wstring heading = platform::Translate(L"%d/%d cleaning up...");
     ReportStatesMax(FormatW(heading.c_str(), 0, n), n);
     std::lock_guard<std::recursive_mutex> lock(m_cs);
     int i = 0;
@@ -113,7 +116,7 @@ bool CMgr::AddFirewallExceptions() {
         m_FirewallList, kNoText,
         [&firewall](const FirewallItem& item) {
             try {
-                const std::wstring image = FormatW(L"%s\\%s", item.Folder, item.FileName);
+                const std::wstring image = platform::JoinPath(item.Folder, item.FileName);
                 if (FileExists(image)) WindowsFirewallAuthorizeApp(image, &firewall, item.AppName);
             } catch (...) {
             }

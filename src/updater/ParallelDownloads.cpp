@@ -29,10 +29,11 @@ long EnvNumber(const char* szName, long nDefault, long nMin, long nMax) {
 
 }  // namespace
 
-int FetchPackage(const std::wstring& szUrl, const std::wstring& szLocalPath, uint64_t nMaxBytes) {
+int FetchPackage(const std::wstring& szUrl, const std::wstring& szLocalPath, uint64_t nMaxBytes,
+                 const Kaver::CHttpServerClient::ByteProgress& progress) {
     using Kaver::CHttpFileFetch;
     using Kaver::CHttpServerClient;
-    int result = CHttpFileFetch::GetFileResuming(szUrl, szLocalPath, nMaxBytes);
+    int result = CHttpFileFetch::GetFileResuming(szUrl, szLocalPath, nMaxBytes, progress);
     if (result != CHttpServerClient::kDownloadFailed || !platform::PathExists(CHttpFileFetch::PartPath(szLocalPath)))
         return result;
     const auto pause = std::chrono::milliseconds(EnvNumber("ORVO_NET_RETRYMS", 1000, 0, 60000));
@@ -41,7 +42,7 @@ int FetchPackage(const std::wstring& szUrl, const std::wstring& szLocalPath, uin
         if (platform::inet::TransfersCancelled()) return result;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    return CHttpFileFetch::GetFileResuming(szUrl, szLocalPath, nMaxBytes);
+    return CHttpFileFetch::GetFileResuming(szUrl, szLocalPath, nMaxBytes, progress);
 }
 
 int MaxParallelDownloads() {

@@ -11,13 +11,16 @@
 #include <thread>
 #include <vector>
 
+#include "http/HttpServerClient.h"
+
 namespace UpDater {
 
 // Downloads one package, resuming what an earlier attempt left; a transfer that breaks after
 // some bytes arrived is continued once more after a short pause (ORVO_NET_RETRYMS, default
 // 1000 ms), unless transfers were cancelled. The result codes of GetFileFromURL.
 // A package bigger than nMaxBytes is cut off there and fails.
-int FetchPackage(const std::wstring& szUrl, const std::wstring& szLocalPath, uint64_t nMaxBytes);
+int FetchPackage(const std::wstring& szUrl, const std::wstring& szLocalPath, uint64_t nMaxBytes,
+                 const Kaver::CHttpServerClient::ByteProgress& progress = {});
 
 // The number of downloads run at once: the build setting, or ORVO_PARALLEL_DOWNLOADS (1-16).
 int MaxParallelDownloads();

@@ -1,6 +1,7 @@
 #include "updater/UnzipFile.h"
 
 #include "platform/debug.h"
+#include "updater/StageFailure.h"
 #include "platform/fs.h"
 #include "platform/strings.h"
 #include "zip/ZipArchive.h"
@@ -15,10 +16,11 @@ std::wstring PackageFolder(const std::wstring& szZipPath) {
     return slash == std::wstring::npos ? std::wstring() : szZipPath.substr(0, slash + 1);
 }
 
-void LogReaderError(const CZipException& e) {
+void LogReaderError(const CZipException& e, const std::wstring& szZipPath) {
     wchar_t text[260];
     if (!e.GetErrorText(text, 260)) text[0] = L'\0';
     platform::OutputDebug(platform::FormatW(L"[OVUSVC] [Error %d line] UpDater::UnzipFile() [%s] File Unzip Failed \n", 428, text));
+    RecordPackageUnreadable(szZipPath, text);
 }
 
 }  // namespace
@@ -33,6 +35,7 @@ bool UnzipEntry(const std::wstring& szZipPath, const std::wstring& szName, int64
         if (index < 0) {
             platform::OutputDebug(platform::FormatW(
                 L"[OVUSVC][Error %d line] CMgr::UnzipDownloadFile()   [%s] Upzip File Exist Failed \n", 349, szName));
+            RecordPackageFileMissing(szZipPath, szName);
             return false;
         }
         CZipFileHeader header;
@@ -40,6 +43,7 @@ bool UnzipEntry(const std::wstring& szZipPath, const std::wstring& szName, int64
         if (nSize < 0 || header.m_uUncomprSize != static_cast<uint64_t>(nSize)) {
             platform::OutputDebug(platform::FormatW(
                 L"[OVUSVC][Error %d line] CMgr::UnzipDownloadFile()   [%s] Upzip File size Failed \n", 359, szNear));
+            RecordPackageSizeMismatch(szZipPath, szName, static_cast<int64_t>(header.m_uUncomprSize), nSize);
             return false;
         }
         platform::File file;
@@ -56,7 +60,7 @@ bool UnzipEntry(const std::wstring& szZipPath, const std::wstring& szName, int64
             return true;
         }
     } catch (const CZipException& e) {
-        LogReaderError(e);
+        LogReaderError(e, szZipPath);
     }
     if (!unpacked.empty()) platform::DeleteFileAt(unpacked);
     return false;
@@ -79,7 +83,7 @@ bool UnzipFile(const std::wstring& szZipPath) {
         zip.CloseArchive(false, false);
         return true;
     } catch (const CZipException& e) {
-        LogReaderError(e);
+        LogReaderError(e, szZipPath);
         return false;
     }
 }

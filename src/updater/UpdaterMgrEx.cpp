@@ -3,6 +3,7 @@
 #include <cwctype>
 
 #include "platform/debug.h"
+#include "platform/fs.h"
 #include "platform/strings.h"
 
 namespace UpDater {
@@ -23,7 +24,7 @@ long long ParseSignedDecimal(const std::wstring& szText) {
 std::wstring CUpdaterMgrEx::GetExecutePath() {
     if (m_strExecuteFile.empty()) return {};
     m_strExecuteFile = platform::TrimLeft(m_strExecuteFile, L". \\");
-    if (m_strExecutePath.empty()) m_strExecutePath = platform::FormatW(L"%s\\%s", m_strInstallPath, m_strExecuteFile);
+    if (m_strExecutePath.empty()) m_strExecutePath = platform::JoinPath(m_strInstallPath, m_strExecuteFile);
     return m_strExecutePath;
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "manifest/FolderPaths.h"
+#include "platform/fs.h"
 #include "platform/strings.h"
 #include "support/test_env.h"
 
@@ -73,9 +74,10 @@ TEST(UpdaterSettings, ExecutePathDropsLeadingDotsOnceAndParentWindowNeedsARealWi
     EXPECT_EQ(mgr.GetExecutePath(), L"");
     mgr.m_strInstallPath = L"/inst";
     mgr.m_strExecuteFile = L"..\\ .\\bin\\app.exe  ";
-    EXPECT_EQ(mgr.GetExecutePath(), L"/inst\\bin\\app.exe  ");
+    const std::wstring expected = platform::NativeSeparators(L"/inst\\bin\\app.exe  ");
+    EXPECT_EQ(mgr.GetExecutePath(), expected);
     mgr.m_strInstallPath = L"/elsewhere";
-    EXPECT_EQ(mgr.GetExecutePath(), L"/inst\\bin\\app.exe  ");  // computed once
+    EXPECT_EQ(mgr.GetExecutePath(), expected);  // computed once
 
     orvo::test::ScopedEnv noDisplay("DISPLAY", std::nullopt);
     for (const wchar_t* wnd : {L"NULL", L"null", L"0", L"garbage", L"-17", L"99999999999999999999", L"12345"}) {

@@ -155,10 +155,10 @@ TEST_F(Startup, ReleaseKeepsTheManagerAliveForAWorkerStillRunning) {
 }
 
 TEST_F(Startup, ExecutableReportsBadCommandLinesAndCannotUpdateYet) {
-    const std::string exe = orvo::test::BuiltBinary("src/app/OrvoUpdaterService");
+    const std::string exe = "LANGUAGE= LC_ALL=C.UTF-8 " + orvo::test::BuiltBinary("src/app/OrvoUpdaterService");
     std::string out;
-    EXPECT_EQ(orvo::test::Run(exe + " 2>&1", &out), 1);
-    EXPECT_NE(out.find("OrvoUpdaterService: [Error] OrvUpdaterService 실행 시키는데 필요한 인자가 정확하지 않습니다."), std::string::npos);
+    EXPECT_EQ(orvo::test::Run(exe + " 2>&1", &out), 2);
+    EXPECT_NE(out.find("OrvoUpdaterService: [Error] The arguments OrvoUpdaterService needs to run are not right."), std::string::npos);
     out.clear();
     EXPECT_EQ(orvo::test::Run("ORVO_DEBUG=1 " + exe + " http://127.0.0.1:1/app.xml NULL app 2>&1", &out), 1);
     EXPECT_NE(out.find("http://127.0.0.1:1/app.xml"), std::string::npos) << out;

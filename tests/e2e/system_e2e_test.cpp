@@ -46,7 +46,8 @@ TEST_F(SystemRun, AllFourSectionsThenDroppedItems) {
         Shortcut("_INSTALL\\app.sh", "_INSTALL\\links\\Old.desktop", "0", "goes away");
     const std::string registryV1 = Reg("Software\\OrvoTest\\App\\Mode", "fast", "STRING", "1") +
                                    Reg("Software\\OrvoTest\\App\\Level", "7", "DWORD", "1") +
-                                   Reg("Software\\OrvoTest\\App\\Legacy", "kept", "STRING", "1");
+                                   Reg("Software\\OrvoTest\\App\\Legacy", "kept", "STRING", "1") +
+                                   Reg("Software\\OrvoTest\\App\\Data", "_INSTALL\\data\\files", "STRING", "1");
     auto manifest = [&](const std::string& registry, const std::string& shortcuts) {
         return "<RegistData>" + registry + "</RegistData><ShortcutData>" + shortcuts + "</ShortcutData><Firewall><Item>" +
                Tag("Version", "1") + Tag("Folder", "_INSTALL") + Tag("FileName", "app.sh") + Tag("AppName", "Sample App") +
@@ -73,6 +74,8 @@ TEST_F(SystemRun, AllFourSectionsThenDroppedItems) {
     ASSERT_EQ(Query("'HKLM\\Software\\OrvoTest\\App'", &q), 0);
     EXPECT_NE(q.find("    Mode    REG_SZ    fast\n"), std::string::npos) << q;
     EXPECT_NE(q.find("    Level    REG_DWORD    0x7\n"), std::string::npos) << q;
+    // A resolved folder is stored with this system's separators, whatever the manifest wrote.
+    EXPECT_NE(q.find("    Data    REG_SZ    " + Installed("data/files") + "\n"), std::string::npos) << q;
     q.clear();
     ASSERT_EQ(Query("'HKLM\\SYSTEM\\CurrentControlSet\\Services\\SharedAccess\\Parameters\\FirewallPolicy\\StandardProfile\\AuthorizedApplications\\List'", &q), 0) << q;
     EXPECT_NE(q.find(Installed("app.sh")), std::string::npos) << q;
@@ -85,6 +88,9 @@ TEST_F(SystemRun, AllFourSectionsThenDroppedItems) {
         EXPECT_EQ(orvo::test::Run("desktop-file-validate '" + path + "' 2>&1", &v), 0) << link << ": " << v;
     }
     EXPECT_NE(ReadFile(Installed("links/Help.desktop")).find("URL=http://127.0.0.1/help"), std::string::npos);
+    const std::string entry = ReadFile(Installed("links/Sample App.desktop"));
+    EXPECT_NE(entry.find("Exec=\"" + Installed("app.sh") + "\""), std::string::npos) << entry;
+    EXPECT_EQ(entry.find('\\'), std::string::npos) << entry;
 
     // Version two drops a file, a shortcut and a registry value, and changes another value.
     files.pop_back();

@@ -158,7 +158,7 @@ TEST_F(UpdateRun, AFileThatCannotBeReplacedKeepsTheOldManifestForTheNextRun) {
         std::string out;
         EXPECT_EQ(RunUpdater(&out), 0) << out;
         EXPECT_NE(out.find("File Move Failed"), std::string::npos) << out;
-        EXPECT_NE(out.find("[Warning] app.sh"), std::string::npos) << out;
+        EXPECT_NE(out.find("[Warning] A process of the app.sh program is running."), std::string::npos) << out;
         EXPECT_EQ(ReadFile(Installed(c.other)), c.other == "readme.txt" ? "version two readme\n" : "new core");  // the rest went on
         EXPECT_EQ(ReadFile(Installed("app.xml")), manifestV1);  // so the next run repeats it
 

@@ -6,6 +6,7 @@
 
 #include "platform/debug.h"
 #include "platform/folders.h"
+#include "platform/fs.h"
 #include "platform/strings.h"
 #include "support/test_env.h"
 
@@ -23,6 +24,7 @@ protected:
 };
 
 TEST_F(FolderTokens, FirstTokenInTableOrderIsTheOnlyOneReplaced) {
+    const auto N = [](const std::wstring& path) { return platform::NativeSeparators(path); };
     const std::wstring sys32 = Folder(platform::CSIDL_SYSTEM);
     const std::wstring programs = Folder(platform::CSIDL_COMMON_PROGRAMS);
     const std::wstring appData = Folder(platform::CSIDL_APPDATA);
@@ -39,16 +41,18 @@ TEST_F(FolderTokens, FirstTokenInTableOrderIsTheOnlyOneReplaced) {
     struct Case {
         std::wstring text, installPath, expected;
     } cases[] = {
-        {L"_SYS32\\a.dll", install, sys32 + L"\\a.dll"},
+        // A resolved path has the separators of the system (Linux: '/'); an unresolved text is
+        // left as it was written.
+        {L"_SYS32\\a.dll", install, N(sys32 + L"\\a.dll")},
         {L"_INSTALL\\bin", L"", L"_INSTALL\\bin"},  // unresolved while the install folder is unknown
-        {L"_DESKTOP\\App.lnk", install, L"/inst\\App.lnk"},
+        {L"_DESKTOP\\App.lnk", install, N(L"/inst\\App.lnk")},
         // "_SYS32" comes before "_MYDOC" in the lookup order, so only it is replaced.
-        {L"_MYDOC\\x\\_SYS32", install, L"_MYDOC\\x\\" + sys32},
-        {L"_INSTALL\\a;_INSTALL\\b", install, L"/inst\\a;/inst\\b"},
+        {L"_MYDOC\\x\\_SYS32", install, N(L"_MYDOC\\x\\" + sys32)},
+        {L"_INSTALL\\a;_INSTALL\\b", install, N(L"/inst\\a;/inst\\b")},
         {L"_install\\x", install, L"_install\\x"},
-        {L"_PROGRAMFILES\\_STARTMENUPROGRAM\\x", install, L"_PROGRAMFILES\\" + programs + L"\\x"},
-        {L"_MYAPP\\v", install, appData + L"\\v"},
-        {L"_PROGRAMFILES\\v", install, programFiles + L"\\v"},
+        {L"_PROGRAMFILES\\_STARTMENUPROGRAM\\x", install, N(L"_PROGRAMFILES\\" + programs + L"\\x")},
+        {L"_MYAPP\\v", install, N(appData + L"\\v")},
+        {L"_PROGRAMFILES\\v", install, N(programFiles + L"\\v")},
         {L"_SYS32_SYS32", install, sys32 + sys32},
         {L"plain\\path", install, L"plain\\path"},
     };

@@ -8,6 +8,7 @@
 #include "manifest/ManifestXml.h"
 #include "manifest_fixture.h"
 #include "platform/folders.h"
+#include "platform/fs.h"
 
 namespace orvo::test {
 namespace {
@@ -70,11 +71,11 @@ TEST_F(ManifestTest, FieldsFollowTheLookupAndConversionRules) {
         {"RegCom 2 is set", OneFile(Tag("RegCom", "2")), regcom, L"1"},
         {"RegCom -1 is set", OneFile(Tag("RegCom", "-1")), regcom, L"1"},
         {"RegCom abc is clear", OneFile(Tag("RegCom", "abc")), regcom, L"0"},
-        {"DownloadPath keeps a query", OneFile(Tag("DownloadUrl", "http://s/d/update.zip?x=1")), download, L"TEMP\\update.zip?x=1"},
-        {"DownloadPath of an address ending in a slash", OneFile(Tag("DownloadUrl", "http://s/d/")), download, L"TEMP\\"},
-        {"DownloadPath splits at backslashes", OneFile(Tag("DownloadUrl", "a\\b\\c.zip")), download, L"TEMP\\c.zip"},
-        {"InstallPath from the resolved folder", OneFile(Tag("OriFileName", "a.dll") + Tag("Folder", "_INSTALL\\bin")), install, L"/inst\\bin\\a.dll"},
-        {"Folder tokens resolved", OneFile(Tag("Folder", "_DESKTOP\\x")), folder, L"/inst\\x"},
+        {"DownloadPath keeps a query", OneFile(Tag("DownloadUrl", "http://s/d/update.zip?x=1")), download, L"TEMP" + std::wstring(1, platform::kPathSeparator) + L"update.zip?x=1"},
+        {"DownloadPath of an address ending in a slash", OneFile(Tag("DownloadUrl", "http://s/d/")), download, L"TEMP" + std::wstring(1, platform::kPathSeparator)},
+        {"DownloadPath splits at backslashes", OneFile(Tag("DownloadUrl", "a\\b\\c.zip")), download, L"TEMP" + std::wstring(1, platform::kPathSeparator) + L"c.zip"},
+        {"InstallPath from the resolved folder", OneFile(Tag("OriFileName", "a.dll") + Tag("Folder", "_INSTALL\\bin")), install, platform::NativeSeparators(L"/inst\\bin\\a.dll")},
+        {"Folder tokens resolved", OneFile(Tag("Folder", "_DESKTOP\\x")), folder, platform::NativeSeparators(L"/inst\\x")},
         {"ValueType string", OneReg(Tag("ValueType", "string")), valueType, L"1"},
         {"ValueType Dword", OneReg(Tag("ValueType", "Dword")), valueType, L"2"},
         {"ValueType REG_SZ", OneReg(Tag("ValueType", "REG_SZ")), valueType, L"0"},
@@ -85,13 +86,13 @@ TEST_F(ManifestTest, FieldsFollowTheLookupAndConversionRules) {
         {"RootPath hu", OneReg(Tag("RootPath", "hu")), rootKey, Num(0x80000003)},
         {"RootPath HCC", OneReg(Tag("RootPath", "HCC")), rootKey, Num(0x80000005)},
         {"RootPath missing", OneReg(Tag("Path", "p")), rootKey, Num(0x80000001)},
-        {"registry Value tokens resolved", OneReg(Tag("Value", "_MYDOC\\v")), regValue, docs + L"\\v"},
+        {"registry Value tokens resolved", OneReg(Tag("Value", "_MYDOC\\v")), regValue, platform::NativeSeparators(docs + L"\\v")},
         {"IsUrlType 1", OneShortcut(Tag("IsUrlType", "1")), isUrl, L"1"},
         {"IsUrlType 2", OneShortcut(Tag("IsUrlType", "2")), isUrl, L"0"},
         {"IsUrlType true", OneShortcut(Tag("IsUrlType", "true")), isUrl, L"0"},
         {"IsUrlType empty", OneShortcut(Tag("IsUrlType", "")), isUrl, L"0"},
         {"IsUrlType leading blanks", OneShortcut(Tag("IsUrlType", " 1x")), isUrl, L"1"},
-        {"shortcut paths resolved", OneShortcut(Tag("DestFolderPath", "_MYDOC\\a.desktop")), dest, docs + L"\\a.desktop"},
+        {"shortcut paths resolved", OneShortcut(Tag("DestFolderPath", "_MYDOC\\a.desktop")), dest, platform::NativeSeparators(docs + L"\\a.desktop")},
         // Characters whose low byte is '<', NUL or a blank must stay text (U+013C, U+AC00, U+0120).
         {"wide text stays whole", OneShortcut(Tag("Des", "\xC4\xBC \xEA\xB0\x80\xED\x95\x9C \xC4\xA0")), des, L"\x013C \xAC00\xD55C \x0120"},
         {"wide element names", Doc(Tag("ShortcutData", "<\xC4\xA0Item>" + Tag("Des", "d") + "</\xC4\xA0Item>")), des, L"d"},

@@ -69,7 +69,7 @@ protected:
         builder.m_strTempFolder = W(m_root / "work/Temp");
         builder.m_strTempXmlPath = W(Put("Temp_update.xml", szNew));
         EXPECT_TRUE(builder.Init_InstallRegPath());
-        EXPECT_EQ(builder.m_strInstallXmlPath, W(app()) + L"\\update.xml");
+        EXPECT_EQ(builder.m_strInstallXmlPath, platform::NativeSeparators(W(app()) + L"\\update.xml"));
         if (szInstalled) WriteFile(app() + "/update.xml", *szInstalled);
         return builder.CompareXml();
     }
@@ -91,7 +91,7 @@ TEST_F(ManifestTest, InstallFolderEntryIsTheFirstStringEntryNamingInstallSz) {
         {"lower-case path, STRING", Doc(Tag("RegistData", RegXml("Soft\\install sz", "/a"))), true, L"/a", L""},
         {"DWORD entry is not it", Doc(Tag("RegistData", RegXml("Soft\\Install SZ", "/a", "DWORD"))), false, L"", L"[Error 203 line] CVersionBuilder::Init_InstallRegPath() Parse Failed \n"},
         {"first of two wins", Doc(Tag("RegistData", RegXml("x", "/no", "DWORD") + RegXml("A\\INSTALL SZ", "/first") + RegXml("B\\INSTALL SZ", "/second"))), true, L"/first", L""},
-        {"other tokens resolved", Doc(Tag("RegistData", RegXml("Install SZ", "_PROGRAMFILES\\Vendor\\App"))), true, programFiles + L"\\Vendor\\App", L""},
+        {"other tokens resolved", Doc(Tag("RegistData", RegXml("Install SZ", "_PROGRAMFILES\\Vendor\\App"))), true, platform::NativeSeparators(programFiles + L"\\Vendor\\App"), L""},
         {"install token stays", Doc(Tag("RegistData", RegXml("Install SZ", "_INSTALL\\App"))), true, L"_INSTALL\\App", L""},
         {"empty folder refused", Doc(Tag("RegistData", RegXml("Install SZ", ""))), false, L"", L"Parse Failed"},
         {"no RegistData", Doc(Tag("UpdateData", "")), false, L"", L"Parse Failed"},
@@ -108,7 +108,7 @@ TEST_F(ManifestTest, InstallFolderEntryIsTheFirstStringEntryNamingInstallSz) {
         EXPECT_EQ(builder.Init_InstallRegPath(), c.ok);
         if (c.ok) {
             EXPECT_EQ(builder.m_strInstallPath, c.installPath);
-            EXPECT_EQ(builder.m_strInstallXmlPath, c.installPath + L"\\update.xml");
+            EXPECT_EQ(builder.m_strInstallXmlPath, c.installPath + platform::kPathSeparator + L"update.xml");
             EXPECT_EQ(U(builder.m_InstallReg.Path).find("INSTALL SZ") != std::string::npos, true);
             EXPECT_TRUE(capture.Lines().empty());
         } else {
@@ -278,7 +278,7 @@ TEST_F(PlanningTest, DroppedItemsBecomeRemovedEntriesInInstalledOrder) {
     EXPECT_TRUE(builder.m_RegistList.empty());
     EXPECT_EQ(Paths(builder.m_RemoveRegistList), (Strings{"Soft\\R1"}));
     EXPECT_TRUE(builder.m_ShortcutList.empty());
-    EXPECT_EQ(Dests(builder.m_RemoveShortcutList), (Strings{U(W(app())) + "\\s1.desktop"}));
+    EXPECT_EQ(Dests(builder.m_RemoveShortcutList), (Strings{U(platform::NativeSeparators(W(app()) + L"\\s1.desktop"))}));
     EXPECT_EQ(Apps(builder.m_FirewallList), (Strings{"f1/2"}));
     EXPECT_EQ(Apps(builder.m_RemoveFirewallList), (Strings{"f1/1"}));
 }

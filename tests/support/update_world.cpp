@@ -74,7 +74,8 @@ void UpdateWorld::Publish(const std::vector<PublishedFile>& files, const std::st
 }
 
 std::string UpdateWorld::UpdaterCommand(const std::string& target, const std::string& params) const {
-    return "env ORVO_DEBUG=1 '" + updaterExe + "' " + manifestUrl + " NULL " + target + " " + params;
+    // Messages in English whatever the language of the machine running the tests.
+    return "env LANGUAGE= LC_ALL=C.UTF-8 ORVO_DEBUG=1 '" + updaterExe + "' " + manifestUrl + " NULL " + target + " " + params;
 }
 
 int UpdateWorld::RunUpdater(std::string* out, const std::string& target, const std::string& params) {

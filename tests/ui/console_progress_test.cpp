@@ -10,7 +10,7 @@ struct Captured {
     std::string text;
     CConsoleProgress::Output Output(bool bTerminal, int nColumns,
                                     std::chrono::milliseconds redraw = std::chrono::hours(1)) {
-        return {bTerminal, nColumns, [this](std::string_view s) { text.append(s); }, redraw};
+        return {bTerminal, nColumns, [this](std::string_view s) { text.append(s); }, redraw, {}};
     }
 };
 
@@ -73,6 +73,50 @@ TEST(ConsoleProgress, TwoBarsRedrawnInPlaceWithinTheTerminalWidth) {
               "\x1b[2K" "Overall [############------------]  50% b\n"
               "\x1b[2K" "Detail  [------------------------]   0% ");
     EXPECT_EQ(CConsoleProgress::DisplayWidth(L"Detail  [------------------------]   0% 가나다라마바사아..."), 59);
+}
+
+// The last detail line drawn.
+std::string LastDetail(const std::string& text) {
+    const size_t at = text.rfind("Detail  [");
+    return at == std::string::npos ? std::string() : text.substr(at);
+}
+
+TEST(ConsoleProgress, RunningDownloadShowsBytesSpeedAndTimeLeftOnATerminalOnly) {
+    auto now = std::chrono::steady_clock::time_point{} + std::chrono::hours(1);
+    Captured out;
+    CConsoleProgress::Output terminal = out.Output(true, 100, std::chrono::milliseconds(0));
+    terminal.clock = [&now] { return now; };
+    CConsoleProgress progress(terminal);
+    constexpr uint64_t MiB = 1024 * 1024;
+    progress.SetStatesProgressMax(L"0/2 downloads", 2);
+    progress.SetStatesProgress(L"1/2 big.zip", 1);
+    progress.SetItemBytes(0, 8 * MiB);
+    EXPECT_EQ(LastDetail(out.text), "Detail  [############------------]  50% 0 B of 8.0 MiB  1/2 big.zip");
+    now += std::chrono::milliseconds(1000);
+    progress.SetItemBytes(2 * MiB, 8 * MiB);  // 2 MiB/s: 3 s for the 6 MiB left
+    EXPECT_EQ(LastDetail(out.text), "Detail  [############------------]  50% 2.0 MiB of 8.0 MiB, 2.0 MiB/s, 0:03 left  1/2 big.zip");
+    now += std::chrono::milliseconds(1000);
+    progress.SetItemBytes(3 * MiB, 8 * MiB);  // smoothed: 0.7 * 2 + 0.3 * 1 = 1.7 MiB/s
+    EXPECT_EQ(LastDetail(out.text), "Detail  [############------------]  50% 3.0 MiB of 8.0 MiB, 1.7 MiB/s, 0:03 left  1/2 big.zip");
+
+    // The next item starts without the last one's bytes; a length the server did not announce.
+    progress.SetStatesProgress(L"2/2 small.zip", 2);
+    EXPECT_EQ(LastDetail(out.text), "Detail  [########################] 100% 2/2 small.zip");
+    progress.SetItemBytes(0, 0);
+    now += std::chrono::milliseconds(500);
+    progress.SetItemBytes(1536, 0);
+    EXPECT_EQ(LastDetail(out.text), "Detail  [########################] 100% 1.5 KiB, 3.0 KiB/s  2/2 small.zip");
+
+    // Not a terminal: one line per report, as always, and none for the bytes.
+    Captured plain;
+    CConsoleProgress log(plain.Output(false, 100));
+    log.SetStatesProgress(L"1/1 big.zip", 1);
+    log.SetItemBytes(0, 8 * MiB);
+    log.SetItemBytes(8 * MiB, 8 * MiB);
+    EXPECT_EQ(plain.text, "Detail 1/0: 1/1 big.zip\n");
+
+    EXPECT_EQ(CConsoleProgress::FormatDuration(3723), L"1:02:03");
+    EXPECT_EQ(CConsoleProgress::FormatBytes(5ull << 30), L"5.0 GiB");
 }
 
 TEST(ConsoleProgress, WaitForEndReturnsWhenTheWorkerReports) {

@@ -82,9 +82,9 @@ TEST_F(Manager, EmptyPlanReportsTheFourStepsAndCompletes) {
     CMgr mgr;
     Prepare(mgr);
     const std::vector<std::wstring> expected = {
-        L"InstallMax 업데이트 할 목록을 준비중입니다. 4", L"Install 다운로드 작업 중... 1",
-        L"Install 설치 및 시스템 등록 작업 중... 2",      L"Install 시스템 초기화 작업 중... 3",
-        L"Install 업데이트 완료 4",                        L"Complete",
+        L"InstallMax Preparing the list of updates. 4", L"Install Downloading... 1",
+        L"Install Installing and registering... 2",      L"Install Setting up the system... 3",
+        L"Install Update complete 4",                    L"Complete",
     };
     EXPECT_EQ(Run(mgr), expected);
     EXPECT_EQ(orvo::test::ReadFile(m_root / "inst/app.xml"), "new manifest");
@@ -134,7 +134,7 @@ TEST_F(Manager, CancelDuringDownloadFailsThatStageAndRunsNoOther) {
     ASSERT_TRUE(ended.Wait(60000));
     mgr.m_EventChecker.Stop();
     EXPECT_EQ(log.back(), L"Error [OVUSVC][Error] DownloadUpdateFile");
-    for (const auto& line : log) EXPECT_EQ(line.find(L"설치 및"), std::wstring::npos) << platform::ToUtf8(line);
+    for (const auto& line : log) EXPECT_EQ(line.find(L"Installing and registering"), std::wstring::npos) << platform::ToUtf8(line);
     EXPECT_EQ(orvo::test::ReadFile(m_root / "inst/app.xml"), "old manifest");
 }
 

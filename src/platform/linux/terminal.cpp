@@ -21,9 +21,11 @@ std::optional<int> StderrColumns() {
     return static_cast<int>(ws.ws_col);
 }
 
-void WriteStderr(std::string_view szUtf8) {
+namespace {
+
+void WriteAll(int fd, std::string_view szUtf8) {
     while (!szUtf8.empty()) {
-        const ssize_t n = ::write(STDERR_FILENO, szUtf8.data(), szUtf8.size());
+        const ssize_t n = ::write(fd, szUtf8.data(), szUtf8.size());
         if (n < 0) {
             if (errno == EINTR) continue;
             return;
@@ -31,6 +33,12 @@ void WriteStderr(std::string_view szUtf8) {
         szUtf8.remove_prefix(static_cast<size_t>(n));
     }
 }
+
+}  // namespace
+
+void WriteStderr(std::string_view szUtf8) { WriteAll(STDERR_FILENO, szUtf8); }
+
+void WriteStdout(std::string_view szUtf8) { WriteAll(STDOUT_FILENO, szUtf8); }
 
 namespace {
 

@@ -43,9 +43,12 @@ std::optional<int> StderrColumns() {
     return columns > 0 ? std::optional<int>(columns) : std::nullopt;
 }
 
-void WriteStderr(std::string_view szUtf8) {
-    const HANDLE h = StderrHandle();
-    if (StderrIsTerminal()) {
+namespace {
+
+// A console gets the text as wide characters, anything else (a pipe, a file) as UTF-8.
+void WriteToHandle(HANDLE h, std::string_view szUtf8) {
+    DWORD mode = 0;
+    if (::GetConsoleMode(h, &mode)) {
         const std::wstring text = FromUtf8(szUtf8);
         for (size_t done = 0; done < text.size();) {
             DWORD n = 0;
@@ -62,6 +65,12 @@ void WriteStderr(std::string_view szUtf8) {
         done += n;
     }
 }
+
+}  // namespace
+
+void WriteStderr(std::string_view szUtf8) { WriteToHandle(StderrHandle(), szUtf8); }
+
+void WriteStdout(std::string_view szUtf8) { WriteToHandle(::GetStdHandle(STD_OUTPUT_HANDLE), szUtf8); }
 
 struct InterruptWatch::Impl {
     bool bActive = false;
