@@ -103,6 +103,15 @@ bool HttpQueryStatusCode(HINTERNET hRequest, uint32_t* pnStatus);
 bool HttpQueryStatusText(HINTERNET hRequest, std::string* pszText);
 bool InternetCloseHandle(HINTERNET hAny);
 
+// Interrupts every request of this process that is open now, from any thread: a call blocked on
+// one returns within a second with 12017, and so does every later call on it except the close,
+// which its owner still makes. Requests opened afterwards are not affected.
+// Linux: the transfer loop notices between two waits of at most 100 ms. Windows: the request
+// handles are closed from the calling thread; a transfer that is moving stops at its next read,
+// and a call blocked on a silent server returns at once on Windows but, under Wine (which keeps
+// the socket while a call is inside it), only at the receive time-out.
+void CancelTransfers();
+
 // The object name as sent: bytes outside printable ASCII (and spaces) percent-escaped.
 std::string EscapeObjectName(std::string_view szObjectName);
 

@@ -1,7 +1,8 @@
 // A message box with an OK button.
 // Linux: the text goes to stderr as one line "<caption>: <text>" (the terminal is where a
-// user of a display-less run looks). Windows: MessageBoxW; without a display (Wine without X)
-// no box can appear and the call returns at once.
+// user of a display-less run looks). Windows: the same line when standard error leads somewhere
+// (started from a console or redirected); otherwise MessageBoxW, and when no box can be shown
+// (Wine without a display) a debug line says so.
 #pragma once
 
 #include <string>

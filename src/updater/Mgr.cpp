@@ -7,6 +7,7 @@
 #include "manifest/FolderPaths.h"
 #include "platform/debug.h"
 #include "platform/fs.h"
+#include "platform/inet.h"
 #include "platform/strings.h"
 
 namespace UpDater {
@@ -68,6 +69,8 @@ void CMgr::ProcessUpdate() {
 
 void CMgr::Cancel() {
     m_bCancel = 1;
+    // A package download in progress would otherwise hold the lists until it ends.
+    platform::inet::CancelTransfers();
     Clear();  // waits for the running stage loop to let go of the lists
     m_EventChecker.Stop();
 }

@@ -99,6 +99,7 @@ struct Request : InternetObject {
     bool finished = false;
     CURLcode result = CURLE_OK;
     Clock::time_point lastActivity = Clock::now();
+    uint64_t cancelEpoch = 0;  // CancelTransfers() calls before this request was opened
 
     // Response of the final hop.
     std::vector<std::string> responseHeaders;
@@ -256,10 +257,15 @@ void SetPause(Request& r) {
 
 // Drives the transfer until done() holds or it ended; false with the last error set when it
 // failed or stalled past the time-out.
+namespace {
+std::atomic<uint64_t> g_cancelEpoch{0};  // counts CancelTransfers() calls
+}  // namespace
+
 template <class Done>
 bool Pump(Request& r, uint32_t nIdleLimitMs, Done done) {
     r.lastActivity = Clock::now();
     for (;;) {
+        if (r.cancelEpoch != g_cancelEpoch.load()) return Fail(ERROR_INTERNET_OPERATION_CANCELLED);
         int running = 0;
         const CURLMcode mc = curl_multi_perform(r.multi, &running);
         if (mc != CURLM_OK) return Fail(ERROR_INTERNET_INTERNAL_ERROR);
@@ -453,6 +459,7 @@ HINTERNET HttpOpenRequest(HINTERNET hConnection, std::string_view szVerb, std::s
         return nullptr;
     }
     r->s = c.s;
+    r->cancelEpoch = g_cancelEpoch.load();
     r->verb = szVerb.empty() ? "GET" : std::string(szVerb);
     r->secure = (nFlags & INTERNET_FLAG_SECURE) != 0;
     r->followRedirects = (nFlags & INTERNET_FLAG_NO_AUTO_REDIRECT) == 0;
@@ -609,6 +616,8 @@ bool HttpQueryStatusText(HINTERNET hRequest, std::string* pszText) {
     if (pszText != nullptr) *pszText = r->statusText;
     return true;
 }
+
+void CancelTransfers() { ++g_cancelEpoch; }
 
 bool InternetCloseHandle(HINTERNET h) {
     if (h == nullptr) return Fail(ERROR_INVALID_HANDLE_);
