@@ -6,7 +6,8 @@
 // Linux reports an NT-family system of version 10.0. The version block of a Linux executable is
 // the ELF note "OrvoVersion" (section .note.orvo.version) holding the same 52-byte fixed block
 // as a Windows version resource; the updater's build embeds one. Windows: the shell's folders
-// (SHGetSpecialFolderPathW, FOLDERID_LocalAppDataLow), GetVersionExW (Windows 8.1 and later report
+// (SHGetSpecialFolderPathW, FOLDERID_LocalAppDataLow), with CSIDL_PROGRAM_FILES answered by the
+// x86 Program Files folder whatever the build's architecture (where 32-bit installs live), GetVersionExW (Windows 8.1 and later report
 // 6.2 to a program without a compatibility manifest) and the executable's version resource.
 #pragma once
 

@@ -91,7 +91,10 @@ uint64_t TransferDeadlineMs(const Timeouts& timeouts, int64_t nBytes);
 
 // Cancels every transfer of the process: running calls fail with 12017 within a fraction of a
 // second and every later request fails the same way until ResetCancel. Safe from any thread.
-// Both backends poll the flag while they wait on the network.
+// Linux: the transfer loop polls the flag between waits of at most 100 ms. Windows: the open
+// request handles are closed from the calling thread; a transfer that is moving stops at its
+// next read, and a call blocked on a silent server returns at once on Windows but, under Wine
+// (which keeps the socket while a call is inside it), only at the receive time-out.
 void CancelTransfers();
 void ResetCancel();
 bool TransfersCancelled();
@@ -131,6 +134,7 @@ bool HttpQueryHeader(HINTERNET hRequest, std::string_view szName, std::string* p
 // credentials is reported as a response of status 407 on both backends.
 bool HttpQueryProxy(HINTERNET hRequest, std::string* pszProxy);
 bool InternetCloseHandle(HINTERNET hAny);
+
 
 // The object name as sent: bytes outside printable ASCII (and spaces) percent-escaped.
 std::string EscapeObjectName(std::string_view szObjectName);

@@ -2,8 +2,9 @@
 // Linux: the text goes to stderr as one line "<caption>: <text>" (the terminal is where a
 // user of a display-less run looks); once the window front end is up it is also a GTK message
 // dialog, modal on the window thread and queued to it from other threads (the caller does not
-// wait then). Windows: MessageBoxW; without a display (Wine without X)
-// no box can appear and the call returns at once.
+// wait then). Windows: the same line when standard error leads somewhere (started from a
+// console or redirected); otherwise MessageBoxW, and when no box can be shown (Wine without a
+// display) a debug line says so.
 #pragma once
 
 #include <string>

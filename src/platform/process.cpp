@@ -42,4 +42,17 @@ std::vector<std::wstring> SplitCommandLineArgs(const std::wstring& szParams) {
     return args;
 }
 
+std::wstring ArgumentsAfterProgramName(const std::wstring& szCommandLine) {
+    const size_t n = szCommandLine.size();
+    size_t i = 0;
+    if (n > 0 && szCommandLine[0] == L'"') {
+        i = szCommandLine.find(L'"', 1);
+        i = i == std::wstring::npos ? n : i + 1;
+    }
+    // Unquoted, or text glued to the closing quote: the name runs on to the first blank.
+    while (i < n && szCommandLine[i] != L' ' && szCommandLine[i] != L'\t') ++i;
+    while (i < n && (szCommandLine[i] == L' ' || szCommandLine[i] == L'\t')) ++i;
+    return szCommandLine.substr(i);
+}
+
 }  // namespace platform

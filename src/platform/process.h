@@ -35,6 +35,20 @@ uint32_t CurrentProcessId();
 // quotes group, backslashes escape quotes only when they precede one.
 std::vector<std::wstring> SplitCommandLineArgs(const std::wstring& szParams);
 
+// The command line text that follows the program name, as a Windows process receives it: the
+// program name ends at its closing '"' when it starts with one (no escapes), otherwise at the first
+// space or tab; the blanks after it are skipped. The rest is returned untouched.
+std::wstring ArgumentsAfterProgramName(const std::wstring& szCommandLine);
+
+#ifdef _WIN32
+// The process's own wide command line (GetCommandLineW), whole.
+std::wstring ProcessCommandLine();
+// For a program of the GUI subsystem: when its standard error leads nowhere and the process that
+// started it has a console, attach to that console and write standard output and error there.
+// True when standard error now leads somewhere (a console, a file or a pipe given by the starter).
+bool AttachParentConsole();
+#endif
+
 // Reloads the browser elevation policy before an elevated process starts another; an HRESULT.
 // Linux has no such policy: the library is reported missing (0x8007007E).
 int32_t RefreshElevationPolicy();

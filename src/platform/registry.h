@@ -5,8 +5,10 @@
 // the machine hives under $ORVO_SYSROOT/var/lib/orvo/registry; key and value names compare
 // without case (ASCII letters, as SQLite's NOCASE); every write is a transaction; opening a
 // key that does not exist fails with 2; a write to a hive the user may not write fails with 5.
-// Windows: the registry API (names compare without case over all of Unicode; a handle opened
-// for writing may also read; subkeys and values are sorted here, as on Linux).
+// Windows: the registry API in its 32-bit view (KEY_WOW64_32KEY) whatever the build's
+// architecture, where 32-bit installs keep their values (names compare without case over all of
+// Unicode; a handle opened for writing may also read; subkeys and values are sorted here, as on
+// Linux).
 #pragma once
 
 #include <cstddef>

@@ -20,8 +20,13 @@ void WriteStderr(std::string_view szUtf8);
 // The same for standard output (what a person asked to read: help, version).
 void WriteStdout(std::string_view szUtf8);
 
+// The exit code of a run ended by an interrupt from the terminal.
+inline constexpr int kInterruptedExitCode = 130;
+
 // While it lives, an interrupt from the terminal (Ctrl-C) does not end the process but sets
-// an event, so the console front end can treat it as the close button. One at a time.
+// an event, so the console front end can treat it as the close button. A second interrupt ends
+// the process at once with kInterruptedExitCode (the person insists; a cancel that waits for a
+// slow step is not what they asked for). One watch at a time.
 // Linux: SIGINT and SIGTERM; the handler only writes a byte to a pipe, a watcher thread sets the
 // event. Windows: a console control handler for Ctrl-C/Ctrl-Break, and the C runtime's SIGINT and
 // SIGTERM handlers (what raise() delivers there).

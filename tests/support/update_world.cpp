@@ -53,7 +53,7 @@ std::string UpdateWorld::ManifestXml(const std::vector<PublishedFile>& files, co
           << Tag("FileSize", std::to_string(size)) << Tag("RegCom", f.regCom ? "1" : "0") << Tag("Folder", f.folder) << "</Item>\n";
     }
     x << "</UpdateData>\n<RegistData>\n<Item>" << Tag("Version", "1") << Tag("RootPath", "HLM")
-      << Tag("Path", "Software\\OrvoTest\\App\\INSTALL SZ") << Tag("Value", installDir) << Tag("ValueType", "STRING")
+      << Tag("Path", "Software\\OrvoTest\\App\\INSTALL SZ") << Tag("Value", InstallFolderValue()) << Tag("ValueType", "STRING")
       << "</Item>\n</RegistData>\n"
       << extraXml << "</UpdateInfo>\n";
     return x.str();

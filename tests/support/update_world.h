@@ -44,6 +44,9 @@ protected:
     int RunUpdater(std::string* out = nullptr, const std::string& target = "app.sh", const std::string& params = "-v \"two words\"");
     std::string UpdaterCommand(const std::string& target = "app.sh", const std::string& params = "-v \"two words\"") const;
 
+    // The install folder as the manifest names it (the updater's view of installDir).
+    virtual std::string InstallFolderValue() const { return installDir; }
+
     std::string Installed(const std::string& rel) const { return installDir + "/" + rel; }
     std::string Starts() const;
 

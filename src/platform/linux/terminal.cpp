@@ -79,6 +79,12 @@ InterruptWatch::InterruptWatch() : m_impl(std::make_unique<Impl>()) {
             const ssize_t n = ::read(m.fds[0], &byte, 1);
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0 || byte == 'q') return;
+            if (m.interrupted.Wait(0)) {
+                // Asked again while the first is still being honoured: end now. Every file is
+                // replaced by a rename, so an ended run leaves each one old or new.
+                WriteStderr("Interrupted again: stopping now.\n");
+                ::_exit(kInterruptedExitCode);
+            }
             m.interrupted.Set();
         }
     });

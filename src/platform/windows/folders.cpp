@@ -23,6 +23,9 @@ std::wstring WithoutTrailingSeparator(std::wstring path) {
 }  // namespace
 
 std::optional<std::wstring> GetSpecialFolderPath(int nCSIDL, bool bCreate) {
+    // Installations made by the 32-bit updater live in the x86 Program Files folder; a 64-bit
+    // build looks there too (on 32-bit Windows both are the same folder).
+    if (nCSIDL == CSIDL_PROGRAM_FILES) nCSIDL = CSIDL_PROGRAM_FILESX86;
     wchar_t buf[MAX_PATH + 1] = {};
     if (!::SHGetSpecialFolderPathW(nullptr, buf, nCSIDL, bCreate ? TRUE : FALSE)) return std::nullopt;
     std::wstring path = WithoutTrailingSeparator(buf);

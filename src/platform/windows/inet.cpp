@@ -4,7 +4,11 @@
 #include <wininet.h>
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
+#include <mutex>
+#include <new>
+#include <set>
 
 // <wininet.h> maps these names onto its A/W functions; here they are ours.
 #undef InternetOpen
@@ -18,21 +22,90 @@
 
 namespace platform::inet {
 
+// Our handle wraps WinINet's, so that a request closed by CancelTransfers() on another thread
+// is never closed twice: its owner's later calls fail with 12017 and its close only frees this.
+struct InternetObject {
+    ::HINTERNET native = nullptr;
+    bool bRequest = false;
+    std::atomic<bool> bCancelled{false};
+    Timeouts timeouts;  // as set on this handle; its children start with them
+};
+
 namespace {
 
 thread_local uint32_t t_lastError = 0;
 
-// Records the error of the WinINet call that just failed.
+std::mutex g_requestsLock;
+std::set<InternetObject*> g_requests;  // requests open now, the ones a cancel closes
+std::atomic<bool> g_cancelled{false};  // until ResetCancel, no request opens
+
+// Records the error of the WinINet call that just failed. Wine's WinINet lets some socket errors
+// through as they are; callers know the WinINet numbers.
 bool Failed() {
-    t_lastError = static_cast<uint32_t>(::GetLastError());
+    const auto err = static_cast<uint32_t>(::GetLastError());
+    switch (err) {
+        case 10060: t_lastError = ERROR_INTERNET_TIMEOUT; break;              // WSAETIMEDOUT
+        case 10053: t_lastError = ERROR_INTERNET_CONNECTION_ABORTED; break;  // WSAECONNABORTED
+        case 10054: t_lastError = ERROR_INTERNET_CONNECTION_RESET; break;    // WSAECONNRESET
+        case 10061: t_lastError = ERROR_INTERNET_CANNOT_CONNECT; break;      // WSAECONNREFUSED
+        default: t_lastError = err;
+    }
     return false;
 }
 
-::HINTERNET Native(HINTERNET h) { return reinterpret_cast<::HINTERNET>(h); }
-HINTERNET Ours(::HINTERNET h) { return reinterpret_cast<HINTERNET>(h); }
+bool Fail(uint32_t nError) {
+    t_lastError = nError;
+    return false;
+}
+
+// The native handle, or null (with 12017) once a cancel closed it.
+::HINTERNET Native(HINTERNET h) {
+    if (h == nullptr) return nullptr;
+    if (h->bCancelled.load()) {
+        Fail(ERROR_INTERNET_OPERATION_CANCELLED);
+        return nullptr;
+    }
+    return h->native;
+}
+
+// A failed call on a request that a cancel closed meanwhile reports the cancel.
+bool FailedOn(HINTERNET h) {
+    Failed();
+    if (h != nullptr && h->bCancelled.load()) t_lastError = ERROR_INTERNET_OPERATION_CANCELLED;
+    return false;
+}
+
+HINTERNET Wrap(::HINTERNET h, bool bRequest, const Timeouts& timeouts) {
+    if (h == nullptr) {
+        Failed();
+        return nullptr;
+    }
+    auto* o = new (std::nothrow) InternetObject();
+    if (o == nullptr) {
+        ::InternetCloseHandle(h);
+        Fail(ERROR_NOT_ENOUGH_MEMORY_);
+        return nullptr;
+    }
+    o->native = h;
+    o->bRequest = bRequest;
+    o->timeouts = timeouts;
+    if (bRequest) {
+        std::lock_guard lock(g_requestsLock);
+        g_requests.insert(o);
+    }
+    return o;
+}
 
 bool SetDword(::HINTERNET h, DWORD nOption, DWORD nValue) {
     return ::InternetSetOptionW(h, nOption, &nValue, sizeof nValue) != FALSE || Failed();
+}
+
+// Wine honours a time-out only on the handle it was set on (a request takes its connection's
+// when opened), not on the internet handle: every handle is given the values itself.
+void ApplyTimeouts(::HINTERNET h, const Timeouts& t) {
+    SetDword(h, INTERNET_OPTION_CONNECT_TIMEOUT, t.connectMs);
+    SetDword(h, INTERNET_OPTION_SEND_TIMEOUT, t.sendMs);
+    SetDword(h, INTERNET_OPTION_RECEIVE_TIMEOUT, t.receiveMs);
 }
 
 }  // namespace
@@ -42,54 +115,67 @@ uint32_t LastError() { return t_lastError; }
 HINTERNET InternetOpen(const wchar_t* szAgent, uint32_t nAccessType, const wchar_t* szProxy,
                        const wchar_t* szProxyBypass, uint32_t nFlags) {
     ::HINTERNET h = ::InternetOpenW(szAgent, nAccessType, szProxy, szProxyBypass, nFlags);
-    if (h == nullptr) {
-        Failed();
-        return nullptr;
-    }
     const Timeouts t = DefaultTimeouts();
-    SetDword(h, INTERNET_OPTION_CONNECT_TIMEOUT, t.connectMs);
-    SetDword(h, INTERNET_OPTION_SEND_TIMEOUT, t.sendMs);
-    SetDword(h, INTERNET_OPTION_RECEIVE_TIMEOUT, t.receiveMs);
-    return Ours(h);
+    if (h != nullptr) ApplyTimeouts(h, t);
+    return Wrap(h, false, t);
 }
 
 HINTERNET InternetConnect(HINTERNET hInternet, const wchar_t* szServerName, uint16_t nPort) {
-    ::HINTERNET h = ::InternetConnectW(Native(hInternet), szServerName, nPort, nullptr, nullptr,
-                                       INTERNET_SERVICE_HTTP, 0, 0);
-    if (h == nullptr) Failed();
-    return Ours(h);
+    ::HINTERNET parent = Native(hInternet);
+    if (parent == nullptr) return nullptr;
+    ::HINTERNET h = ::InternetConnectW(parent, szServerName, nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+    if (h != nullptr) ApplyTimeouts(h, hInternet->timeouts);
+    return Wrap(h, false, hInternet->timeouts);
 }
 
 bool InternetSetOption(HINTERNET hAny, uint32_t nOption, uint32_t nValue) {
-    return SetDword(Native(hAny), nOption, nValue);
+    ::HINTERNET h = Native(hAny);
+    if (h == nullptr) return false;
+    switch (nOption) {
+        case INTERNET_OPTION_CONNECT_TIMEOUT: hAny->timeouts.connectMs = nValue; break;
+        case INTERNET_OPTION_SEND_TIMEOUT: hAny->timeouts.sendMs = nValue; break;
+        case INTERNET_OPTION_RECEIVE_TIMEOUT: hAny->timeouts.receiveMs = nValue; break;
+        default: return SetDword(h, nOption, nValue);
+    }
+    // A request takes its time-outs when it connects; before that WinINet may refuse them.
+    SetDword(h, nOption, nValue);
+    return true;
 }
 
 bool InternetSetOption(HINTERNET hAny, uint32_t nOption, const std::wstring& szValue) {
-    return ::InternetSetOptionW(Native(hAny), nOption, const_cast<wchar_t*>(szValue.c_str()),
-                                static_cast<DWORD>(szValue.size())) != FALSE ||
-           Failed();
+    ::HINTERNET h = Native(hAny);
+    return h != nullptr && (::InternetSetOptionW(h, nOption, const_cast<wchar_t*>(szValue.c_str()),
+                                                 static_cast<DWORD>(szValue.size())) != FALSE ||
+                            Failed());
 }
 
 HINTERNET HttpOpenRequest(HINTERNET hConnection, std::string_view szVerb, std::string_view szObjectName,
                           uint32_t nFlags) {
+    if (g_cancelled.load()) {
+        Fail(ERROR_INTERNET_OPERATION_CANCELLED);
+        return nullptr;
+    }
     // The object name goes out escaped, so that the A call passes its bytes through unchanged.
     const std::string verb(szVerb);
     const std::string object = EscapeObjectName(szObjectName);
     const char* accept[] = {"*/*", nullptr};
-    ::HINTERNET h = ::HttpOpenRequestA(Native(hConnection), verb.c_str(), object.c_str(), "HTTP/1.1", nullptr,
-                                       accept, nFlags, 0);
-    if (h == nullptr) Failed();
-    return Ours(h);
+    ::HINTERNET parent = Native(hConnection);
+    if (parent == nullptr) return nullptr;
+    ::HINTERNET h = ::HttpOpenRequestA(parent, verb.c_str(), object.c_str(), "HTTP/1.1", nullptr, accept, nFlags, 0);
+    if (h != nullptr) ApplyTimeouts(h, hConnection->timeouts);
+    return Wrap(h, true, hConnection->timeouts);
 }
 
 bool HttpAddRequestHeaders(HINTERNET hRequest, std::string_view szHeaders) {
-    return ::HttpAddRequestHeadersA(Native(hRequest), szHeaders.data(), static_cast<DWORD>(szHeaders.size()),
-                                    HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE) != FALSE ||
-           Failed();
+    ::HINTERNET h = Native(hRequest);
+    return h != nullptr && (::HttpAddRequestHeadersA(h, szHeaders.data(), static_cast<DWORD>(szHeaders.size()),
+                                                     HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE) != FALSE ||
+                            FailedOn(hRequest));
 }
 
 bool HttpSendRequest(HINTERNET hRequest) {
-    return ::HttpSendRequestW(Native(hRequest), nullptr, 0, nullptr, 0) != FALSE || Failed();
+    ::HINTERNET h = Native(hRequest);
+    return h != nullptr && (::HttpSendRequestW(h, nullptr, 0, nullptr, 0) != FALSE || FailedOn(hRequest));
 }
 
 bool HttpSendRequestEx(HINTERNET hRequest, uint64_t nTotalBytes) {
@@ -100,23 +186,40 @@ bool HttpSendRequestEx(HINTERNET hRequest, uint64_t nTotalBytes) {
     INTERNET_BUFFERSW buffers{};
     buffers.dwStructSize = sizeof buffers;
     buffers.dwBufferTotal = static_cast<DWORD>(nTotalBytes);
-    return ::HttpSendRequestExW(Native(hRequest), &buffers, nullptr, 0, 0) != FALSE || Failed();
+    ::HINTERNET h = Native(hRequest);
+    return h != nullptr && (::HttpSendRequestExW(h, &buffers, nullptr, 0, 0) != FALSE || FailedOn(hRequest));
 }
 
 bool InternetWriteFile(HINTERNET hRequest, const void* pbyBuff, uint32_t cbyBuff, uint32_t* pcbyWritten) {
     DWORD written = 0;
-    const bool ok = ::InternetWriteFile(Native(hRequest), pbyBuff, cbyBuff, &written) != FALSE || Failed();
+    ::HINTERNET h = Native(hRequest);
+    const bool ok = h != nullptr && (::InternetWriteFile(h, pbyBuff, cbyBuff, &written) != FALSE || FailedOn(hRequest));
     if (pcbyWritten != nullptr) *pcbyWritten = written;
     return ok;
 }
 
 bool HttpEndRequest(HINTERNET hRequest) {
-    return ::HttpEndRequestW(Native(hRequest), nullptr, 0, 0) != FALSE || Failed();
+    ::HINTERNET h = Native(hRequest);
+    return h != nullptr && (::HttpEndRequestW(h, nullptr, 0, 0) != FALSE || FailedOn(hRequest));
 }
 
 bool InternetReadFile(HINTERNET hRequest, void* pbyBuff, uint32_t cbyBuff, uint32_t* pcbyRead) {
     DWORD read = 0;
-    const bool ok = ::InternetReadFile(Native(hRequest), pbyBuff, cbyBuff, &read) != FALSE || Failed();
+    ::HINTERNET h = Native(hRequest);
+    // A plain read waits until the whole buffer is filled, however slowly the bytes come; asked
+    // for what has arrived, it returns as soon as there is anything, so a cancel is noticed
+    // between two pieces. No bytes available means the body ended.
+    DWORD available = 0;
+    bool ok = h != nullptr && (::InternetQueryDataAvailable(h, &available, 0, 0) != FALSE || FailedOn(hRequest));
+    if (ok && !hRequest->bCancelled.load()) {
+        const DWORD want = available == 0 ? cbyBuff : std::min<DWORD>(available, cbyBuff);
+        ok = ::InternetReadFile(h, pbyBuff, want, &read) != FALSE || FailedOn(hRequest);
+    }
+    // A read that a cancel overtook counts as cancelled, whatever it returned.
+    if (ok && hRequest->bCancelled.load()) {
+        ok = Fail(ERROR_INTERNET_OPERATION_CANCELLED);
+        read = 0;
+    }
     if (pcbyRead != nullptr) *pcbyRead = read;
     return ok;
 }
@@ -125,7 +228,9 @@ bool HttpQueryContentLength(HINTERNET hRequest, uint64_t* pnLength) {
     // As text: the numeric form is 32 bits.
     char text[32];
     DWORD size = sizeof text;
-    if (!::HttpQueryInfoA(Native(hRequest), HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr)) return Failed();
+    ::HINTERNET h = Native(hRequest);
+    if (h == nullptr) return false;
+    if (!::HttpQueryInfoA(h, HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr)) return FailedOn(hRequest);
     uint64_t value = 0;
     const auto [end, ec] = std::from_chars(text, text + size, value);
     if (ec != std::errc() || end != text + size) {
@@ -139,8 +244,10 @@ bool HttpQueryContentLength(HINTERNET hRequest, uint64_t* pnLength) {
 bool HttpQueryStatusCode(HINTERNET hRequest, uint32_t* pnStatus) {
     DWORD status = 0;
     DWORD size = sizeof status;
-    if (!::HttpQueryInfoW(Native(hRequest), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
-        return Failed();
+    ::HINTERNET h = Native(hRequest);
+    if (h == nullptr) return false;
+    if (!::HttpQueryInfoW(h, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
+        return FailedOn(hRequest);
     *pnStatus = status;
     return true;
 }
@@ -148,13 +255,15 @@ bool HttpQueryStatusCode(HINTERNET hRequest, uint32_t* pnStatus) {
 bool HttpQueryStatusText(HINTERNET hRequest, std::string* pszText) {
     std::string text(256, '\0');
     DWORD size = static_cast<DWORD>(text.size());
-    while (!::HttpQueryInfoA(Native(hRequest), HTTP_QUERY_STATUS_TEXT, text.data(), &size, nullptr)) {
+    ::HINTERNET h = Native(hRequest);
+    if (h == nullptr) return false;
+    while (!::HttpQueryInfoA(h, HTTP_QUERY_STATUS_TEXT, text.data(), &size, nullptr)) {
         const DWORD err = ::GetLastError();
         if (err == ERROR_HTTP_HEADER_NOT_FOUND) {
             pszText->clear();
             return true;
         }
-        if (err != ERROR_INSUFFICIENT_BUFFER) return Failed();
+        if (err != ERROR_INSUFFICIENT_BUFFER) return FailedOn(hRequest);
         text.resize(size + 1);
         size = static_cast<DWORD>(text.size());
     }
@@ -186,6 +295,31 @@ bool HttpQueryProxy(HINTERNET, std::string* pszProxy) {
     return true;
 }
 
-bool InternetCloseHandle(HINTERNET hAny) { return ::InternetCloseHandle(Native(hAny)) != FALSE || Failed(); }
+bool InternetCloseHandle(HINTERNET hAny) {
+    if (hAny == nullptr) return Fail(ERROR_INVALID_HANDLE_);
+    bool bClosedByCancel = false;
+    if (hAny->bRequest) {
+        std::lock_guard lock(g_requestsLock);
+        g_requests.erase(hAny);
+        bClosedByCancel = hAny->bCancelled.load();
+    }
+    const bool ok = bClosedByCancel || ::InternetCloseHandle(hAny->native) != FALSE || Failed();
+    delete hAny;
+    return ok;
+}
+
+void CancelTransfers() {
+    g_cancelled = true;
+    // Closing a request handle is how WinINet interrupts a call blocked on it in another thread.
+    std::lock_guard lock(g_requestsLock);
+    for (InternetObject* r : g_requests) {
+        if (r->bCancelled.exchange(true)) continue;
+        ::InternetCloseHandle(r->native);
+    }
+}
+
+void ResetCancel() { g_cancelled = false; }
+
+bool TransfersCancelled() { return g_cancelled.load(); }
 
 }  // namespace platform::inet

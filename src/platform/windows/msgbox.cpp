@@ -2,10 +2,27 @@
 
 #include <windows.h>
 
+#include "platform/debug.h"
+#include "platform/strings.h"
+#include "platform/terminal.h"
+
 namespace platform {
 
 void ShowMessageBox(const std::wstring& szText, const std::wstring& szCaption) {
-    ::MessageBoxW(nullptr, szText.c_str(), szCaption.c_str(), MB_OK);
+    // Started from a console (or with standard error redirected), the person reads the console:
+    // a box would wait unseen behind it.
+    const HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
+    if (err != nullptr && err != INVALID_HANDLE_VALUE && ::GetFileType(err) != FILE_TYPE_UNKNOWN) {
+        std::string text = ToUtf8(szText);
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+        WriteStderr(ToUtf8(szCaption) + ": " + text + "\n");
+        return;
+    }
+    if (::MessageBoxW(nullptr, szText.c_str(), szCaption.c_str(), MB_OK | MB_SETFOREGROUND) == 0) {
+        // No desktop to show it on: at least the debug output keeps it.
+        OutputDebug(FormatW(L"[VUSVC] message box could not be shown (%d): %s: %s\n",
+                            static_cast<int>(::GetLastError()), szCaption, szText));
+    }
 }
 
 }  // namespace platform

@@ -28,6 +28,35 @@ LaunchResult ShellOpen(const std::wstring& szFile, const std::wstring& szParams,
     return {instance, instance > 32 ? 0 : static_cast<uint32_t>(::GetLastError())};
 }
 
+std::wstring ProcessCommandLine() {
+    const wchar_t* line = ::GetCommandLineW();
+    return line != nullptr ? std::wstring(line) : std::wstring();
+}
+
+namespace {
+
+bool LeadsSomewhere(DWORD nStdHandle) {
+    const HANDLE h = ::GetStdHandle(nStdHandle);
+    return h != nullptr && h != INVALID_HANDLE_VALUE && ::GetFileType(h) != FILE_TYPE_UNKNOWN;
+}
+
+void ReopenOnConsole(DWORD nStdHandle, const wchar_t* szDevice, DWORD nAccess) {
+    const HANDLE h = ::CreateFileW(szDevice, nAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h != INVALID_HANDLE_VALUE) ::SetStdHandle(nStdHandle, h);
+}
+
+}  // namespace
+
+bool AttachParentConsole() {
+    // Handles the starter gave (a redirection, a pipe) are used as they are.
+    if (LeadsSomewhere(STD_ERROR_HANDLE)) return true;
+    if (!::AttachConsole(ATTACH_PARENT_PROCESS)) return false;
+    if (!LeadsSomewhere(STD_INPUT_HANDLE)) ReopenOnConsole(STD_INPUT_HANDLE, L"CONIN$", GENERIC_READ | GENERIC_WRITE);
+    if (!LeadsSomewhere(STD_OUTPUT_HANDLE)) ReopenOnConsole(STD_OUTPUT_HANDLE, L"CONOUT$", GENERIC_READ | GENERIC_WRITE);
+    ReopenOnConsole(STD_ERROR_HANDLE, L"CONOUT$", GENERIC_READ | GENERIC_WRITE);
+    return LeadsSomewhere(STD_ERROR_HANDLE);
+}
+
 uint32_t CurrentProcessId() { return static_cast<uint32_t>(::GetCurrentProcessId()); }
 
 int32_t RefreshElevationPolicy() {

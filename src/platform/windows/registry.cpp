@@ -23,6 +23,10 @@ std::optional<HKEY> RootHandle(uint32_t hRoot) {
 
 bool ByName(const std::wstring& a, const std::wstring& b) { return CompareNoCase(a, b) < 0; }
 
+// Installations made by the 32-bit updater keep their values in the 32-bit view; a 64-bit build
+// asks for that view so that it finds them (on 32-bit Windows the flag is ignored).
+constexpr REGSAM kView = KEY_WOW64_32KEY;
+
 }  // namespace
 
 struct RegKey::Impl {
@@ -46,7 +50,7 @@ uint32_t RegKey::Open(uint32_t hRoot, const std::wstring& szPath, RegAccess acce
     if (!root) return ERROR_INVALID_HANDLE_;
     const auto path = NormalizeRegKeyPath(szPath);
     if (!path) return ERROR_BAD_PATHNAME_;
-    const REGSAM sam = access == RegAccess::Write ? (KEY_READ | KEY_WRITE) : KEY_READ;
+    const REGSAM sam = (access == RegAccess::Write ? (KEY_READ | KEY_WRITE) : KEY_READ) | kView;
     auto impl = std::make_unique<Impl>();
     if (LSTATUS err = ::RegOpenKeyExW(*root, path->c_str(), 0, sam, &impl->hKey)) return static_cast<uint32_t>(err);
     out.m_impl = std::move(impl);
@@ -60,7 +64,7 @@ uint32_t RegKey::Create(uint32_t hRoot, const std::wstring& szPath, RegKey& out)
     const auto path = NormalizeRegKeyPath(szPath);
     if (!path) return ERROR_BAD_PATHNAME_;
     auto impl = std::make_unique<Impl>();
-    if (LSTATUS err = ::RegCreateKeyExW(*root, path->c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE,
+    if (LSTATUS err = ::RegCreateKeyExW(*root, path->c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE | kView,
                                         nullptr, &impl->hKey, nullptr))
         return static_cast<uint32_t>(err);
     out.m_impl = std::move(impl);
@@ -73,7 +77,15 @@ uint32_t RegKey::DeleteTree(uint32_t hRoot, const std::wstring& szPath) {
     const auto path = NormalizeRegKeyPath(szPath);
     if (!path) return ERROR_BAD_PATHNAME_;
     // An empty path empties the root key itself, which stays.
-    return static_cast<uint32_t>(::RegDeleteTreeW(*root, path->empty() ? nullptr : path->c_str()));
+    if (path->empty()) return static_cast<uint32_t>(::RegDeleteTreeW(*root, nullptr));
+    // The tree is emptied through a handle of the 32-bit view, then the key itself goes.
+    HKEY key = nullptr;
+    if (LSTATUS err = ::RegOpenKeyExW(*root, path->c_str(), 0, KEY_READ | KEY_WRITE | DELETE | kView, &key))
+        return static_cast<uint32_t>(err);
+    LSTATUS err = ::RegDeleteTreeW(key, nullptr);
+    ::RegCloseKey(key);
+    if (err == ERROR_SUCCESS) err = ::RegDeleteKeyExW(*root, path->c_str(), kView, 0);
+    return static_cast<uint32_t>(err);
 }
 
 uint32_t RegKey::QueryValue(const std::wstring& szName, RegValue& out) const {

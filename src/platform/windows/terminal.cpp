@@ -16,17 +16,32 @@ HANDLE StderrHandle() { return ::GetStdHandle(STD_ERROR_HANDLE); }
 
 std::mutex g_watchLock;
 std::atomic<Event*> g_interrupted{nullptr};  // the event of the active watch
+std::atomic<int> g_interrupts{0};            // interrupts seen by the active watch
 
+void OnInterrupt() {
+    Event* e = g_interrupted.load();
+    if (e == nullptr) return;
+    if (g_interrupts.fetch_add(1) == 0) {
+        e->Set();
+        return;
+    }
+    // Asked again while the first is still being honoured: end now. Every file is replaced by a
+    // rename, so an ended run leaves each one old or new.
+    WriteStderr("Interrupted again: stopping now.\n");
+    ::TerminateProcess(::GetCurrentProcess(), kInterruptedExitCode);
+}
+
+// Runs on a thread of its own that the system starts for the event.
 BOOL WINAPI OnConsoleControl(DWORD type) {
     if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
-    if (Event* e = g_interrupted.load()) e->Set();
+    OnInterrupt();
     return TRUE;
 }
 
 // The C runtime's SIGINT/SIGTERM (what raise() delivers); it resets the handler on each signal.
 void OnSignal(int sig) {
     std::signal(sig, OnSignal);
-    if (Event* e = g_interrupted.load()) e->Set();
+    OnInterrupt();
 }
 
 }  // namespace
@@ -82,6 +97,7 @@ struct InterruptWatch::Impl {
 InterruptWatch::InterruptWatch() : m_impl(std::make_unique<Impl>()) {
     std::lock_guard<std::mutex> lock(g_watchLock);
     if (g_interrupted.load() != nullptr) return;  // one at a time
+    g_interrupts = 0;
     g_interrupted = &m_impl->interrupted;
     ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
     m_impl->previousInt = std::signal(SIGINT, OnSignal);
