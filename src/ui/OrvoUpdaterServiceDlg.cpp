@@ -110,7 +110,7 @@ void COrvoUpdaterServiceDlg::QueueReport(std::wstring strValueCall, std::wstring
             m_nQueued = m_callQueue.size();
         }
     }
-    if (m_pWnd) m_pWnd->PostMessage(platform::WM_FLASH_CALL_, 0, 0);
+    if (m_pWnd) m_pWnd->PostDialogMessage(platform::WM_FLASH_CALL_, 0, 0);
 }
 
 void COrvoUpdaterServiceDlg::SetInstallMax(const wchar_t* szText, int nMax) {
@@ -148,7 +148,7 @@ void COrvoUpdaterServiceDlg::SetStatesPos(const wchar_t* szText, int nPos) {
 }
 
 void COrvoUpdaterServiceDlg::OnUpdateComplete() {
-    if (m_pWnd) m_pWnd->PostMessage(WM_ORVO_COMPLETE, 0, 0);
+    if (m_pWnd) m_pWnd->PostDialogMessage(WM_ORVO_COMPLETE, 0, 0);
 }
 
 void COrvoUpdaterServiceDlg::OnUpdateError(const wchar_t* szText) {
@@ -156,7 +156,7 @@ void COrvoUpdaterServiceDlg::OnUpdateError(const wchar_t* szText) {
         std::lock_guard<std::mutex> guard(m_csEnd);
         m_strError = szText != nullptr ? szText : L"";
     }
-    if (m_pWnd) m_pWnd->PostMessage(WM_ORVO_ERROR, 0, 0);
+    if (m_pWnd) m_pWnd->PostDialogMessage(WM_ORVO_ERROR, 0, 0);
 }
 
 void COrvoUpdaterServiceDlg::OnFlashCall() {
@@ -185,7 +185,7 @@ void COrvoUpdaterServiceDlg::OnFlashCall() {
 void COrvoUpdaterServiceDlg::OnTimer(uint32_t nId) {
     switch (nId) {
         case kTimerFlashCall:
-            if (m_nQueued.load() > 0) m_pWnd->PostMessage(platform::WM_FLASH_CALL_, 0, 0);
+            if (m_nQueued.load() > 0) m_pWnd->PostDialogMessage(platform::WM_FLASH_CALL_, 0, 0);
             break;
         case kTimerShow: OnShowTimer(); break;
         case kTimerStartUpdate: OnStartTimer(); break;
@@ -333,7 +333,7 @@ void COrvoUpdaterServiceDlg::OnDestroy() {
 
 void COrvoUpdaterServiceDlg::CloseUpdater() {
     OrvoUi::CloseUpdater(m_handOver, m_mgr, [this] {
-        if (m_pWnd) m_pWnd->PostMessage(platform::WM_SYSCOMMAND_, platform::SC_CLOSE_, 0);
+        if (m_pWnd) m_pWnd->PostDialogMessage(platform::WM_SYSCOMMAND_, platform::SC_CLOSE_, 0);
     });
 }
 
