@@ -110,7 +110,9 @@ void COrvoUpdaterServiceDlg::QueueReport(std::wstring strValueCall, std::wstring
             m_nQueued = m_callQueue.size();
         }
     }
-    if (m_pWnd) m_pWnd->PostDialogMessage(platform::WM_FLASH_CALL_, 0, 0);
+    // Delivery follows the dialog's 100 ms timer rather than every report: thousands of reports
+    // a second would otherwise each cost a script call and a repaint, taking the machine from
+    // the update itself.
 }
 
 void COrvoUpdaterServiceDlg::SetInstallMax(const wchar_t* szText, int nMax) {
@@ -160,24 +162,26 @@ void COrvoUpdaterServiceDlg::OnUpdateError(const wchar_t* szText) {
 }
 
 void COrvoUpdaterServiceDlg::OnFlashCall() {
-    std::wstring request;
-    bool taken = false;
-    {
-        std::lock_guard<std::mutex> guard(m_csQueue);
-        if (!m_callQueue.empty()) {
+    // Everything queued since the last delivery goes to the skin in order (reports of the same
+    // kind have already replaced each other in the queue).
+    for (;;) {
+        std::wstring request;
+        {
+            std::lock_guard<std::mutex> guard(m_csQueue);
+            if (m_callQueue.empty()) break;
             request = std::move(m_callQueue.front());
             m_callQueue.pop_front();
             m_nQueued = m_callQueue.size();
-            taken = true;
         }
-    }
-    if (taken && m_flash.HasWindow()) {
-        auto report = [request](const platform::DispatchError& e) {
-            platform::OutputDebug(FormatW(L"[Error] [%s] CallFuntion Err [%s]strErr [%d][%d]Errcode", request, Limit260(e.strText), e.scode,
-                                          static_cast<int>(e.wCode)));
-        };
-        platform::DispatchError err;
-        if (!m_flash.CallFunction(request, [report](bool ok, const platform::DispatchError& e) { if (!ok) report(e); }, &err)) report(err);
+        if (m_flash.HasWindow()) {
+            auto report = [request](const platform::DispatchError& e) {
+                platform::OutputDebug(FormatW(L"[Error] [%s] CallFuntion Err [%s]strErr [%d][%d]Errcode", request, Limit260(e.strText),
+                                              e.scode, static_cast<int>(e.wCode)));
+            };
+            platform::DispatchError err;
+            if (!m_flash.CallFunction(request, [report](bool ok, const platform::DispatchError& e) { if (!ok) report(e); }, &err))
+                report(err);
+        }
     }
     if (m_hCallEvent) m_hCallEvent->Set();
 }
