@@ -87,7 +87,7 @@ public:
     virtual void SetTimer(uint32_t nId, uint32_t nMilliseconds) = 0;
     virtual void KillTimer(uint32_t nId) = 0;
     // From any thread; delivered in order through IDialogEvents::OnMessage.
-    virtual void PostMessage(uint32_t nMessage, uintptr_t wParam, intptr_t lParam) = 0;
+    virtual void PostDialogMessage(uint32_t nMessage, uintptr_t wParam, intptr_t lParam) = 0;
     // Runs the dialog's thread until EndModal.
     virtual void RunModal() = 0;
     virtual void EndModal() = 0;

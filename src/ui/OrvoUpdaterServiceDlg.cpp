@@ -110,7 +110,9 @@ void COrvoUpdaterServiceDlg::QueueReport(std::wstring strValueCall, std::wstring
             m_nQueued = m_callQueue.size();
         }
     }
-    if (m_pWnd) m_pWnd->PostMessage(platform::WM_FLASH_CALL_, 0, 0);
+    // Delivery follows the dialog's 100 ms timer rather than every report: thousands of reports
+    // a second would otherwise each cost a script call and a repaint, taking the machine from
+    // the update itself.
 }
 
 void COrvoUpdaterServiceDlg::SetInstallMax(const wchar_t* szText, int nMax) {
@@ -148,7 +150,7 @@ void COrvoUpdaterServiceDlg::SetStatesPos(const wchar_t* szText, int nPos) {
 }
 
 void COrvoUpdaterServiceDlg::OnUpdateComplete() {
-    if (m_pWnd) m_pWnd->PostMessage(WM_ORVO_COMPLETE, 0, 0);
+    if (m_pWnd) m_pWnd->PostDialogMessage(WM_ORVO_COMPLETE, 0, 0);
 }
 
 void COrvoUpdaterServiceDlg::OnUpdateError(const wchar_t* szText) {
@@ -156,28 +158,30 @@ void COrvoUpdaterServiceDlg::OnUpdateError(const wchar_t* szText) {
         std::lock_guard<std::mutex> guard(m_csEnd);
         m_strError = szText != nullptr ? szText : L"";
     }
-    if (m_pWnd) m_pWnd->PostMessage(WM_ORVO_ERROR, 0, 0);
+    if (m_pWnd) m_pWnd->PostDialogMessage(WM_ORVO_ERROR, 0, 0);
 }
 
 void COrvoUpdaterServiceDlg::OnFlashCall() {
-    std::wstring request;
-    bool taken = false;
-    {
-        std::lock_guard<std::mutex> guard(m_csQueue);
-        if (!m_callQueue.empty()) {
+    // Everything queued since the last delivery goes to the skin in order (reports of the same
+    // kind have already replaced each other in the queue).
+    for (;;) {
+        std::wstring request;
+        {
+            std::lock_guard<std::mutex> guard(m_csQueue);
+            if (m_callQueue.empty()) break;
             request = std::move(m_callQueue.front());
             m_callQueue.pop_front();
             m_nQueued = m_callQueue.size();
-            taken = true;
         }
-    }
-    if (taken && m_flash.HasWindow()) {
-        auto report = [request](const platform::DispatchError& e) {
-            platform::OutputDebug(FormatW(L"[Error] [%s] CallFuntion Err [%s]strErr [%d][%d]Errcode", request, Limit260(e.strText), e.scode,
-                                          static_cast<int>(e.wCode)));
-        };
-        platform::DispatchError err;
-        if (!m_flash.CallFunction(request, [report](bool ok, const platform::DispatchError& e) { if (!ok) report(e); }, &err)) report(err);
+        if (m_flash.HasWindow()) {
+            auto report = [request](const platform::DispatchError& e) {
+                platform::OutputDebug(FormatW(L"[Error] [%s] CallFuntion Err [%s]strErr [%d][%d]Errcode", request, Limit260(e.strText),
+                                              e.scode, static_cast<int>(e.wCode)));
+            };
+            platform::DispatchError err;
+            if (!m_flash.CallFunction(request, [report](bool ok, const platform::DispatchError& e) { if (!ok) report(e); }, &err))
+                report(err);
+        }
     }
     if (m_hCallEvent) m_hCallEvent->Set();
 }
@@ -185,7 +189,7 @@ void COrvoUpdaterServiceDlg::OnFlashCall() {
 void COrvoUpdaterServiceDlg::OnTimer(uint32_t nId) {
     switch (nId) {
         case kTimerFlashCall:
-            if (m_nQueued.load() > 0) m_pWnd->PostMessage(platform::WM_FLASH_CALL_, 0, 0);
+            if (m_nQueued.load() > 0) m_pWnd->PostDialogMessage(platform::WM_FLASH_CALL_, 0, 0);
             break;
         case kTimerShow: OnShowTimer(); break;
         case kTimerStartUpdate: OnStartTimer(); break;
@@ -333,7 +337,7 @@ void COrvoUpdaterServiceDlg::OnDestroy() {
 
 void COrvoUpdaterServiceDlg::CloseUpdater() {
     OrvoUi::CloseUpdater(m_handOver, m_mgr, [this] {
-        if (m_pWnd) m_pWnd->PostMessage(platform::WM_SYSCOMMAND_, platform::SC_CLOSE_, 0);
+        if (m_pWnd) m_pWnd->PostDialogMessage(platform::WM_SYSCOMMAND_, platform::SC_CLOSE_, 0);
     });
 }
 

@@ -1,7 +1,7 @@
 // The updater's window: hosts the skin, starts the update and turns its progress reports into
 // calls of the skin's script functions. Reports arrive on the update's worker thread; the skin
-// is only ever called on the window's thread, through a queue delivered one call per
-// WM_FLASH_CALL message.
+// is only ever called on the window's thread, through a queue emptied by the WM_FLASH_CALL
+// message that the dialog's 100 ms timer posts while calls wait.
 #pragma once
 
 #include <atomic>

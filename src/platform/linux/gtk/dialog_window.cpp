@@ -12,6 +12,7 @@ namespace platform::gtkwin {
 namespace {
 
 std::atomic<int> g_modalLoops{0};
+std::atomic<int> g_queuedBoxes{0};
 
 struct TimerData {
     std::weak_ptr<void> mailbox;
@@ -22,6 +23,8 @@ struct TimerData {
 }  // namespace
 
 bool DialogWindow::ModalLoopRunning() { return g_modalLoops.load() > 0; }
+void DialogWindow::BoxQueued() { ++g_queuedBoxes; }
+void DialogWindow::BoxShown() { --g_queuedBoxes; }
 
 DialogWindow::DialogWindow(IDialogEvents& events) : m_events(events) {
     m_mailbox->owner = this;
@@ -144,7 +147,7 @@ void DialogWindow::KillTimer(uint32_t nId) {
     m_timers.erase(it);
 }
 
-void DialogWindow::PostMessage(uint32_t nMessage, uintptr_t wParam, intptr_t lParam) {
+void DialogWindow::PostDialogMessage(uint32_t nMessage, uintptr_t wParam, intptr_t lParam) {
     std::lock_guard<std::mutex> guard(m_mailbox->cs);
     if (m_mailbox->owner == nullptr) return;  // the window is gone
     m_mailbox->queue.push_back({nMessage, wParam, lParam});
@@ -178,6 +181,8 @@ void DialogWindow::RunModal() {
     if (m_loop == nullptr) m_loop = g_main_loop_new(nullptr, FALSE);
     ++g_modalLoops;
     g_main_loop_run(m_loop);
+    // A box waits for its answer as long as it takes, as a modal box does.
+    IterateUntil([] { return g_queuedBoxes.load() == 0; }, std::chrono::hours(24 * 365));
     --g_modalLoops;
 }
 

@@ -26,7 +26,7 @@ public:
     void SetTopmost() override;
     void SetTimer(uint32_t nId, uint32_t nMilliseconds) override;
     void KillTimer(uint32_t nId) override;
-    void PostMessage(uint32_t nMessage, uintptr_t wParam, intptr_t lParam) override;
+    void PostDialogMessage(uint32_t nMessage, uintptr_t wParam, intptr_t lParam) override;
     void RunModal() override;
     void EndModal() override;
     void Destroy() override;
@@ -39,6 +39,10 @@ public:
 
     // True while some dialog runs its modal loop (message boxes from other threads need one).
     static bool ModalLoopRunning();
+    // Message boxes queued from other threads: the window's thread shows them all before it
+    // leaves its modal loop for good.
+    static void BoxQueued();
+    static void BoxShown();
 
 private:
     struct Posted {

@@ -46,7 +46,11 @@ public:
             RunMessageDialog(szText, szCaption);
             return;
         }
-        if (!DialogWindow::ModalLoopRunning()) return;
+        DialogWindow::BoxQueued();  // before the look, so a loop that is ending waits for it
+        if (!DialogWindow::ModalLoopRunning()) {
+            DialogWindow::BoxShown();
+            return;
+        }
         struct Box {
             std::wstring text, caption;
         };
@@ -55,6 +59,7 @@ public:
             [](gpointer p) -> gboolean {
                 auto* b = static_cast<Box*>(p);
                 RunMessageDialog(b->text, b->caption);
+                DialogWindow::BoxShown();
                 return G_SOURCE_REMOVE;
             },
             new Box{szText, szCaption}, [](gpointer p) { delete static_cast<Box*>(p); });

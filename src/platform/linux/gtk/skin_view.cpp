@@ -113,10 +113,14 @@ bool SkinView::LoadMovie(int nLayer, const std::wstring& szPath, DispatchError* 
     std::string path = Utf8(szPath);
     for (char& c : path)
         if (c == '\\') c = '/';
-    struct stat st;
-    if (path.empty() || path[0] != '/' || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        const int err = path.empty() || path[0] != '/' ? ENOENT : (errno != 0 ? errno : EINVAL);
-        if (pError) *pError = Error("the skin page " + path + " cannot be read: " + std::strerror(S_ISDIR(st.st_mode) ? EISDIR : err));
+    struct stat st {};
+    int err = 0;
+    if (path.empty() || path[0] != '/') err = ENOENT;
+    else if (::stat(path.c_str(), &st) != 0) err = errno;
+    else if (S_ISDIR(st.st_mode)) err = EISDIR;
+    else if (!S_ISREG(st.st_mode)) err = EINVAL;
+    if (err != 0) {
+        if (pError) *pError = Error("the skin page " + path + " cannot be read: " + std::strerror(err));
         return false;
     }
     GError* gerr = nullptr;
