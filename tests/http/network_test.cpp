@@ -323,3 +323,24 @@ TEST(Resume, PartialAnswersThatDoNotFitAreNeverTakenAsTheFile) {
         }
     }
 }
+
+TEST(Resume, ASmallDownloadRecordsItsValidatorWhenItBreaks) {
+    FaultServer srv([](FaultConnection& conn) {
+        RecordedRequest r;
+        conn.ReadRequest(&r);
+        if (r.Header("Range").empty()) {
+            conn.Send("HTTP/1.1 200 OK\r\nETag: \"v7\"\r\nContent-Length: 5000\r\n\r\n" + std::string(3000, 'a'));
+            conn.Reset();
+        } else {
+            conn.Send("HTTP/1.1 206 Partial Content\r\nETag: \"v7\"\r\nContent-Range: bytes 3000-4999/5000\r\n"
+                      "Content-Length: 2000\r\n\r\n" + std::string(2000, 'b'));
+        }
+    });
+    TempDir out;
+    const std::wstring target = W(out / "s.zip"), url = W(srv.Url("/s.zip"));
+    EXPECT_EQ(CHttpFileFetch::GetFileResuming(url, target), 0);
+    EXPECT_TRUE(Exists(out / "s.zip.part.meta"));
+    ASSERT_EQ(CHttpFileFetch::GetFileResuming(url, target), 1);
+    EXPECT_EQ(ReadFile(out / "s.zip"), std::string(3000, 'a') + std::string(2000, 'b'));
+    EXPECT_EQ(srv.Requests().back().Header("Range"), "bytes=3000-");
+}
