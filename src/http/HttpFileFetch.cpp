@@ -19,6 +19,7 @@ namespace {
 
 constexpr size_t kTransferBuffer = 64 * 1024;
 constexpr size_t kMaxValidatorFile = 8 * 1024;
+constexpr int64_t kRecordEarly = 1024 * 1024;
 constexpr const char* kValidatorMagic = "orvo-validator 1";
 
 void Log(const std::wstring& szLine) { platform::OutputDebug(L"[CHttpFileFetch] " + szLine + L"\n"); }
@@ -238,7 +239,11 @@ int CHttpFileFetch::GetFileResuming(const std::wstring& szUrl, const std::wstrin
             Log(FormatW(L"File Open [%u] [%s]", file.LastError(), part));
             return CHttpServerClient::kDownloadFailed;
         }
-        if (fresh.AllowsRange() && !ValidatorFile::Store(meta, szUrl, fresh)) platform::DeleteFileAt(meta);
+        // A large download records its validator before the body, so that even a killed run
+        // can be continued; a small one only when it breaks (most never do, and each record
+        // costs file creations).
+        if (fresh.AllowsRange() && fresh.nLength >= kRecordEarly && !ValidatorFile::Store(meta, szUrl, fresh))
+            platform::DeleteFileAt(meta);
     } else {
         LogStatus(*response, szUrl);
         return CHttpServerClient::kDownloadNotStarted;
@@ -266,7 +271,8 @@ int CHttpFileFetch::GetFileResuming(const std::wstring& szUrl, const std::wstrin
     }
     if (nResult != CHttpServerClient::kDownloadOk) {
         // Kept only when it can be continued; flushed so that it survives what broke us.
-        const bool keep = fresh.AllowsRange() && total > 0 && platform::PathExists(meta) && file.Flush();
+        const bool keep = fresh.AllowsRange() && total > 0 && file.Flush() &&
+                          (platform::PathExists(meta) || ValidatorFile::Store(meta, szUrl, fresh));
         file.Close();
         if (!keep) discard();
         return nResult;

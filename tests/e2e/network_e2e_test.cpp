@@ -8,7 +8,6 @@
 
 #include <chrono>
 #include <set>
-#include <sstream>
 
 #include "support/fault_server.h"
 #include "support/latency_proxy.h"
@@ -18,23 +17,6 @@ using namespace orvo::test;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-struct LogLine {
-    std::string connection, status, method, uri, range;
-    uint64_t bytes = 0;
-};
-
-std::vector<LogLine> ParseAccessLog(const std::string& text) {
-    std::vector<LogLine> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        std::istringstream f(line);
-        LogLine l;
-        f >> l.connection >> l.status >> l.method >> l.uri >> l.range >> l.bytes;
-        lines.push_back(l);
-    }
-    return lines;
-}
 
 std::vector<PublishedFile> ManyFiles(int n, const std::string& tag) {
     std::vector<PublishedFile> files{{"app.sh", UpdateWorld::TargetScript(tag), "_INSTALL", true}};
@@ -55,7 +37,7 @@ protected:
         urlBase = "https://127.0.0.1:" + std::to_string(far.Port());
         manifestUrl = urlBase + "/app.xml";
     }
-    std::vector<LogLine> Log() const { return ParseAccessLog(server.AccessLog()); }
+    std::vector<AccessLogLine> Log() const { return ParseAccessLog(server.AccessLog()); }
     void ClearLog() { WriteFile(server.Root() + "/../access.log", ""); }
 
     LatencyProxy far;
@@ -130,7 +112,7 @@ TEST_F(NetworkRun, APackageBrokenAtSixtyPercentResumesWithTheRest) {
     breaker.join();
     ASSERT_EQ(rc, 0) << out;
     EXPECT_EQ(ReadFile(Installed("big.bin")), noise);
-    std::vector<LogLine> big;
+    std::vector<AccessLogLine> big;
     for (const auto& l : Log())
         if (l.uri.ends_with("big.bin.zip")) big.push_back(l);
     ASSERT_EQ(big.size(), 2u) << server.AccessLog();

@@ -10,7 +10,6 @@
 #include <functional>
 #include <optional>
 #include <set>
-#include <sstream>
 #include <thread>
 
 #include "http/HttpFileFetch.h"
@@ -32,23 +31,6 @@ namespace {
 
 std::wstring W(const std::string& s) { return platform::FromUtf8(s); }
 
-struct LogLine {
-    std::string connection, status, method, uri, range;
-    uint64_t bytes = 0;
-};
-
-std::vector<LogLine> ParseAccessLog(const std::string& text) {
-    std::vector<LogLine> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        std::istringstream f(line);
-        LogLine l;
-        f >> l.connection >> l.status >> l.method >> l.uri >> l.range >> l.bytes;
-        lines.push_back(l);
-    }
-    return lines;
-}
-
 class TimeoutScope {
 public:
     explicit TimeoutScope(const platform::inet::Timeouts& t) : m_old(platform::inet::DefaultTimeouts()) {
@@ -68,7 +50,7 @@ protected:
           far(web.HttpsPort(), std::chrono::milliseconds(10)),
           ca("CURL_CA_BUNDLE", web.CaFile()) {}
     std::string Url(const std::string& path) const { return "https://127.0.0.1:" + std::to_string(far.Port()) + path; }
-    std::vector<LogLine> Log() const { return ParseAccessLog(web.AccessLog()); }
+    std::vector<AccessLogLine> Log() const { return ParseAccessLog(web.AccessLog()); }
 
     NginxServer web;
     LatencyProxy far;
@@ -128,7 +110,7 @@ TEST_F(FarServerTest, ABrokenDownloadResumesWithTheRestOnly) {
 
         const auto log = Log();
         ASSERT_FALSE(log.empty()) << c.what;
-        const LogLine& last = log.back();
+        const AccessLogLine& last = log.back();
         const uint64_t whole = platform::FileSize(W(web.Root() + "/pkg.zip")).value_or(0);
         if (c.expectRange) {
             EXPECT_EQ(last.status, "206") << c.what;
@@ -340,4 +322,25 @@ TEST(Resume, PartialAnswersThatDoNotFitAreNeverTakenAsTheFile) {
             EXPECT_EQ(reqs[0].Header("If-Range"), "\"v1\"") << c.what;
         }
     }
+}
+
+TEST(Resume, ASmallDownloadRecordsItsValidatorWhenItBreaks) {
+    FaultServer srv([](FaultConnection& conn) {
+        RecordedRequest r;
+        conn.ReadRequest(&r);
+        if (r.Header("Range").empty()) {
+            conn.Send("HTTP/1.1 200 OK\r\nETag: \"v7\"\r\nContent-Length: 5000\r\n\r\n" + std::string(3000, 'a'));
+            conn.Reset();
+        } else {
+            conn.Send("HTTP/1.1 206 Partial Content\r\nETag: \"v7\"\r\nContent-Range: bytes 3000-4999/5000\r\n"
+                      "Content-Length: 2000\r\n\r\n" + std::string(2000, 'b'));
+        }
+    });
+    TempDir out;
+    const std::wstring target = W(out / "s.zip"), url = W(srv.Url("/s.zip"));
+    EXPECT_EQ(CHttpFileFetch::GetFileResuming(url, target), 0);
+    EXPECT_TRUE(Exists(out / "s.zip.part.meta"));
+    ASSERT_EQ(CHttpFileFetch::GetFileResuming(url, target), 1);
+    EXPECT_EQ(ReadFile(out / "s.zip"), std::string(3000, 'a') + std::string(2000, 'b'));
+    EXPECT_EQ(srv.Requests().back().Header("Range"), "bytes=3000-");
 }

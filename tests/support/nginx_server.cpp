@@ -19,6 +19,18 @@
 
 namespace orvo::test {
 
+std::vector<AccessLogLine> ParseAccessLog(const std::string& text) {
+    std::vector<AccessLogLine> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream f(line);
+        AccessLogLine l;
+        f >> l.connection >> l.status >> l.method >> l.uri >> l.range >> l.bytes;
+        lines.push_back(l);
+    }
+    return lines;
+}
+
 uint16_t FreeLoopbackPort() {
     const int s = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};

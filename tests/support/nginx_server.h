@@ -69,6 +69,13 @@ private:
     std::vector<std::string> m_directives;
 };
 
+// One line of the access log of Options::accessLog.
+struct AccessLogLine {
+    std::string connection, status, method, uri, range;  // range as logged, quotes included
+    uint64_t bytes = 0;                                    // body bytes sent
+};
+std::vector<AccessLogLine> ParseAccessLog(const std::string& text);
+
 // A free TCP port on 127.0.0.1 (free when asked; take it soon).
 uint16_t FreeLoopbackPort();
 // True once something accepts connections on 127.0.0.1:port.
