@@ -317,6 +317,21 @@ TEST_F(CrashRun, MissingUpdaterFolderIsRecreated) {
     EXPECT_EQ(FilePart(Uploads()[0], "userfile").value_or(""), ReadFile(dump));
 }
 
+// A process that a crash handler started (marked in its environment) writes its dump but never
+// starts another: a fault there ends it by the signal, with no upload.
+TEST_F(CrashRun, ProcessStartedAfterACrashDoesNotReexecute) {
+    InstallVersionOne();
+    PublishStalledVersionTwo();
+    ScopedEnv mark("ORVO_CRASH_REPORTED", std::string("1"));
+    Child c = StartUpdater();
+    CrashWhileStalled(c);
+    ASSERT_TRUE(c.Wait(120s)) << Log();
+    ASSERT_TRUE(WIFSIGNALED(c.status)) << Log();
+    EXPECT_EQ(WTERMSIG(c.status), SIGSEGV);
+    EXPECT_TRUE(Exists(dump));
+    EXPECT_EQ(m_receiver.Connections(), 0);
+}
+
 // The report process the handler starts: it uploads, deletes on acceptance, starts the target
 // only when it was due, always notifies the caller window, and exits 0; without a dump (none
 // could be written) it still hands over.
