@@ -339,8 +339,11 @@ TEST_F(CrashRun, ReportModeHandsOver) {
     XvfbServer x;
     if (!x.ok()) GTEST_SKIP() << "Xvfb is not available";
     MakeDirs(installDir);
-    WriteFile(Installed("app.sh"), TargetScript("1"));
+    // The target records its arguments and whether it inherited the re-execution mark.
+    WriteFile(Installed("app.sh"), "#!/bin/sh\nfor a in \"$@\"; do printf '[%s]' \"$a\"; done >> \"$(dirname \"$0\")/starts\"\n"
+                                   "echo \" mark=$ORVO_CRASH_REPORTED\" >> \"$(dirname \"$0\")/starts\"\n");
     ASSERT_EQ(orvo::test::Run("chmod +x '" + Installed("app.sh") + "'"), 0);
+    ScopedEnv mark("ORVO_CRASH_REPORTED", std::string("1"));  // as the handler starts it
     const std::string bytes = std::string("MDMP") + std::string(100, '\x01') + "end";
     struct Case {
         const char* due;
@@ -356,7 +359,7 @@ TEST_F(CrashRun, ReportModeHandsOver) {
                          Installed("app.sh"), "-v \"two words\""});
         ExpectExitZero(c);
         EXPECT_GE(caller.CountMessages(3034, 2000), 1);
-        if (k.due == std::string("1")) EXPECT_EQ(Starts(), "[-v][two words]\n");
+        if (k.due == std::string("1")) EXPECT_EQ(Starts(), "[-v][two words] mark=\n");
         else EXPECT_FALSE(Exists(Installed("starts")));
         if (k.withDump) {
             ++uploads;
