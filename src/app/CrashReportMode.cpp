@@ -44,6 +44,7 @@ int RunCrashReport(const std::vector<std::string>& args, COrvoUpdaterServiceApp&
         platform::WriteStderr("OrvoUpdaterService: --crash-report is started by the updater itself after a crash; these arguments are not its own\n");
         return 2;
     }
+    platform::ForgetCrashReportMark();  // the target and later updaters must not inherit it
     const std::wstring dump = platform::FromUtf8(args[1]);
     const std::unique_ptr<OrvoCrash::CExceptionWorker> worker = OrvoCrash::MakeWorkerForThisProgram();
     if (!dump.empty()) {

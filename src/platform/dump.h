@@ -53,6 +53,11 @@ bool CrashHandlerInstalled();
 void SetCrashHandOver(const CrashHandOver& handOver);
 void ClearCrashHandOver();
 
+// The re-executed program's environment carries ORVO_CRASH_REPORTED=1: a process that has it
+// writes a dump but starts nothing after a crash, so crashes never loop. The report process
+// drops it before it starts the target.
+void ForgetCrashReportMark();
+
 // Called by every thread the program starts, at its start: gives it the alternate stack the
 // handler runs on (Linux; nothing on Windows). Released when the thread ends.
 void PrepareThreadForCrashes();

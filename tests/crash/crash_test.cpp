@@ -317,6 +317,21 @@ TEST_F(CrashRun, MissingUpdaterFolderIsRecreated) {
     EXPECT_EQ(FilePart(Uploads()[0], "userfile").value_or(""), ReadFile(dump));
 }
 
+// A process that a crash handler started (marked in its environment) writes its dump but never
+// starts another: a fault there ends it by the signal, with no upload.
+TEST_F(CrashRun, ProcessStartedAfterACrashDoesNotReexecute) {
+    InstallVersionOne();
+    PublishStalledVersionTwo();
+    ScopedEnv mark("ORVO_CRASH_REPORTED", std::string("1"));
+    Child c = StartUpdater();
+    CrashWhileStalled(c);
+    ASSERT_TRUE(c.Wait(120s)) << Log();
+    ASSERT_TRUE(WIFSIGNALED(c.status)) << Log();
+    EXPECT_EQ(WTERMSIG(c.status), SIGSEGV);
+    EXPECT_TRUE(Exists(dump));
+    EXPECT_EQ(m_receiver.Connections(), 0);
+}
+
 // The report process the handler starts: it uploads, deletes on acceptance, starts the target
 // only when it was due, always notifies the caller window, and exits 0; without a dump (none
 // could be written) it still hands over.
@@ -324,8 +339,11 @@ TEST_F(CrashRun, ReportModeHandsOver) {
     XvfbServer x;
     if (!x.ok()) GTEST_SKIP() << "Xvfb is not available";
     MakeDirs(installDir);
-    WriteFile(Installed("app.sh"), TargetScript("1"));
+    // The target records its arguments and whether it inherited the re-execution mark.
+    WriteFile(Installed("app.sh"), "#!/bin/sh\nfor a in \"$@\"; do printf '[%s]' \"$a\"; done >> \"$(dirname \"$0\")/starts\"\n"
+                                   "echo \" mark=$ORVO_CRASH_REPORTED\" >> \"$(dirname \"$0\")/starts\"\n");
     ASSERT_EQ(orvo::test::Run("chmod +x '" + Installed("app.sh") + "'"), 0);
+    ScopedEnv mark("ORVO_CRASH_REPORTED", std::string("1"));  // as the handler starts it
     const std::string bytes = std::string("MDMP") + std::string(100, '\x01') + "end";
     struct Case {
         const char* due;
@@ -341,7 +359,7 @@ TEST_F(CrashRun, ReportModeHandsOver) {
                          Installed("app.sh"), "-v \"two words\""});
         ExpectExitZero(c);
         EXPECT_GE(caller.CountMessages(3034, 2000), 1);
-        if (k.due == std::string("1")) EXPECT_EQ(Starts(), "[-v][two words]\n");
+        if (k.due == std::string("1")) EXPECT_EQ(Starts(), "[-v][two words] mark=\n");
         else EXPECT_FALSE(Exists(Installed("starts")));
         if (k.withDump) {
             ++uploads;

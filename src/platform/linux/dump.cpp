@@ -44,6 +44,8 @@ constexpr size_t kMapsBufferSize = 2u << 20;     // /proc/self/maps of a sanitiz
 constexpr size_t kProcBufferSize = 64u << 10;    // status, cmdline, auxv
 constexpr size_t kAltStackSize = 128u << 10;
 constexpr size_t kCopyBufferSize = 64u << 10;
+constexpr size_t kMaxEnvironment = 8192;
+char kReportedMark[] = "ORVO_CRASH_REPORTED=1";
 constexpr size_t kMaxModules = 1024;
 constexpr uint64_t kMaxStackBytes = 2u << 20;    // of the faulting thread, from its stack pointer up
 constexpr uint64_t kRedZone = 128;
@@ -81,6 +83,8 @@ struct HandlerState {
     Module* modules = nullptr;
     CapturedThread* threads = nullptr;  // [0] is the faulting thread
     char* copyBuffer = nullptr;         // memory read from the stopped process
+    char** environment = nullptr;       // the re-executed program's: ours plus the mark
+    bool reexecute = true;              // false in a process that a crash handler started
     uint16_t systemText[256];      // uname, as the dump's system description
     uint32_t systemTextLength = 0;  // characters
     uint32_t osMajor = 0, osMinor = 0, osBuild = 0;
@@ -794,14 +798,23 @@ void OnFatalSignal(int sig, siginfo_t* info, void* ucv) {
         h != nullptr ? const_cast<char*>(h->params.c_str()) : empty,
         nullptr,
     };
+    if (!g_state.reexecute) {
+        errno = savedErrno;
+        RestoreDefaultAndReraise(sig);
+        return;
+    }
+    size_t envCount = 0;
+    for (char** e = environ; e != nullptr && *e != nullptr && envCount + 2 < kMaxEnvironment; ++e) g_state.environment[envCount++] = *e;
+    g_state.environment[envCount++] = kReportedMark;
+    g_state.environment[envCount] = nullptr;
     // The new program must not start with the fault's signal blocked.
     sigset_t none;
     sigemptyset(&none);
     Sys(SYS_rt_sigprocmask, SIG_SETMASK, reinterpret_cast<long>(&none), 0, sizeof(long));
-    Sys(SYS_execve, reinterpret_cast<long>(g_state.program), reinterpret_cast<long>(argv), reinterpret_cast<long>(environ));
+    Sys(SYS_execve, reinterpret_cast<long>(g_state.program), reinterpret_cast<long>(argv), reinterpret_cast<long>(g_state.environment));
     // The program's file may be gone (its folder deleted during the run): the running image.
     static char self[] = "/proc/self/exe";
-    Sys(SYS_execve, reinterpret_cast<long>(self), reinterpret_cast<long>(argv), reinterpret_cast<long>(environ));
+    Sys(SYS_execve, reinterpret_cast<long>(self), reinterpret_cast<long>(argv), reinterpret_cast<long>(g_state.environment));
 
     errno = savedErrno;
     RestoreDefaultAndReraise(sig);
@@ -854,6 +867,9 @@ bool PrepareState(const CrashHandlerSettings& settings) {
         void* threads = mmap(nullptr, kMaxThreads * sizeof(CapturedThread), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         void* copy = mmap(nullptr, kCopyBufferSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (maps == MAP_FAILED || proc == MAP_FAILED || mods == MAP_FAILED || threads == MAP_FAILED || copy == MAP_FAILED) return false;
+        void* env = mmap(nullptr, kMaxEnvironment * sizeof(char*), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (env == MAP_FAILED) return false;
+        g_state.environment = static_cast<char**>(env);
         g_state.threads = static_cast<CapturedThread*>(threads);
         g_state.copyBuffer = static_cast<char*>(copy);
         g_state.mapsBuffer = static_cast<char*>(maps);
@@ -885,6 +901,8 @@ bool PrepareState(const CrashHandlerSettings& settings) {
         }
         g_state.systemText[g_state.systemTextLength] = 0;
     }
+    // A program started by a crash handler never starts another: a crash there ends it.
+    g_state.reexecute = getenv("ORVO_CRASH_REPORTED") == nullptr;
     const long cpus = sysconf(_SC_NPROCESSORS_ONLN);
     g_state.processors = static_cast<uint8_t>(cpus > 0 && cpus < 255 ? cpus : 1);
     return true;
@@ -938,6 +956,8 @@ void ClearCrashHandOver() {
     std::lock_guard<std::mutex> guard(g_setupLock);
     g_handOver.store(nullptr);
 }
+
+void ForgetCrashReportMark() { unsetenv("ORVO_CRASH_REPORTED"); }
 
 void PrepareThreadForCrashes() {
     if (g_installed.load(std::memory_order_relaxed)) t_altStack.Install();

@@ -81,6 +81,7 @@ bool CrashHandlerInstalled() { return g_installed; }
 void SetCrashHandOver(const CrashHandOver&) {}
 void ClearCrashHandOver() {}
 void PrepareThreadForCrashes() {}
+void ForgetCrashReportMark() {}
 
 bool IsCrashDumpFile(const std::wstring& szPath) {
     const DWORD attributes = ::GetFileAttributesW(szPath.c_str());
