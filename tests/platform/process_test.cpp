@@ -67,7 +67,7 @@ TEST(CommandLine, ArgumentsAfterTheProgramNameAreKeptAsWritten) {
         {L"\"C:\\Program Files (x86)\\Orvo\\u.exe\" url NULL app.exe -v \"two  words\" 한글 café",
          L"url NULL app.exe -v \"two  words\" 한글 café"},
         {L"u.exe \t  url", L"url"},
-        {L"\"C:\\a b\\u.exe\"glued on next", L"next"},  // the name runs to a blank outside quotes
+        {L"\"C:\\a b\\u.exe\"glued on next", L"on next"},  // the name runs to a blank outside quotes
         {L"\"u.exe\"", L""},
         {L"u.exe", L""},
         {L"", L""},
