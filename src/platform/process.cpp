@@ -43,15 +43,16 @@ std::vector<std::wstring> SplitCommandLineArgs(const std::wstring& szParams) {
 }
 
 std::wstring ArgumentsAfterProgramName(const std::wstring& szCommandLine) {
+    // As the C runtime hands WinMain its command line: the name runs to the first blank outside
+    // double quotes; the blanks (any character up to a space) after it are skipped.
     const size_t n = szCommandLine.size();
     size_t i = 0;
-    if (n > 0 && szCommandLine[0] == L'"') {
-        i = szCommandLine.find(L'"', 1);
-        i = i == std::wstring::npos ? n : i + 1;
+    bool quoted = false;
+    while (i < n && (szCommandLine[i] > L' ' || quoted)) {
+        if (szCommandLine[i] == L'"') quoted = !quoted;
+        ++i;
     }
-    // Unquoted, or text glued to the closing quote: the name runs on to the first blank.
-    while (i < n && szCommandLine[i] != L' ' && szCommandLine[i] != L'\t') ++i;
-    while (i < n && (szCommandLine[i] == L' ' || szCommandLine[i] == L'\t')) ++i;
+    while (i < n && szCommandLine[i] <= L' ') ++i;
     return szCommandLine.substr(i);
 }
 

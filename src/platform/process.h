@@ -35,17 +35,19 @@ uint32_t CurrentProcessId();
 // quotes group, backslashes escape quotes only when they precede one.
 std::vector<std::wstring> SplitCommandLineArgs(const std::wstring& szParams);
 
-// The command line text that follows the program name, as a Windows process receives it: the
-// program name ends at its closing '"' when it starts with one (no escapes), otherwise at the first
-// space or tab; the blanks after it are skipped. The rest is returned untouched.
+// The command line text that follows the program name, as the C runtime gives it to WinMain:
+// the program name ends at the first blank outside double quotes (no escapes) and the blanks after
+// it are skipped. The rest is returned untouched.
 std::wstring ArgumentsAfterProgramName(const std::wstring& szCommandLine);
 
 #ifdef _WIN32
 // The process's own wide command line (GetCommandLineW), whole.
 std::wstring ProcessCommandLine();
-// For a program of the GUI subsystem: when its standard error leads nowhere and the process that
-// started it has a console, attach to that console and write standard output and error there.
-// True when standard error now leads somewhere (a console, a file or a pipe given by the starter).
+// For a program of the GUI subsystem started from a console: attach to the parent's console, so
+// that Ctrl-C there reaches the process, and write standard output and error there unless the
+// starter redirected them. Under Wine, started from a Unix shell (no Windows console to attach
+// to), a windowless console of its own takes the shell's Ctrl-C. True when standard error leads
+// somewhere (a console, or a file or pipe given by the starter).
 bool AttachParentConsole();
 #endif
 

@@ -61,3 +61,17 @@ TEST_F(Processes, LaunchRunsTheProgramWithItsParametersAndReportsAMissingOne) {
     EXPECT_LE(missing.nInstance, 32);
     EXPECT_EQ(missing.nInstance, 2);  // file not found
 }
+
+TEST(CommandLine, ArgumentsAfterTheProgramNameAreKeptAsWritten) {
+    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+        {L"\"C:\\Program Files (x86)\\Orvo\\u.exe\" url NULL app.exe -v \"two  words\" 한글 café",
+         L"url NULL app.exe -v \"two  words\" 한글 café"},
+        {L"u.exe \t  url", L"url"},
+        {L"\"C:\\a b\\u.exe\"glued on next", L"on next"},  // the name runs to a blank outside quotes
+        {L"\"u.exe\"", L""},
+        {L"u.exe", L""},
+        {L"", L""},
+        {L"\"unterminated name with spaces", L""},
+    };
+    for (const auto& [line, expected] : cases) EXPECT_EQ(ArgumentsAfterProgramName(line), expected) << ToUtf8(line);
+}

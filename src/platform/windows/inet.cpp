@@ -60,7 +60,10 @@ bool Fail(uint32_t nError) {
 
 // The native handle, or null (with 12017) once a cancel closed it.
 ::HINTERNET Native(HINTERNET h) {
-    if (h == nullptr) return nullptr;
+    if (h == nullptr) {
+        Fail(ERROR_INVALID_HANDLE_);
+        return nullptr;
+    }
     if (h->bCancelled.load()) {
         Fail(ERROR_INTERNET_OPERATION_CANCELLED);
         return nullptr;

@@ -45,16 +45,37 @@ void ReopenOnConsole(DWORD nStdHandle, const wchar_t* szDevice, DWORD nAccess) {
     if (h != INVALID_HANDLE_VALUE) ::SetStdHandle(nStdHandle, h);
 }
 
+bool RunningUnderWine() {
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 }  // namespace
 
 bool AttachParentConsole() {
-    // Handles the starter gave (a redirection, a pipe) are used as they are.
-    if (LeadsSomewhere(STD_ERROR_HANDLE)) return true;
-    if (!::AttachConsole(ATTACH_PARENT_PROCESS)) return false;
-    if (!LeadsSomewhere(STD_INPUT_HANDLE)) ReopenOnConsole(STD_INPUT_HANDLE, L"CONIN$", GENERIC_READ | GENERIC_WRITE);
-    if (!LeadsSomewhere(STD_OUTPUT_HANDLE)) ReopenOnConsole(STD_OUTPUT_HANDLE, L"CONOUT$", GENERIC_READ | GENERIC_WRITE);
-    ReopenOnConsole(STD_ERROR_HANDLE, L"CONOUT$", GENERIC_READ | GENERIC_WRITE);
-    return LeadsSomewhere(STD_ERROR_HANDLE);
+    // Attached, Ctrl-C in that console reaches the process; handles the starter redirected (a
+    // file, a pipe) stay as they are.
+    if (::AttachConsole(ATTACH_PARENT_PROCESS)) {
+        if (!LeadsSomewhere(STD_INPUT_HANDLE)) ReopenOnConsole(STD_INPUT_HANDLE, L"CONIN$", GENERIC_READ | GENERIC_WRITE);
+        if (!LeadsSomewhere(STD_OUTPUT_HANDLE)) ReopenOnConsole(STD_OUTPUT_HANDLE, L"CONOUT$", GENERIC_READ | GENERIC_WRITE);
+        if (!LeadsSomewhere(STD_ERROR_HANDLE)) ReopenOnConsole(STD_ERROR_HANDLE, L"CONOUT$", GENERIC_READ | GENERIC_WRITE);
+        return LeadsSomewhere(STD_ERROR_HANDLE);
+    }
+    if (!LeadsSomewhere(STD_ERROR_HANDLE)) return false;
+    // Started from a Unix shell under Wine: there is no Windows console to attach to, and Wine
+    // turns the shell's Ctrl-C into a console event only for a process that has a console. A
+    // console of its own (no window there without a display) takes it; the standard handles
+    // stay the shell's.
+    if (RunningUnderWine()) {
+        const HANDLE in = ::GetStdHandle(STD_INPUT_HANDLE), out = ::GetStdHandle(STD_OUTPUT_HANDLE),
+                     err = ::GetStdHandle(STD_ERROR_HANDLE);
+        if (::AllocConsole()) {
+            ::SetStdHandle(STD_INPUT_HANDLE, in);
+            ::SetStdHandle(STD_OUTPUT_HANDLE, out);
+            ::SetStdHandle(STD_ERROR_HANDLE, err);
+        }
+    }
+    return true;
 }
 
 uint32_t CurrentProcessId() { return static_cast<uint32_t>(::GetCurrentProcessId()); }

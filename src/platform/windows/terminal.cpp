@@ -99,6 +99,8 @@ InterruptWatch::InterruptWatch() : m_impl(std::make_unique<Impl>()) {
     if (g_interrupted.load() != nullptr) return;  // one at a time
     g_interrupts = 0;
     g_interrupted = &m_impl->interrupted;
+    // A program of the GUI subsystem may start with Ctrl-C ignored (Wine does so): take it.
+    ::SetConsoleCtrlHandler(nullptr, FALSE);
     ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
     m_impl->previousInt = std::signal(SIGINT, OnSignal);
     m_impl->previousTerm = std::signal(SIGTERM, OnSignal);
