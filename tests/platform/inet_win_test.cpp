@@ -154,7 +154,14 @@ TEST(WinInet, CancelFromAnotherThreadStopsATransfer) {
     EXPECT_TRUE(InternetCloseHandle(h.req));
     h.req = nullptr;
 
-    // A request opened after the cancel is not affected.
+    // Until the cancel is reset no request opens; afterwards requests work again.
+    {
+        SilentServer refused("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+        Handles blocked(refused.Port());
+        EXPECT_EQ(blocked.req, nullptr);
+        EXPECT_EQ(LastError(), ERROR_INTERNET_OPERATION_CANCELLED);
+    }
+    ResetCancel();
     SilentServer answering("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
     Handles later(answering.Port());
     ASSERT_TRUE(HttpSendRequest(later.req)) << LastError();
