@@ -62,7 +62,22 @@ set_aside() {
   done
 }
 
-plain=(); signed=(); peak_kib=0
+# Wall time, and the CPU time of the run (user + system): on a shared machine the CPU time
+# shows what the checks cost when the wall time is dominated by others' load.
+run_timed() {
+  python3 - "$@" <<'PY'
+import os, subprocess, sys, time
+out, cmd = sys.argv[1], sys.argv[2:]
+with open(out, "wb") as f:
+    t0 = time.perf_counter()
+    p = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=f, stderr=f)
+    _, status, usage = os.wait4(p.pid, 0)
+    t1 = time.perf_counter()
+print("%.4f %.4f %d %d" % (t1 - t0, usage.ru_utime + usage.ru_stime, usage.ru_maxrss, os.waitstatus_to_exitcode(status)))
+PY
+}
+
+plain=(); signed=(); plain_cpu=(); signed_cpu=(); peak_kib=0
 for ((r = 0; r < runs; r++)); do
   for side in plain signed; do
     set_aside "$work/inst" "$work/env"
@@ -70,17 +85,23 @@ for ((r = 0; r < runs; r++)); do
     sync
     xml=app.xml
     [ "$side" = signed ] && xml=signed.xml
-    read -r secs kib rc < <(python3 "$helper" run "$work/updater.log" -- "$work/bin-$side/OrvoUpdaterService" "$base_url/$xml" NULL app.sh)
+    read -r secs cpu kib rc < <(run_timed "$work/updater.log" "$work/bin-$side/OrvoUpdaterService" "$base_url/$xml" NULL app.sh)
     if [ "$rc" != 0 ]; then echo "verify: the $side run failed ($rc): $(tail -20 "$work/updater.log")" >&2; exit 1; fi
     check_installed
-    if [ "$side" = plain ]; then plain+=("$secs"); else signed+=("$secs"); [ "$kib" -gt "$peak_kib" ] && peak_kib=$kib; fi
+    if [ "$side" = plain ]; then
+      plain+=("$secs"); plain_cpu+=("$cpu")
+    else
+      signed+=("$secs"); signed_cpu+=("$cpu"); [ "$kib" -gt "$peak_kib" ] && peak_kib=$kib
+    fi
   done
-  echo "verify [run $((r + 1))/$runs]: plain ${plain[-1]} s, signed and checked ${signed[-1]} s"
+  echo "verify [run $((r + 1))/$runs]: plain ${plain[-1]} s (CPU ${plain_cpu[-1]} s), signed and checked ${signed[-1]} s (CPU ${signed_cpu[-1]} s)"
 done
 rm -rf "$trash"
 
 med_plain=$(python3 "$helper" median "${plain[@]}")
 med_signed=$(python3 "$helper" median "${signed[@]}")
 ratio=$(python3 -c "print('%.2f' % ($med_signed / max($med_plain, 1e-6)))")
-echo "verify: medians: plain $med_plain s, signed and checked $med_signed s"
+cpu_plain=$(python3 "$helper" median "${plain_cpu[@]}")
+cpu_signed=$(python3 "$helper" median "${signed_cpu[@]}")
+echo "verify: medians: plain $med_plain s (CPU $cpu_plain s), signed and checked $med_signed s (CPU $cpu_signed s)"
 echo "verify: ratio $ratio (target 1.10), peak RSS $((peak_kib / 1024)) MiB"

@@ -1,4 +1,7 @@
 #include <sodium.h>
+#if ORVO_SHA256_OPENSSL
+#include <openssl/evp.h>
+#endif
 
 #include <mutex>
 
@@ -64,6 +67,33 @@ bool RandomBytes(std::span<uint8_t> out) {
     return true;
 }
 
+#if ORVO_SHA256_OPENSSL
+// Files are hashed with the system's TLS library when it is there (it is loaded for HTTPS
+// anyway): it uses the processor's SHA instructions, several times faster over every
+// installed byte.
+struct Sha256::State {
+    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+    bool ok = ctx != nullptr && EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr) == 1;
+    ~State() { EVP_MD_CTX_free(ctx); }
+};
+
+Sha256::Sha256() : m_state(std::make_unique<State>()) {}
+Sha256::~Sha256() = default;
+
+void Sha256::Update(ByteView data) {
+    if (m_state->ok) m_state->ok = EVP_DigestUpdate(m_state->ctx, data.data(), data.size()) == 1;
+}
+
+std::string Sha256::FinalHex() {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int len = 0;
+    if (!m_state->ok || EVP_DigestFinal_ex(m_state->ctx, digest, &len) != 1 || len != 32) return {};
+    m_state->ok = false;
+    char hex[65];
+    sodium_bin2hex(hex, sizeof hex, digest, len);
+    return hex;
+}
+#else
 struct Sha256::State {
     crypto_hash_sha256_state st;
 };
@@ -85,5 +115,6 @@ std::string Sha256::FinalHex() {
     sodium_bin2hex(hex, sizeof hex, digest, sizeof digest);
     return hex;
 }
+#endif
 
 }  // namespace trust::crypto

@@ -114,3 +114,22 @@ TEST_F(Minisign, KeyFilesHoldSeveralKeysAndABadLineRefusesThemAll) {
         EXPECT_FALSE(VerifyWithTrustedKeys(View("x"), "", keys, &why)) << bad;
     }
 }
+
+// Runs in every build: one without cryptography must refuse a trusted key it cannot check,
+// never ignore it.
+TEST(TrustedKeysFile, AKeyTheBuildCannotCheckRefusesEverything) {
+    TempDir dir;
+    const std::string key = "RWTmjOOzlzFwQdogsQ2aZ2/W0k9D0/hU9fNsWm4uyYCmZBJCZ02Xx25c";  // a minisign public key
+    WriteFile(dir / "trusted-keys.pub", "untrusted comment: minisign public key 41703197B3E38CE6\n" + key + "\n");
+    const TrustedKeys keys = LoadTrustedKeys(dir.wpath());
+    EXPECT_TRUE(keys.Required());
+    if (crypto::Available()) {
+        ASSERT_EQ(keys.keys.size(), 1u);
+        EXPECT_EQ(KeyIdText(keys.keys[0].id), "41703197B3E38CE6");
+        EXPECT_EQ(PublicKeyLine(keys.keys[0]), key);
+    } else {
+        EXPECT_NE(keys.problem.find(L"cannot check signatures"), std::wstring::npos);
+        std::wstring why;
+        EXPECT_FALSE(VerifyWithTrustedKeys(View("x"), "", keys, &why));
+    }
+}
