@@ -41,7 +41,10 @@ uint64_t TransferDeadlineMs(const Timeouts& t, int64_t nBytes) {
     return t.deadlineBaseMs + static_cast<uint64_t>(nBytes) / rate * 1000 + (static_cast<uint64_t>(nBytes) % rate) * 1000 / rate;
 }
 
-void CancelTransfers() { g_cancel.store(true); }
+void CancelTransfers() {
+    g_cancel.store(true);
+    InterruptOpenRequests();
+}
 void ResetCancel() { g_cancel.store(false); }
 bool TransfersCancelled() { return g_cancel.load(); }
 

@@ -98,6 +98,9 @@ uint64_t TransferDeadlineMs(const Timeouts& timeouts, int64_t nBytes);
 void CancelTransfers();
 void ResetCancel();
 bool TransfersCancelled();
+// The backend's part of CancelTransfers: wakes calls blocked on open requests (Windows closes
+// their handles; Linux has nothing to do, its transfer loop polls the flag).
+void InterruptOpenRequests();
 
 // Null texts are given as nullptr.
 HINTERNET InternetOpen(const wchar_t* szAgent, uint32_t nAccessType, const wchar_t* szProxy,

@@ -37,7 +37,6 @@ thread_local uint32_t t_lastError = 0;
 
 std::mutex g_requestsLock;
 std::set<InternetObject*> g_requests;  // requests open now, the ones a cancel closes
-std::atomic<bool> g_cancelled{false};  // until ResetCancel, no request opens
 
 // Records the error of the WinINet call that just failed. Wine's WinINet lets some socket errors
 // through as they are; callers know the WinINet numbers.
@@ -154,7 +153,7 @@ bool InternetSetOption(HINTERNET hAny, uint32_t nOption, const std::wstring& szV
 
 HINTERNET HttpOpenRequest(HINTERNET hConnection, std::string_view szVerb, std::string_view szObjectName,
                           uint32_t nFlags) {
-    if (g_cancelled.load()) {
+    if (TransfersCancelled()) {  // until ResetCancel, no request opens
         Fail(ERROR_INTERNET_OPERATION_CANCELLED);
         return nullptr;
     }
@@ -311,8 +310,7 @@ bool InternetCloseHandle(HINTERNET hAny) {
     return ok;
 }
 
-void CancelTransfers() {
-    g_cancelled = true;
+void InterruptOpenRequests() {
     // Closing a request handle is how WinINet interrupts a call blocked on it in another thread.
     std::lock_guard lock(g_requestsLock);
     for (InternetObject* r : g_requests) {
@@ -320,9 +318,5 @@ void CancelTransfers() {
         ::InternetCloseHandle(r->native);
     }
 }
-
-void ResetCancel() { g_cancelled = false; }
-
-bool TransfersCancelled() { return g_cancelled.load(); }
 
 }  // namespace platform::inet
