@@ -659,7 +659,6 @@ HINTERNET HttpOpenRequest(HINTERNET hConnection, std::string_view szVerb, std::s
         return nullptr;
     }
     r->s = c.s;
-    r->cancelEpoch = g_cancelEpoch.load();
     r->verb = szVerb.empty() ? "GET" : std::string(szVerb);
     r->secure = (nFlags & INTERNET_FLAG_SECURE) != 0;
     r->followRedirects = (nFlags & INTERNET_FLAG_NO_AUTO_REDIRECT) == 0;
@@ -844,8 +843,6 @@ bool HttpQueryStatusText(HINTERNET hRequest, std::string* pszText) {
     if (pszText != nullptr) *pszText = r->statusText;
     return true;
 }
-
-void CancelTransfers() { ++g_cancelEpoch; }
 
 bool InternetCloseHandle(HINTERNET h) {
     if (h == nullptr) return Fail(ERROR_INVALID_HANDLE_);
