@@ -844,6 +844,8 @@ bool HttpQueryStatusText(HINTERNET hRequest, std::string* pszText) {
     return true;
 }
 
+void InterruptOpenRequests() {}  // the transfer loop polls the cancel flag
+
 bool InternetCloseHandle(HINTERNET h) {
     if (h == nullptr) return Fail(ERROR_INVALID_HANDLE_);
     delete h;
