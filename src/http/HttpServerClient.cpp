@@ -81,9 +81,9 @@ int CHttpServerClient::GetFileFromURL(std::wstring strUrl, std::wstring strLocal
         platform::OutputDebug(L"[FAILED CHttpServerClient::GetFileFromURL] File Open");
         return kDownloadFailed;
     }
-    const std::wstring strTemp = platform::MakeTempSibling(strLocalPath);
+    std::wstring strTemp;
     platform::File file;
-    if (file.Open(strTemp, platform::File::Mode::CreateAlways) != 0) {
+    if (platform::CreateTempSibling(strLocalPath, file, &strTemp) != 0) {
         platform::OutputDebug(L"[FAILED CHttpServerClient::GetFileFromURL] File Open");
         return kDownloadFailed;
     }

@@ -2,6 +2,7 @@
 
 #include "manifest/FolderPaths.h"
 #include "manifest/ManifestXml.h"
+#include "manifest/WorkingFolder.h"
 #include "http/HttpServerClient.h"
 #include "platform/fs.h"
 #include "platform/debug.h"
@@ -130,6 +131,9 @@ bool CVersionBuilder::Init(const std::wstring& szUrl) {
     m_strUpdateFolder = platform::FormatW(L"%s\\%s", szDataFolder, L"TALVEN\\Update");
     m_strTempXmlPath = platform::FormatW(L"%s\\Temp_%s", m_strUpdateFolder, m_strXmlName);
     m_strTempFolder = platform::FormatW(L"%s\\%s", m_strUpdateFolder, L"Temp");
+    // Files are downloaded, unpacked and staged here before they are installed: no other user
+    // may be able to swap them, and no link may lead them elsewhere.
+    if (!PrepareWorkingFolder(szDataFolder, L"TALVEN\\Update\\Temp")) return false;
     if (!DownloadXml()) return false;
     return Init_InstallRegPath();
 }

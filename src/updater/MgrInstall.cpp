@@ -88,8 +88,8 @@ bool CMgr::UnzipDownloadFile() {
         const Staged& s = staged[k];
         if (platform::RenameReplacing(s.staged, s.target) == 0) continue;
         // Another volume, or something in the way: a flushed copy beside the installed file.
-        const std::wstring sibling = platform::StagingSibling(s.target);
-        if (uint32_t err = platform::CopyFileFlushed(s.staged, sibling)) {
+        std::wstring sibling;
+        if (uint32_t err = platform::CopyToTempSibling(s.staged, s.target, &sibling)) {
             platform::OutputDebug(FormatW(L"[OVUSVC][Error %d line] CMgr::UnzipDownloadFile()   [%s] File -> [%s] File Copy Failed [%u]\n",
                                           385, s.unpacked, s.target, err));
             discardFrom(k);
