@@ -2,6 +2,7 @@
 // made byte by byte.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <map>
@@ -162,6 +163,40 @@ TEST_F(StandardArchives, NamesAreDecodedByTheirOrigin) {
         ASSERT_EQ(out.cause, 0);
         EXPECT_EQ(out.names, c.names);
         for (const auto& f : c.files) EXPECT_TRUE(Exists(dest / f)) << f;
+    }
+}
+
+// More than 65,535 entries without Zip64 records: the 16-bit count wraps and the directory's
+// size decides; exactly 65,536 (count 0) opens too. A count that disagrees otherwise is refused.
+TEST_F(StandardArchives, WrappedEntryCountsAreReadByTheDirectorySize) {
+    for (const int count : {65536, 65539}) {
+        SCOPED_TRACE(count);
+        const std::string zipPath = *s_dir / ("wrapped" + std::to_string(count) + ".zip");
+        ASSERT_EQ(orvo::test::Run("python3 " + Script() + " wrapped " + std::to_string(count) + " '" + zipPath + "'"), 0);
+        CZipArchive zip;
+        zip.OpenArchive(platform::FromUtf8(zipPath));
+        ASSERT_EQ(zip.GetEntryCount(), count);
+        TempDir dest;
+        for (const int i : {0, count - 1}) EXPECT_TRUE(zip.ExtractEntry(i, platform::FromUtf8(dest.path())));
+        char last[32];
+        std::snprintf(last, sizeof last, "f/%06d.txt", count - 1);
+        EXPECT_EQ(ReadFile(dest / last), std::to_string(count - 1) + "\n");
+
+        if (count == 65539) {
+            // The same directory announcing 2 entries: neither 65,539 nor a wrap of it.
+            std::string bytes = ReadFile(zipPath);
+            const size_t end = bytes.size() - 22;
+            bytes[end + 8] = bytes[end + 10] = 2;
+            const std::string bad = *s_dir / "miscounted.zip";
+            WriteFile(bad, bytes);
+            CZipArchive refused;
+            try {
+                refused.OpenArchive(platform::FromUtf8(bad));
+                ADD_FAILURE() << "opened with " << refused.GetEntryCount() << " entries";
+            } catch (const CZipException& e) {
+                EXPECT_EQ(e.m_iCause, CZipException::badZipFile);
+            }
+        }
     }
 }
 
