@@ -200,6 +200,31 @@ TEST_F(StandardArchives, WrappedEntryCountsAreReadByTheDirectorySize) {
     }
 }
 
+// Entries some tools record unusually: a folder marked only with the MS-DOS archive bit, and data
+// that Info-ZIP read from standard input, recorded as a named pipe. Links stay refused.
+TEST_F(StandardArchives, FolderNamesAndPipedEntries) {
+    const std::string folder = *s_dir / "dosfolder.zip", piped = *s_dir / "piped.zip", linked = *s_dir / "linked.zip";
+    ASSERT_EQ(orvo::test::Run("python3 " + Script() + " dosfolder . '" + folder + "'"), 0);
+    ASSERT_EQ(orvo::test::Run("printf 'from a pipe' | zip -q - - > '" + piped + "'"), 0);
+    ASSERT_EQ(orvo::test::Run("cd '" + s_dir->path() + "' && rm -rf ln && mkdir ln && ln -s /etc/passwd ln/pw && zip -qy '" + linked + "' ln/pw"), 0);
+
+    TempDir dest;
+    Outcome out = ExtractAll(folder, dest.path());
+    ASSERT_EQ(out.cause, 0);
+    EXPECT_TRUE(out.allTrue);
+    EXPECT_TRUE(fs::is_directory(dest / "dir"));
+    EXPECT_EQ(ReadFile(dest / "dir/inside.txt"), "inside\n");
+
+    out = ExtractAll(piped, dest.path());
+    ASSERT_EQ(out.cause, 0);
+    EXPECT_TRUE(out.allTrue);
+    EXPECT_TRUE(fs::is_regular_file(dest / "-"));
+    EXPECT_EQ(ReadFile(dest / "-"), "from a pipe");
+
+    EXPECT_EQ(ExtractAll(linked, dest.path()).cause, CZipException::unsafeEntry);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dest / "ln/pw")));
+}
+
 TEST_F(StandardArchives, EmptyArchiveOpensWithNoEntries) {
     const std::string empty = *s_dir / "empty.zip";
     ASSERT_EQ(orvo::test::Run("python3 " + Script() + " empty . '" + empty + "'"), 0);
