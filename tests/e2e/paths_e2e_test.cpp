@@ -194,3 +194,20 @@ TEST_F(HostilePaths, WorkingFoldersOthersCouldWriteAreRefused) {
         EXPECT_EQ(inElsewhere, "");
     }
 }
+
+// A shortcut is written only at a path with the shortcut extension, and never over a file that
+// is not a shortcut; the other shortcuts of the run are still made.
+TEST_F(HostilePaths, ShortcutsNeverReplaceOtherFiles) {
+    const std::string bashrc = home() + "/.bashrc", notes = home() + "/notes.desktop";
+    WriteFile(bashrc, "export PATH=/usr/bin\n");
+    WriteFile(notes, "the user's notes");
+    Publish(Plain(), "<ShortcutData>" + Shortcut("_INSTALL\\app.sh", bashrc) + Shortcut("_INSTALL\\app.sh", notes) +
+                         Shortcut("_INSTALL\\app.sh", "_INSTALL\\links\\App.desktop") + "</ShortcutData>");
+    std::string out;
+    ASSERT_EQ(RunUpdater(&out), 0) << out;
+    EXPECT_EQ(ReadFile(bashrc), "export PATH=/usr/bin\n");
+    EXPECT_EQ(ReadFile(notes), "the user's notes");
+    EXPECT_NE(out.find("[" + bashrc + "] Shortcut Path Refused"), std::string::npos) << out;
+    EXPECT_NE(out.find("[" + notes + "] Shortcut Save Failed [0x80070050]"), std::string::npos) << out;
+    EXPECT_EQ(ReadFile(Installed("links/App.desktop")).rfind("[Desktop Entry]\n", 0), 0u);
+}
