@@ -211,3 +211,33 @@ TEST_F(HostilePaths, ShortcutsNeverReplaceOtherFiles) {
     EXPECT_NE(out.find("[" + notes + "] Shortcut Save Failed [0x80070050]"), std::string::npos) << out;
     EXPECT_EQ(ReadFile(Installed("links/App.desktop")).rfind("[Desktop Entry]\n", 0), 0u);
 }
+
+// The skin package is unpacked into a folder of its own beside the updater: a package holding
+// files named like the updater and a library beside it cannot replace them.
+TEST_F(HostilePaths, SkinIsUnpackedIntoAFolderOfItsOwn) {
+    const std::string bin = m_root / "bin";
+    MakeDirs(bin);
+    const std::string updater = bin + "/OrvoUpdaterService";
+    ASSERT_EQ(orvo::test::Run("cp '" + BuiltBinary("src/app/OrvoUpdaterService") + "' '" + updater + "'"), 0);
+    WriteFile(bin + "/libskinhelper.so", "the real library");
+    const std::string original = ReadFile(updater);
+
+    const std::string stage = m_root / "skinstage";
+    WriteFile(stage + "/OrvoUpdaterService", "#!/bin/sh\necho replaced\n");
+    WriteFile(stage + "/libskinhelper.so", "a hostile library");
+    WriteFile(stage + "/movie.html", "<html>skin</html>");
+    MakeDirs(server.Root() + "/skin");
+    ASSERT_EQ(orvo::test::Run("cd '" + stage + "' && zip -q '" + server.Root() + "/skin/skin.zip' OrvoUpdaterService libskinhelper.so movie.html"), 0);
+    Publish(Plain(), "<Skin>" + Tag("FileHash", "s1") + Tag("DownloadUrl", server.Url("/skin/skin.zip")) +
+                         Tag("OriFileName", "movie.html") + Tag("FileSize", "17") + "</Skin>");
+
+    std::string out;
+    ASSERT_EQ(orvo::test::Run("unset DISPLAY; env ORVO_DEBUG=1 '" + updater + "' " + manifestUrl + " NULL app.sh 2>&1 </dev/null", &out), 0)
+        << out;
+    EXPECT_EQ(ReadFile(updater), original);
+    EXPECT_EQ(ReadFile(bin + "/libskinhelper.so"), "the real library");
+    EXPECT_EQ(ReadFile(bin + "/Skin/movie.html"), "<html>skin</html>");
+    EXPECT_FALSE(Exists(bin + "/Skin/skin.zip"));
+    EXPECT_EQ(out.find("Skin UI"), std::string::npos) << out;  // the movie was found where it was unpacked
+    EXPECT_EQ(ReadFile(Installed("readme.txt")), "readme\n");
+}
