@@ -102,9 +102,9 @@ int CHttpServerClient::GetFileFromURL(std::wstring strUrl, std::wstring strLocal
         RecordLocalFileFailure(strUrl, strLocalPath, platform::ERROR_ACCESS_DENIED_);
         return kDownloadFailed;
     }
-    const std::wstring strTemp = platform::MakeTempSibling(strLocalPath);
+    std::wstring strTemp;
     platform::File file;
-    if (const uint32_t err = file.Open(strTemp, platform::File::Mode::CreateAlways); err != 0) {
+    if (const uint32_t err = platform::CreateTempSibling(strLocalPath, file, &strTemp); err != 0) {
         platform::OutputDebug(L"[FAILED CHttpServerClient::GetFileFromURL] File Open");
         RecordLocalFileFailure(strUrl, strTemp, err);
         return kDownloadFailed;

@@ -5,6 +5,7 @@
 #include "manifest/FolderPaths.h"
 #include "manifest/ManifestFetch.h"
 #include "manifest/ManifestXml.h"
+#include "manifest/WorkingFolder.h"
 #include "http/HttpServerClient.h"
 #include "platform/fs.h"
 #include "platform/debug.h"
@@ -135,6 +136,9 @@ bool CVersionBuilder::Init(const std::wstring& szUrl) {
     m_strUpdateFolder = platform::JoinPath(szDataFolder, L"TALVEN\\Update");
     m_strTempXmlPath = platform::JoinPath(m_strUpdateFolder, L"Temp_" + m_strXmlName);
     m_strTempFolder = platform::JoinPath(m_strUpdateFolder, L"Temp");
+    // Files are downloaded, unpacked and staged here before they are installed: no other user
+    // may be able to swap them, and no link may lead them elsewhere.
+    if (!PrepareWorkingFolder(szDataFolder, L"TALVEN\\Update\\Temp")) return false;
     if (!DownloadXml() || !VerifyDownloadedXml()) return false;
     return Init_InstallRegPath() && CheckSignedRelease();
 }

@@ -8,16 +8,6 @@
 
 namespace platform {
 
-std::wstring MakeTempSibling(const std::wstring& szPath) {
-    static std::atomic<unsigned> counter{0};
-    std::random_device rd;
-    for (;;) {
-        std::wstring candidate = FormatW(L"%s.orvo-%u-%x.tmp", szPath, CurrentProcessId(),
-                                         rd() ^ (counter++ * 2654435761u));
-        if (!PathExists(candidate)) return candidate;
-    }
-}
-
 uint32_t CreateTempSibling(const std::wstring& szPath, File& file, std::wstring* pszPath) {
     std::random_device rd;
     for (int attempt = 0;; ++attempt) {
@@ -49,9 +39,9 @@ File& File::operator=(File&& other) noexcept {
 }
 
 uint32_t WriteFileAtomically(const std::wstring& szPath, std::span<const std::byte> data) {
-    const std::wstring temp = MakeTempSibling(szPath);
+    std::wstring temp;
     File file;
-    if (uint32_t err = file.Open(temp, File::Mode::CreateAlways)) return err;
+    if (uint32_t err = CreateTempSibling(szPath, file, &temp)) return err;
     if (!file.Write(data.data(), data.size()) || !file.Flush()) {
         const uint32_t err = file.LastError();
         file.Close();
@@ -80,11 +70,12 @@ std::optional<std::vector<std::byte>> ReadWholeFile(const std::wstring& szPath) 
     return out;
 }
 
-uint32_t CopyFileFlushed(const std::wstring& szFrom, const std::wstring& szTo) {
+uint32_t CopyToTempSibling(const std::wstring& szFrom, const std::wstring& szNear, std::wstring* pszStaged) {
     File in;
     if (uint32_t err = in.Open(szFrom, File::Mode::Read)) return err;
     File out;
-    if (uint32_t err = out.Open(szTo, File::Mode::CreateAlways)) return err;
+    std::wstring staged;
+    if (uint32_t err = CreateTempSibling(szNear, out, &staged)) return err;
     std::vector<std::byte> buf(1 << 20);
     uint32_t err = 0;
     for (;;) {
@@ -94,7 +85,9 @@ uint32_t CopyFileFlushed(const std::wstring& szFrom, const std::wstring& szTo) {
             break;
         }
         if (n == 0) {
-            if (!out.Flush()) err = out.LastError();
+            // Permissions through the open file: its name could be swapped meanwhile.
+            err = out.CopyPermissionsFrom(szFrom);
+            if (err == 0 && !out.Flush()) err = out.LastError();
             break;
         }
         if (!out.Write(buf.data(), static_cast<size_t>(n))) {
@@ -103,16 +96,17 @@ uint32_t CopyFileFlushed(const std::wstring& szFrom, const std::wstring& szTo) {
         }
     }
     out.Close();
-    if (err == 0) err = CopyPermissions(szFrom, szTo);
-    if (err != 0) DeleteFileAt(szTo);
-    return err;
+    if (err != 0) {
+        DeleteFileAt(staged);
+        return err;
+    }
+    *pszStaged = staged;
+    return 0;
 }
 
-std::wstring StagingSibling(const std::wstring& szPath) { return szPath + L".orvo-new"; }
-
 uint32_t CopyFileReplacing(const std::wstring& szFrom, const std::wstring& szTo) {
-    const std::wstring staged = StagingSibling(szTo);
-    if (uint32_t err = CopyFileFlushed(szFrom, staged)) return err;
+    std::wstring staged;
+    if (uint32_t err = CopyToTempSibling(szFrom, szTo, &staged)) return err;
     if (uint32_t err = ReplaceFileAtomic(staged, szTo)) {
         DeleteFileAt(staged);
         return err;

@@ -80,8 +80,6 @@ uint32_t CopyPermissions(const std::wstring& szFrom, const std::wstring& szTo);
 // Names (not paths) of the entries matching a pattern whose last component may hold '*' and
 // '?'; "." and ".." are never returned.
 std::vector<std::wstring> FindFiles(const std::wstring& szPattern);
-// A unique, not yet existing name in the same folder as szPath, for write-then-rename.
-std::wstring MakeTempSibling(const std::wstring& szPath);
 // Creates a new file beside szPath, exclusively, under a name nobody can predict (szPath plus a
 // random suffix ending in ".tmp"); its path in *pszPath.
 uint32_t CreateTempSibling(const std::wstring& szPath, File& file, std::wstring* pszPath);
@@ -93,6 +91,14 @@ uint32_t CreateTempSibling(const std::wstring& szPath, File& file, std::wstring*
 // Windows checks each component before using it, which leaves a window between the check and
 // the use. Creates every missing folder of szRelative (and szBase when missing).
 uint32_t CreateFoldersBelow(const std::wstring& szBase, const std::wstring& szRelative);
+
+// Whether a folder may hold files the updater creates and later trusts: a real folder (not a
+// link; Windows: not a reparse point), owned by the user running the updater or by the
+// administrator, and writable by nobody else (on Linux the user's own primary group aside)
+// unless it is sticky and owned by that user.
+// Windows checks the reparse point only: its per-user folders are guarded by their ACLs.
+enum class FolderTrust { Trusted, Missing, NotAFolder, Link, OtherOwner, WritableByOthers };
+FolderTrust CheckFolderTrust(const std::wstring& szFolder);
 
 // Answers PathExists(szFolder + "\\" + szName) for many names of one folder, with the folder
 // looked up once (Linux: opened once, each name looked up relative to it; a name that is empty
@@ -147,6 +153,8 @@ public:
     uint32_t SetModTime(FileTime time);
     uint32_t SetExecutable();
     uint32_t SetReadOnly(bool bReadOnly);
+    // Gives the open file the permissions of szFrom (Windows: nothing to copy).
+    uint32_t CopyPermissionsFrom(const std::wstring& szFrom);
     void Close();
     uint32_t LastError() const { return m_lastError; }
 
@@ -158,12 +166,10 @@ private:
 // Writes the bytes to a temporary sibling, flushes it and renames it over szPath.
 uint32_t WriteFileAtomically(const std::wstring& szPath, std::span<const std::byte> data);
 std::optional<std::vector<std::byte>> ReadWholeFile(const std::wstring& szPath);
-// Copies szFrom to szTo (created or truncated), with its permissions, flushed to disk.
-// A failed copy removes szTo.
-uint32_t CopyFileFlushed(const std::wstring& szFrom, const std::wstring& szTo);
-// The name beside szPath under which its replacement is prepared. It is fixed, so that a copy
-// left behind by an interrupted run is simply overwritten by the next one.
-std::wstring StagingSibling(const std::wstring& szPath);
+// Copies szFrom, with its permissions and flushed to disk, into a new file created beside
+// szNear as CreateTempSibling does; its path in *pszStaged. A failed copy leaves nothing.
+uint32_t CopyToTempSibling(const std::wstring& szFrom, const std::wstring& szNear, std::wstring* pszStaged);
+// Replaces szTo with a flushed copy of szFrom, prepared beside it by CopyToTempSibling.
 uint32_t CopyFileReplacing(const std::wstring& szFrom, const std::wstring& szTo);
 
 }  // namespace platform

@@ -20,6 +20,16 @@ struct ShortcutInfo {
     bool bUrl = false;
 };
 
+// Refuses a path without the platform's shortcut extension (E_INVALIDARG) and never replaces a
+// file that is not a shortcut (0x80070050, file exists).
 int32_t SaveShortcut(const std::wstring& szLinkPath, const ShortcutInfo& shortcut);
+
+// Whether the path carries the platform's shortcut extension: ".desktop" on Linux; ".lnk" for a
+// link and ".url" for an internet shortcut on Windows (letter case ignored there).
+bool IsShortcutPath(const std::wstring& szLinkPath, bool bUrl);
+// Whether a file is there that a shortcut may replace or the clean-up may delete: a regular
+// file with the extension whose content is a shortcut (a desktop entry on Linux; a shell link
+// or internet shortcut on Windows).
+bool IsShortcutFile(const std::wstring& szLinkPath, bool bUrl);
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 #include "updater/ItemPaths.h"
 
 #include "platform/debug.h"
+#include "platform/shell.h"
 #include "platform/strings.h"
 #include "updater/FileServices.h"
 
@@ -14,7 +15,7 @@ bool CheckFilePaths(const UpdateItem& item, const wchar_t* szOperation) {
 }
 
 bool CheckShortcutPath(const ShortcutItem& item, const wchar_t* szOperation) {
-    if (!HasParentComponent(item.DestFolderPath)) return true;
+    if (!HasParentComponent(item.DestFolderPath) && platform::IsShortcutPath(item.DestFolderPath, item.IsUrlType != 0)) return true;
     platform::OutputDebug(platform::FormatW(L"[OVUSVC][Error %d line] %s   [%s] Shortcut Path Refused \n", 343, szOperation,
                                             item.DestFolderPath));
     return false;

@@ -9,7 +9,8 @@ namespace UpDater {
 // The file's name is one name and its folder has no ".." component. Otherwise writes a line
 // naming the item and szOperation, and returns false.
 bool CheckFilePaths(const UpdateItem& item, const wchar_t* szOperation);
-// The shortcut file's path has no ".." component; otherwise a line and false.
+// The shortcut file's path has no ".." component and the platform's shortcut extension;
+// otherwise a line and false.
 bool CheckShortcutPath(const ShortcutItem& item, const wchar_t* szOperation);
 
 }  // namespace UpDater

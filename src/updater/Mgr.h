@@ -40,6 +40,9 @@ public:
     // Fetches the skin movie when the manifest's skin entry changed; sets m_strSkinPath when
     // the movie on disk has the announced size. On the main thread, before the run.
     void SkinDownload();
+    // The skin's own folder beside the updater, into which its package is unpacked.
+    static constexpr const wchar_t* kSkinFolderName = L"Skin";
+    static std::wstring SkinFolder();
 
     // Cancels a running update: stops at the next list item, empties the lists, stops the thread.
     void Cancel();

@@ -97,17 +97,33 @@ bool SkinChanged(const SkinEntry& fresh, const SkinEntry& local) {
     return local.hasSize && local.FileSize != fresh.FileSize;
 }
 
+// The movie's name inside the skin package: relative, without a drive or a ".." component.
+bool IsSkinMovieName(const std::wstring& szName) {
+    return !szName.empty() && szName[0] != L'\\' && szName[0] != L'/' && szName.find(L':') == std::wstring::npos &&
+           !HasParentComponent(szName);
+}
+
 }  // namespace
+
+std::wstring CMgr::SkinFolder() { return platform::JoinPath(GetModuleFolder(), kSkinFolderName); }
 
 void CMgr::SkinDownload() {
     const SkinEntry fresh = ReadSkinEntry(m_strTempXmlPath);
     const SkinEntry local = ReadSkinEntry(m_strInstallXmlPath);
-    const std::wstring folder = GetModuleFolder();
+    // The skin lives in a folder of its own beside the updater: whatever its package holds can
+    // never replace the updater or a library beside it.
+    const std::wstring folder = SkinFolder();
+    if (!IsSkinMovieName(fresh.OriFileName)) {
+        platform::OutputDebug(FormatW(L"[OVUSVC]  [Error %d line] CMgr::SkinDownload [%s] Skin File Name Refused \n", 146,
+                                      fresh.OriFileName));
+        return;
+    }
     const std::wstring movie = platform::JoinPath(folder, fresh.OriFileName);
 
     if (SkinChanged(fresh, local) || !FileExists(movie)) {
         const std::wstring package = platform::JoinPath(folder, GetFileName(fresh.DownloadUrl));
-        if (CHttpServerClient::GetFileFromURL(fresh.DownloadUrl, package) == CHttpServerClient::kDownloadOk) {
+        if (IsSingleName(GetFileName(fresh.DownloadUrl)) && platform::CreateFoldersBelow(folder, L"") == 0 &&
+            CHttpServerClient::GetFileFromURL(fresh.DownloadUrl, package) == CHttpServerClient::kDownloadOk) {
             UnzipFile(package);
             platform::DeleteFileAt(package);
         } else {
@@ -115,7 +131,7 @@ void CMgr::SkinDownload() {
                                           148, fresh.DownloadUrl, 148));
         }
     }
-    if (!fresh.OriFileName.empty() && FileExists(movie) && GetFileSize(movie) == fresh.FileSize) m_strSkinPath = movie;
+    if (FileExists(movie) && GetFileSize(movie) == fresh.FileSize) m_strSkinPath = movie;
 }
 
 }  // namespace UpDater

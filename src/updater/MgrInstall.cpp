@@ -117,14 +117,14 @@ bool CMgr::UnzipDownloadFile() {
         // Once replacing has begun, a file that cannot be replaced is only a warning: the run
         // goes on with the others and keeps the old manifest copy (and the marker), so the next
         // run installs it.
-        const std::wstring sibling = platform::StagingSibling(s.target);
-        const uint32_t copyErr = platform::CopyFileFlushed(s.staged, sibling);
+        std::wstring sibling;
+        const uint32_t copyErr = platform::CopyToTempSibling(s.staged, s.target, &sibling);
         if (copyErr != 0) {
             platform::OutputDebug(FormatW(L"[OVUSVC][Error %d line] CMgr::UnzipDownloadFile()   [%s] File -> [%s] File Copy Failed [%u]\n",
                                           385, s.unpacked, s.target, copyErr));
         }
         if (copyErr != 0 || platform::RenameReplacing(sibling, s.target) != 0) {
-            platform::DeleteFileAt(sibling);
+            if (!sibling.empty()) platform::DeleteFileAt(sibling);
             const std::wstring warning = FormatW(
                 L"[OVUSVC][Warning %d line] CMgr::UnzipDownloadFile()   [%s] File -> [%s] File Move Failed \n", 389, s.unpacked,
                 s.target);

@@ -1,8 +1,10 @@
 #include "manifest/ManifestXml.h"
 #include "manifest/RegValue.h"
 #include "platform/com.h"
+#include "platform/debug.h"
 #include "platform/fs.h"
 #include "platform/i18n.h"
+#include "platform/shell.h"
 #include "platform/strings.h"
 #include "updater/FileServices.h"
 #include "updater/ItemPaths.h"
@@ -55,7 +57,10 @@ bool CMgr::InstallShortcuts() {
         [](const ShortcutItem& item) {
             if (!CheckShortcutPath(item, L"CMgr::InstallShortcuts()")) return true;
             platform::ComScope com(platform::ComInit::Apartment);
-            CreateShortcut(item.SourcePath, item.Des, static_cast<int>(item.IsUrlType), item.DestFolderPath);
+            const int32_t hr = CreateShortcut(item.SourcePath, item.Des, static_cast<int>(item.IsUrlType), item.DestFolderPath);
+            if (hr != 0)
+                platform::OutputDebug(FormatW(L"[OVUSVC][Error %d line] CMgr::InstallShortcuts()   [%s] Shortcut Save Failed [0x%08X]\n",
+                                              344, item.DestFolderPath, static_cast<unsigned>(hr)));
             return true;
         },
         nullptr);
@@ -102,7 +107,10 @@ bool CMgr::CleanupPrograms() {
         ReportStates(FormatW(heading.c_str(), i, n), i);
         bool stillListed = false;
         for (const auto& kept : m_ShortcutList) stillListed = stillListed || kept.DestFolderPath == item.DestFolderPath;
-        if (!stillListed && CheckShortcutPath(item, L"CMgr::CleanupPrograms()")) platform::DeleteFileAt(item.DestFolderPath);
+        // Only a shortcut is ever deleted as one: a removed entry naming any other file leaves it.
+        if (!stillListed && CheckShortcutPath(item, L"CMgr::CleanupPrograms()") &&
+            platform::IsShortcutFile(item.DestFolderPath, item.IsUrlType != 0))
+            platform::DeleteFileAt(item.DestFolderPath);
     }
     return m_bCancel == 0;
 }

@@ -32,6 +32,8 @@ bool IsSelfRegistering(const std::wstring& szInstallPath, platform::ComponentSte
 
 int32_t CreateShortcut(const std::wstring& szTarget, const std::wstring& szDescription, int bUrl,
                        const std::wstring& szLinkPath) {
+    // Refused before any folder is made for it.
+    if (!platform::IsShortcutPath(szLinkPath, bUrl != 0)) return static_cast<int32_t>(0x80070057u);  // E_INVALIDARG
     if (!bUrl) {
         const std::wstring szFolder = GetFolderPath(szLinkPath);
         if (!FileExists(szFolder)) CreateFolderTree(szFolder);

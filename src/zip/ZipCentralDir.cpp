@@ -20,6 +20,7 @@ void CZipCentralDir::Clear() {
     m_headers.shrink_to_fit();
     m_info = Info{};
     m_uBytesBeforeZip = 0;
+    m_bZip64End = false;
     m_pOpenedFile = nullptr;
     m_bOpenedZip64 = false;
 }
@@ -97,7 +98,10 @@ void CZipCentralDir::Read() {
         char sig[4];
         m_pStorage->Seek(endOffset - kZip64LocatorSize);
         m_pStorage->ReadExact(sig, sizeof sig);
-        if (Get32(sig) == kZip64LocatorSignature) ReadZip64End(endOffset);
+        if (Get32(sig) == kZip64LocatorSignature) {
+            ReadZip64End(endOffset);
+            m_bZip64End = true;
+        }
     }
 
     // Only single-file archives are read; spanned ones would need the other volumes.
@@ -106,22 +110,30 @@ void CZipCentralDir::Read() {
     const uint64_t cdEnd = m_info.m_uOffset + m_info.m_uSize;
     if (cdEnd < m_info.m_uOffset || m_info.m_uEndOffset < cdEnd) ThrowError(CZipException::badZipFile);
     m_uBytesBeforeZip = m_info.m_uEndOffset - cdEnd;
-    if ((m_info.m_uSize == 0) != (m_info.m_uEntriesNumber == 0)) ThrowError(CZipException::badZipFile);
+    // A count of 0 with a directory may be 65,536 entries wrapped in the 16-bit field; the
+    // directory's size decides, so only entries without any directory are damage.
+    if (m_info.m_uSize == 0 && m_info.m_uEntriesNumber != 0) ThrowError(CZipException::badZipFile);
     if (m_info.m_uSize != 0) ReadHeaders();
     CheckEntries();
 }
 
 void CZipCentralDir::ReadHeaders() {
-    // Every header takes at least its fixed part, which bounds a lying entry count.
+    // The directory is read until its recorded size is consumed, as the standard tools do:
+    // writers without Zip64 records let the 16-bit entry count wrap past 65,535. The count must
+    // still agree (modulo 65,536 when it comes from that 16-bit field), so a directory that
+    // holds more or fewer entries than announced is refused rather than read in part.
     if (m_info.m_uEntriesNumber > m_info.m_uSize / CZipFileHeader::kCentralSize) ThrowError(CZipException::badZipFile);
     const uint64_t cdStart = m_info.m_uOffset + m_uBytesBeforeZip;
     const uint64_t cdEnd = cdStart + m_info.m_uSize;
     m_pStorage->Seek(cdStart);
-    m_headers.resize(static_cast<size_t>(m_info.m_uEntriesNumber));
-    for (auto& header : m_headers) {
-        header.ReadCentral(*m_pStorage);
+    m_headers.reserve(static_cast<size_t>(m_info.m_uEntriesNumber));
+    while (m_pStorage->GetPosition() < cdEnd) {
+        m_headers.emplace_back().ReadCentral(*m_pStorage);
         if (m_pStorage->GetPosition() > cdEnd) ThrowError(CZipException::badZipFile);
     }
+    const uint64_t read = m_headers.size();
+    const bool countAgrees = m_bZip64End ? read == m_info.m_uEntriesNumber : read % 65536 == m_info.m_uEntriesNumber;
+    if (!countAgrees) ThrowError(CZipException::badZipFile);
     std::stable_sort(m_headers.begin(), m_headers.end(), [](const CZipFileHeader& a, const CZipFileHeader& b) {
         return a.m_uDiskStart != b.m_uDiskStart ? a.m_uDiskStart < b.m_uDiskStart : a.m_uOffset < b.m_uOffset;
     });

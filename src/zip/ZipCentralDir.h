@@ -68,6 +68,7 @@ private:
     CZipStorage* m_pStorage = nullptr;
     Info m_info;
     uint64_t m_uBytesBeforeZip = 0;
+    bool m_bZip64End = false;  // the counts come from the Zip64 end record (64-bit, exact)
     std::vector<CZipFileHeader> m_headers;
     CZipFileHeader* m_pOpenedFile = nullptr;
     bool m_bOpenedZip64 = false;

@@ -122,14 +122,17 @@ void CZipFileHeader::DecodeName() {
 bool CZipFileHeader::IsSpecialFile() const {
     if (GetSystemCompatibility() != sysUnix) return false;
     const uint32_t type = (m_uExternalAttr >> 16) & 0170000;
-    return type != 0 && type != 0100000 && type != 0040000;
+    return type != 0 && type != 0100000 && type != 0040000 && type != 0010000;
+}
+
+bool CZipFileHeader::EndsInSeparator() const {
+    const size_t size = m_pszFileName.GetSize();
+    return size > 0 && (m_pszFileName.data()[size - 1] == '\\' || m_pszFileName.data()[size - 1] == '/');
 }
 
 uint32_t CZipFileHeader::GetSystemAttr() const {
     const int system = GetSystemCompatibility();
-    const bool endsInSeparator =
-        m_pszFileName.GetSize() > 0 && (m_pszFileName.data()[m_pszFileName.GetSize() - 1] == '\\' ||
-                                        m_pszFileName.data()[m_pszFileName.GetSize() - 1] == '/');
+    const bool endsInSeparator = EndsInSeparator();
     switch (system) {
         case sysDos:
         case sysOs2:

@@ -23,13 +23,17 @@ public:
     // The decoded name, separators as '\'. Flag bit 11 means UTF-8; otherwise the ANSI code
     // page (names made on MS-DOS were already turned from OEM into ANSI when read).
     std::wstring GetEntryName() const { return m_szName; }
-    bool IsDirectory() const { return (GetSystemAttr() & attrDirectory) != 0; }
+    // A name ending in a separator is a folder whatever its attributes say (some tools mark
+    // folders with the archive bit only).
+    bool IsDirectory() const { return EndsInSeparator() || (GetSystemAttr() & attrDirectory) != 0; }
+    bool EndsInSeparator() const;
     bool IsEncrypted() const { return (m_uFlag & 1) != 0; }
     bool IsDataDescriptor() const { return (m_uFlag & 8) != 0; }
     bool IsUtf8() const { return (m_uFlag & 0x800) != 0; }
     int GetSystemCompatibility() const { return m_uVersionMadeBy >> 8; }
     // True for a Unix entry whose mode names something other than a file or folder (a
-    // symbolic link, device or pipe): nothing this reader will create.
+    // symbolic link, device or socket): nothing this reader will create. A named pipe is data
+    // read from standard input by the packing tool and extracts as a regular file.
     bool IsSpecialFile() const;
     // The Windows attributes the entry's external attributes stand for.
     uint32_t GetSystemAttr() const;

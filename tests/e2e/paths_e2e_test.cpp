@@ -1,6 +1,10 @@
 // Hostile paths in manifests and packages, end to end with the real updater: nothing is written,
 // moved or deleted outside the folders the update owns.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
 
 #include "support/update_world.h"
 
@@ -128,5 +132,112 @@ TEST_F(HostilePaths, ExtraEntriesAndPackagesNeverStayBehind) {
     EXPECT_EQ(RunUpdater(&out), 1) << out;
     EXPECT_NE(out.find("Upzip File size Failed"), std::string::npos) << out;
     EXPECT_EQ(leftovers(), "");
+    EXPECT_EQ(ReadFile(Installed("readme.txt")), "readme\n");
+}
+
+// Staged files are created exclusively under unpredictable names: a link planted at the name an
+// earlier version used for the manifest copy's replacement is left alone, and so is its target.
+TEST_F(HostilePaths, PlantedLinksAtStagingNamesAreNeverWrittenThrough) {
+    const std::string victim = m_root / "root-only.conf";
+    WriteFile(victim, "secret settings");
+    ASSERT_EQ(::chmod(victim.c_str(), 0600), 0);
+    MakeDirs(installDir);
+    ASSERT_EQ(::symlink(victim.c_str(), Installed("app.xml.orvo-new").c_str()), 0);
+    Publish(Plain());
+    std::string out;
+    ASSERT_EQ(RunUpdater(&out), 0) << out;
+    EXPECT_EQ(ReadFile(victim), "secret settings");
+    struct stat st {};
+    ASSERT_EQ(::stat(victim.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    ASSERT_EQ(::lstat(Installed("app.xml").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(ReadFile(Installed("app.xml")), ReadFile(server.Root() + "/app.xml"));
+}
+
+// The working folders must be the user's alone: one that other users can write (unless sticky
+// and the user's), or a link below the data folder, is refused before anything is downloaded.
+TEST_F(HostilePaths, WorkingFoldersOthersCouldWriteAreRefused) {
+    const std::string update = home() + "/.cache/TALVEN/Update";
+    const std::string elsewhere = m_root / "elsewhere";
+    const struct Case {
+        const char* what;
+        std::function<void()> prepare;
+        const char* refused;  // the line's ending, or nullptr when the run goes through
+    } cases[] = {
+        {"update folder writable by everyone", [&] { MakeDirs(update + "/Temp"); ::chmod(update.c_str(), 0777); },
+         "TALVEN\\Update] Working Folder Refused: writable by other users"},
+        {"download folder a link to another folder",
+         [&] {
+             MakeDirs(update);
+             MakeDirs(elsewhere);
+             ::symlink(elsewhere.c_str(), (update + "/Temp").c_str());
+         },
+         "TALVEN\\Update\\Temp] Working Folder Refused: a link on the way"},
+        {"sticky and the user's", [&] { MakeDirs(update + "/Temp"); ::chmod((update + "/Temp").c_str(), 01777); }, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        orvo::test::Run("rm -rf '" + home() + "/.cache/TALVEN' '" + elsewhere + "' '" + installDir + "'");
+        c.prepare();
+        Publish(Plain());
+        std::string out;
+        EXPECT_EQ(RunUpdater(&out), c.refused ? 1 : 0) << out;
+        if (c.refused) {
+            EXPECT_NE(out.find(c.refused), std::string::npos) << out;
+            EXPECT_FALSE(Exists(Installed("readme.txt")));
+        } else {
+            EXPECT_EQ(ReadFile(Installed("readme.txt")), "readme\n");
+        }
+        std::string inElsewhere;
+        orvo::test::Run("find '" + elsewhere + "' -mindepth 1 2>/dev/null", &inElsewhere);
+        EXPECT_EQ(inElsewhere, "");
+    }
+}
+
+// A shortcut is written only at a path with the shortcut extension, and never over a file that
+// is not a shortcut; the other shortcuts of the run are still made.
+TEST_F(HostilePaths, ShortcutsNeverReplaceOtherFiles) {
+    const std::string bashrc = home() + "/.bashrc", notes = home() + "/notes.desktop";
+    WriteFile(bashrc, "export PATH=/usr/bin\n");
+    WriteFile(notes, "the user's notes");
+    Publish(Plain(), "<ShortcutData>" + Shortcut("_INSTALL\\app.sh", bashrc) + Shortcut("_INSTALL\\app.sh", notes) +
+                         Shortcut("_INSTALL\\app.sh", "_INSTALL\\links\\App.desktop") + "</ShortcutData>");
+    std::string out;
+    ASSERT_EQ(RunUpdater(&out), 0) << out;
+    EXPECT_EQ(ReadFile(bashrc), "export PATH=/usr/bin\n");
+    EXPECT_EQ(ReadFile(notes), "the user's notes");
+    EXPECT_NE(out.find("[" + bashrc + "] Shortcut Path Refused"), std::string::npos) << out;
+    EXPECT_NE(out.find("[" + notes + "] Shortcut Save Failed [0x80070050]"), std::string::npos) << out;
+    EXPECT_EQ(ReadFile(Installed("links/App.desktop")).rfind("[Desktop Entry]\n", 0), 0u);
+}
+
+// The skin package is unpacked into a folder of its own beside the updater: a package holding
+// files named like the updater and a library beside it cannot replace them.
+TEST_F(HostilePaths, SkinIsUnpackedIntoAFolderOfItsOwn) {
+    const std::string bin = m_root / "bin";
+    MakeDirs(bin);
+    const std::string updater = bin + "/OrvoUpdaterService";
+    ASSERT_EQ(orvo::test::Run("cp '" + BuiltBinary("src/app/OrvoUpdaterService") + "' '" + updater + "'"), 0);
+    WriteFile(bin + "/libskinhelper.so", "the real library");
+    const std::string original = ReadFile(updater);
+
+    const std::string stage = m_root / "skinstage";
+    WriteFile(stage + "/OrvoUpdaterService", "#!/bin/sh\necho replaced\n");
+    WriteFile(stage + "/libskinhelper.so", "a hostile library");
+    WriteFile(stage + "/movie.html", "<html>skin</html>");
+    MakeDirs(server.Root() + "/skin");
+    ASSERT_EQ(orvo::test::Run("cd '" + stage + "' && zip -q '" + server.Root() + "/skin/skin.zip' OrvoUpdaterService libskinhelper.so movie.html"), 0);
+    Publish(Plain(), "<Skin>" + Tag("FileHash", "s1") + Tag("DownloadUrl", server.Url("/skin/skin.zip")) +
+                         Tag("OriFileName", "movie.html") + Tag("FileSize", "17") + "</Skin>");
+
+    std::string out;
+    ASSERT_EQ(orvo::test::Run("unset DISPLAY; env ORVO_DEBUG=1 '" + updater + "' " + manifestUrl + " NULL app.sh 2>&1 </dev/null", &out), 0)
+        << out;
+    EXPECT_EQ(ReadFile(updater), original);
+    EXPECT_EQ(ReadFile(bin + "/libskinhelper.so"), "the real library");
+    EXPECT_EQ(ReadFile(bin + "/Skin/movie.html"), "<html>skin</html>");
+    EXPECT_FALSE(Exists(bin + "/Skin/skin.zip"));
+    EXPECT_EQ(out.find("Skin UI"), std::string::npos) << out;  // the movie was found where it was unpacked
     EXPECT_EQ(ReadFile(Installed("readme.txt")), "readme\n");
 }

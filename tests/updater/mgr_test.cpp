@@ -140,12 +140,15 @@ TEST_F(Manager, CancelDuringDownloadFailsThatStageAndRunsNoOther) {
 
 TEST_F(Manager, CleanupKeepsShortcutsStillListedAndComparesPathsExactly) {
     const std::string dir = m_root / "links";
-    for (const char* f : {"Kept.desktop", "kept.desktop", "Gone.desktop", "old.bin"}) orvo::test::WriteFile(dir + "/" + f, "x");
+    for (const char* f : {"Kept.desktop", "kept.desktop", "Gone.desktop"})
+        orvo::test::WriteFile(dir + "/" + f, "# made by the updater\n[Desktop Entry]\nType=Link\n");
+    orvo::test::WriteFile(dir + "/old.bin", "x");
+    orvo::test::WriteFile(dir + "/Notes.desktop", "the user's notes, not a shortcut");
     CMgr mgr;
     ShortcutItem kept;
     kept.DestFolderPath = Wide(dir) + L"\\Kept.desktop";
     mgr.m_ShortcutList.push_back(kept);
-    for (const char* f : {"Kept.desktop", "kept.desktop", "Gone.desktop"}) {
+    for (const char* f : {"Kept.desktop", "kept.desktop", "Gone.desktop", "Notes.desktop"}) {
         ShortcutItem old;
         old.DestFolderPath = Wide(dir) + L"\\" + Wide(f);
         mgr.m_RemoveShortcutList.push_back(old);
@@ -160,5 +163,6 @@ TEST_F(Manager, CleanupKeepsShortcutsStillListedAndComparesPathsExactly) {
     EXPECT_FALSE(orvo::test::Exists(dir + "/kept.desktop"));  // differs only in letter case: not the listed one
     EXPECT_FALSE(orvo::test::Exists(dir + "/Gone.desktop"));
     EXPECT_FALSE(orvo::test::Exists(dir + "/old.bin"));
+    EXPECT_EQ(orvo::test::ReadFile(dir + "/Notes.desktop"), "the user's notes, not a shortcut");  // only shortcuts go
 }
 #endif

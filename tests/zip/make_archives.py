@@ -3,7 +3,10 @@
 
 Modes: deflated, stored, streamed (written to an unseekable pipe, so every entry carries a
 data descriptor), zip64 (Zip64 records forced), empty, dosnames (an MS-DOS archive whose
-names are in code page 437), utf8names (non-ASCII names, flag bit 11 set)."""
+names are in code page 437), utf8names (non-ASCII names, flag bit 11 set), wrapped (SRC_DIR is a
+count N: N small entries whose end record holds N modulo 65536 and no Zip64 records, as writers
+without Zip64 support leave them), dosfolder (a folder entry "dir/" whose MS-DOS attributes are
+only the archive bit, then a file inside it)."""
 import os
 import sys
 import zipfile
@@ -24,6 +27,27 @@ def main():
     mode, src, out = sys.argv[1], sys.argv[2], sys.argv[3]
     if mode == "empty":
         zipfile.ZipFile(out, "w").close()
+        return
+    if mode == "wrapped":
+        count = int(src)
+        with zipfile.ZipFile(out, "w", zipfile.ZIP_STORED) as zf:
+            for i in range(count):
+                zf.writestr("f/%06d.txt" % i, b"%d\n" % i)
+        data = open(out, "rb").read()
+        end = data.rindex(b"PK\x05\x06")
+        record = bytearray(data[end:])
+        record[8:10] = record[10:12] = (count % 65536).to_bytes(2, "little")
+        # Drop the Zip64 end record and its locator, which sit right before the end record.
+        start = data.rfind(b"PK\x06\x06", 0, end)
+        open(out, "wb").write(data[:start if start >= 0 else end] + bytes(record))
+        return
+    if mode == "dosfolder":
+        with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as zf:
+            folder = zipfile.ZipInfo("dir/", date_time=(2024, 5, 6, 7, 8, 10))
+            folder.create_system = 0
+            folder.external_attr = 0x20
+            zf.writestr(folder, b"")
+            zf.writestr("dir/inside.txt", b"inside\n")
         return
     if mode == "dosnames":
         # zipfile writes non-ASCII names as UTF-8, so the CP437 bytes are patched in afterwards

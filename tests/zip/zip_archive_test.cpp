@@ -2,6 +2,7 @@
 // made byte by byte.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <map>
@@ -163,6 +164,65 @@ TEST_F(StandardArchives, NamesAreDecodedByTheirOrigin) {
         EXPECT_EQ(out.names, c.names);
         for (const auto& f : c.files) EXPECT_TRUE(Exists(dest / f)) << f;
     }
+}
+
+// More than 65,535 entries without Zip64 records: the 16-bit count wraps and the directory's
+// size decides; exactly 65,536 (count 0) opens too. A count that disagrees otherwise is refused.
+TEST_F(StandardArchives, WrappedEntryCountsAreReadByTheDirectorySize) {
+    for (const int count : {65536, 65539}) {
+        SCOPED_TRACE(count);
+        const std::string zipPath = *s_dir / ("wrapped" + std::to_string(count) + ".zip");
+        ASSERT_EQ(orvo::test::Run("python3 " + Script() + " wrapped " + std::to_string(count) + " '" + zipPath + "'"), 0);
+        CZipArchive zip;
+        zip.OpenArchive(platform::FromUtf8(zipPath));
+        ASSERT_EQ(zip.GetEntryCount(), count);
+        TempDir dest;
+        for (const int i : {0, count - 1}) EXPECT_TRUE(zip.ExtractEntry(i, platform::FromUtf8(dest.path())));
+        char last[32];
+        std::snprintf(last, sizeof last, "f/%06d.txt", count - 1);
+        EXPECT_EQ(ReadFile(dest / last), std::to_string(count - 1) + "\n");
+
+        if (count == 65539) {
+            // The same directory announcing 2 entries: neither 65,539 nor a wrap of it.
+            std::string bytes = ReadFile(zipPath);
+            const size_t end = bytes.size() - 22;
+            bytes[end + 8] = bytes[end + 10] = 2;
+            const std::string bad = *s_dir / "miscounted.zip";
+            WriteFile(bad, bytes);
+            CZipArchive refused;
+            try {
+                refused.OpenArchive(platform::FromUtf8(bad));
+                ADD_FAILURE() << "opened with " << refused.GetEntryCount() << " entries";
+            } catch (const CZipException& e) {
+                EXPECT_EQ(e.m_iCause, CZipException::badZipFile);
+            }
+        }
+    }
+}
+
+// Entries some tools record unusually: a folder marked only with the MS-DOS archive bit, and data
+// that Info-ZIP read from standard input, recorded as a named pipe. Links stay refused.
+TEST_F(StandardArchives, FolderNamesAndPipedEntries) {
+    const std::string folder = *s_dir / "dosfolder.zip", piped = *s_dir / "piped.zip", linked = *s_dir / "linked.zip";
+    ASSERT_EQ(orvo::test::Run("python3 " + Script() + " dosfolder . '" + folder + "'"), 0);
+    ASSERT_EQ(orvo::test::Run("printf 'from a pipe' | zip -q - - > '" + piped + "'"), 0);
+    ASSERT_EQ(orvo::test::Run("cd '" + s_dir->path() + "' && rm -rf ln && mkdir ln && ln -s /etc/passwd ln/pw && zip -qy '" + linked + "' ln/pw"), 0);
+
+    TempDir dest;
+    Outcome out = ExtractAll(folder, dest.path());
+    ASSERT_EQ(out.cause, 0);
+    EXPECT_TRUE(out.allTrue);
+    EXPECT_TRUE(fs::is_directory(dest / "dir"));
+    EXPECT_EQ(ReadFile(dest / "dir/inside.txt"), "inside\n");
+
+    out = ExtractAll(piped, dest.path());
+    ASSERT_EQ(out.cause, 0);
+    EXPECT_TRUE(out.allTrue);
+    EXPECT_TRUE(fs::is_regular_file(dest / "-"));
+    EXPECT_EQ(ReadFile(dest / "-"), "from a pipe");
+
+    EXPECT_EQ(ExtractAll(linked, dest.path()).cause, CZipException::unsafeEntry);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dest / "ln/pw")));
 }
 
 TEST_F(StandardArchives, EmptyArchiveOpensWithNoEntries) {

@@ -172,6 +172,20 @@ uint32_t File::CreateBelow(const std::wstring& szBase, const std::wstring& szRel
     return m_lastError = 0;
 }
 
+FolderTrust CheckFolderTrust(const std::wstring& szFolder) {
+    struct stat st;
+    if (::lstat(ToNativePath(szFolder).c_str(), &st) != 0) return FolderTrust::Missing;
+    if (S_ISLNK(st.st_mode)) return FolderTrust::Link;
+    if (!S_ISDIR(st.st_mode)) return FolderTrust::NotAFolder;
+    const uid_t me = ::geteuid();
+    if (st.st_uid != me && st.st_uid != 0) return FolderTrust::OtherOwner;
+    // A folder writable by the user's own primary group (user private groups, umask 002) is
+    // taken as the user's; any other group or everyone counts as other users.
+    const bool othersWrite = (st.st_mode & S_IWOTH) != 0 || ((st.st_mode & S_IWGRP) != 0 && st.st_gid != ::getegid());
+    if (othersWrite && !((st.st_mode & S_ISVTX) != 0 && st.st_uid == me)) return FolderTrust::WritableByOthers;
+    return FolderTrust::Trusted;
+}
+
 uint32_t CreateDirectoryOne(const std::wstring& szPath) {
     return ::mkdir(ToNativePath(szPath).c_str(), 0755) == 0 ? 0 : FromErrno(errno);
 }
@@ -408,6 +422,12 @@ uint32_t File::SetReadOnly(bool bReadOnly) {
     mode_t mode = st.st_mode & 07777;
     mode = bReadOnly ? (mode & ~static_cast<mode_t>(0222)) : (mode | S_IWUSR);
     return ::fchmod(static_cast<int>(m_fd), mode) == 0 ? 0 : (m_lastError = FromErrno(errno));
+}
+
+uint32_t File::CopyPermissionsFrom(const std::wstring& szFrom) {
+    struct stat st;
+    if (::stat(ToNativePath(szFrom).c_str(), &st) != 0) return m_lastError = FromErrno(errno);
+    return ::fchmod(static_cast<int>(m_fd), st.st_mode & 07777) == 0 ? 0 : (m_lastError = FromErrno(errno));
 }
 
 void File::Close() {

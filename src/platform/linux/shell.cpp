@@ -1,6 +1,9 @@
 #include "platform/shell.h"
 
+#include <sys/stat.h>
+
 #include <span>
+#include <string_view>
 
 #include "platform/fs.h"
 #include "platform/strings.h"
@@ -64,10 +67,46 @@ std::string DesktopEntryText(const std::wstring& szLinkPath, const ShortcutInfo&
     return text;
 }
 
+// Anything at the path, a dangling link included.
+bool EntryExistsAt(const std::wstring& szPath) {
+    struct stat st;
+    return ::lstat(ToNativePath(szPath).c_str(), &st) == 0;
+}
+
 }  // namespace
 
+bool IsShortcutPath(const std::wstring& szLinkPath, bool /*bUrl*/) {
+    static const std::wstring kExt = L".desktop";
+    const auto slash = szLinkPath.find_last_of(L"\\/");
+    const size_t nameStart = slash == std::wstring::npos ? 0 : slash + 1;
+    return szLinkPath.size() > nameStart + kExt.size() && szLinkPath.ends_with(kExt);
+}
+
+bool IsShortcutFile(const std::wstring& szLinkPath, bool bUrl) {
+    if (!IsShortcutPath(szLinkPath, bUrl)) return false;
+    struct stat st;
+    if (::lstat(ToNativePath(szLinkPath).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    File file;
+    if (file.Open(szLinkPath, File::Mode::Read) != 0) return false;
+    char head[4096];
+    const int64_t n = file.Read(head, sizeof head);
+    if (n <= 0) return false;
+    // The first line that is neither empty nor a comment opens the entry's group.
+    std::string_view text(head, static_cast<size_t>(n));
+    while (!text.empty()) {
+        const auto eol = text.find('\n');
+        const std::string_view line = text.substr(0, eol);
+        if (!line.empty() && line[0] != '#') return line == "[Desktop Entry]";
+        if (eol == std::string_view::npos) break;
+        text.remove_prefix(eol + 1);
+    }
+    return false;
+}
+
 int32_t SaveShortcut(const std::wstring& szLinkPath, const ShortcutInfo& shortcut) {
-    if (szLinkPath.empty()) return static_cast<int32_t>(0x80070057u);  // E_INVALIDARG
+    if (szLinkPath.empty() || !IsShortcutPath(szLinkPath, shortcut.bUrl)) return static_cast<int32_t>(0x80070057u);  // E_INVALIDARG
+    if (EntryExistsAt(szLinkPath) && !IsShortcutFile(szLinkPath, shortcut.bUrl))
+        return static_cast<int32_t>(0x80070050u);  // a file that is not a shortcut: never replaced
     const std::string text = DesktopEntryText(szLinkPath, shortcut);
     const uint32_t err = WriteFileAtomically(szLinkPath, std::as_bytes(std::span(text.data(), text.size())));
     if (err == 0) return 0;

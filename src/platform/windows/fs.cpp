@@ -140,6 +140,14 @@ uint32_t File::CreateBelow(const std::wstring& szBase, const std::wstring& szRel
     return m_lastError = 0;
 }
 
+FolderTrust CheckFolderTrust(const std::wstring& szFolder) {
+    const DWORD attrs = ::GetFileAttributesW(NativePath(szFolder).c_str());
+    if (attrs == INVALID_FILE_ATTRIBUTES) return FolderTrust::Missing;
+    if (attrs & FILE_ATTRIBUTE_REPARSE_POINT) return FolderTrust::Link;
+    if (!(attrs & FILE_ATTRIBUTE_DIRECTORY)) return FolderTrust::NotAFolder;
+    return FolderTrust::Trusted;
+}
+
 uint32_t CreateDirectoryOne(const std::wstring& szPath) {
     return ::CreateDirectoryW(NativePath(szPath).c_str(), nullptr) ? 0 : SysError();
 }
@@ -380,6 +388,8 @@ uint32_t File::SetReadOnly(bool bReadOnly) {
     info.FileAttributes = bReadOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
     return ::SetFileInformationByHandle(H(m_fd), FileBasicInfo, &info, sizeof info) ? 0 : (m_lastError = SysError());
 }
+
+uint32_t File::CopyPermissionsFrom(const std::wstring&) { return 0; }
 
 void File::Close() {
     if (m_fd >= 0) ::CloseHandle(H(m_fd));
