@@ -162,21 +162,30 @@ std::string CConsoleProgress::BarLine(const Bar& bar) const {
     std::wstring line = platform::FormatW(L"%-7s [", bar.title) + std::wstring(static_cast<size_t>(nFilled), L'#') +
                         std::wstring(static_cast<size_t>(kBarCells - nFilled), L'-') +
                         platform::FormatW(L"] %3d%% ", nPercent);
-    if (&bar == &m_states && m_bytes.bActive) {
-        const std::wstring bytes = BytesText();
-        if (DisplayWidth(line) + DisplayWidth(bytes) + 2 <= m_out.nColumns - 1) line += bytes + L"  ";
-    }
     // One column is left free so that the terminal never wraps the line.
     line += FitColumns(bar.label, m_out.nColumns - 1 - DisplayWidth(line));
     return platform::ToUtf8(line);
 }
 
+std::string CConsoleProgress::BytesLine() const {
+    // Under the detail bar's label column.
+    const std::wstring indent(9, L' ');
+    return platform::ToUtf8(indent + FitColumns(BytesText(), m_out.nColumns - 1 - DisplayWidth(indent)));
+}
+
+std::string CConsoleProgress::CursorToFirstLine() const { return m_nLines == 3 ? "\r\x1b[2A" : "\r\x1b[1A"; }
+
 void CConsoleProgress::Draw(bool bForce) {
     const auto now = std::chrono::steady_clock::now();
     if (!bForce && m_bDrawn && now - m_lastDraw < m_out.redrawInterval) return;
     m_lastDraw = now;
-    std::string text = m_bDrawn ? "\r\x1b[1A" : "";
+    std::string text = m_bDrawn ? CursorToFirstLine() : "";
     text += "\x1b[2K" + BarLine(m_install) + "\n\x1b[2K" + BarLine(m_states);
+    // Once shown, the bytes line stays (empty between downloads), so the bars never move.
+    if (m_bytes.bActive || m_nLines == 3) {
+        text += "\n\x1b[2K" + BytesLine();
+        m_nLines = 3;
+    }
     m_bDrawn = true;
     m_out.write(text);
 }
@@ -189,7 +198,7 @@ void CConsoleProgress::PrintLine(const std::wstring& szText) {
         return;
     }
     // Over the bars, which are drawn again below it.
-    m_out.write("\r\x1b[1A\x1b[2K" + line);
+    m_out.write(CursorToFirstLine() + "\x1b[2K" + line);
     m_bDrawn = false;
     Draw(true);
 }

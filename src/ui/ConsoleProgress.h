@@ -1,6 +1,6 @@
 // The progress of an update on the terminal, for runs without a display: two labelled bars
-// (overall and detail) redrawn in place on a terminal, the detail bar with the bytes, speed and
-// time left of a running download; one plain line per report otherwise.
+// (overall and detail) redrawn in place on a terminal, with a line under them for the bytes,
+// speed and time left of a running download; one plain line per report otherwise.
 // Reports come from the manager's worker thread; nothing here waits between them.
 #pragma once
 
@@ -77,6 +77,8 @@ private:
     void Report(Bar& bar, const wchar_t* szText, int nMax, int nPos, bool bForce);
     void End(Result result, const std::wstring& szLine);
     std::string BarLine(const Bar& bar) const;
+    std::string BytesLine() const;
+    std::string CursorToFirstLine() const;
     void Draw(bool bForce);  // under m_cs
 
     Output m_out;
@@ -84,7 +86,8 @@ private:
     Bar m_install{L"Overall", L"", 0, 0};
     Bar m_states{L"Detail", L"", 0, 0};
     Bytes m_bytes;
-    bool m_bDrawn = false;  // the two bar lines are on the screen
+    bool m_bDrawn = false;  // the bar lines are on the screen
+    int m_nLines = 2;       // lines drawn: the two bars, and the bytes line once a download showed it
     std::chrono::steady_clock::time_point m_lastDraw{};
     Result m_result = Result::Running;
     std::wstring m_strError;

@@ -75,37 +75,42 @@ TEST(ConsoleProgress, TwoBarsRedrawnInPlaceWithinTheTerminalWidth) {
     EXPECT_EQ(CConsoleProgress::DisplayWidth(L"Detail  [------------------------]   0% 가나다라마바사아..."), 59);
 }
 
-// The last detail line drawn.
-std::string LastDetail(const std::string& text) {
-    const size_t at = text.rfind("Detail  [");
-    return at == std::string::npos ? std::string() : text.substr(at);
+// The last bytes line drawn (the third line, under the detail bar).
+std::string LastBytes(const std::string& text) {
+    const size_t detail = text.rfind("Detail  [");
+    const size_t at = detail == std::string::npos ? std::string::npos : text.find("\n\x1b[2K", detail);
+    return at == std::string::npos ? std::string("(none)") : text.substr(at + 5);
 }
 
 TEST(ConsoleProgress, RunningDownloadShowsBytesSpeedAndTimeLeftOnATerminalOnly) {
     auto now = std::chrono::steady_clock::time_point{} + std::chrono::hours(1);
     Captured out;
-    CConsoleProgress::Output terminal = out.Output(true, 100, std::chrono::milliseconds(0));
+    CConsoleProgress::Output terminal = out.Output(true, 60, std::chrono::milliseconds(0));
     terminal.clock = [&now] { return now; };
     CConsoleProgress progress(terminal);
     constexpr uint64_t MiB = 1024 * 1024;
     progress.SetStatesProgressMax(L"0/2 downloads", 2);
     progress.SetStatesProgress(L"1/2 big.zip", 1);
+    EXPECT_EQ(LastBytes(out.text), "(none)");  // two lines until a download reports bytes
     progress.SetItemBytes(0, 8 * MiB);
-    EXPECT_EQ(LastDetail(out.text), "Detail  [############------------]  50% 0 B of 8.0 MiB  1/2 big.zip");
+    EXPECT_EQ(LastBytes(out.text), "         0 B of 8.0 MiB");
     now += std::chrono::milliseconds(1000);
     progress.SetItemBytes(2 * MiB, 8 * MiB);  // 2 MiB/s: 3 s for the 6 MiB left
-    EXPECT_EQ(LastDetail(out.text), "Detail  [############------------]  50% 2.0 MiB of 8.0 MiB, 2.0 MiB/s, 0:03 left  1/2 big.zip");
+    EXPECT_EQ(LastBytes(out.text), "         2.0 MiB of 8.0 MiB, 2.0 MiB/s, 0:03 left");
     now += std::chrono::milliseconds(1000);
     progress.SetItemBytes(3 * MiB, 8 * MiB);  // smoothed: 0.7 * 2 + 0.3 * 1 = 1.7 MiB/s
-    EXPECT_EQ(LastDetail(out.text), "Detail  [############------------]  50% 3.0 MiB of 8.0 MiB, 1.7 MiB/s, 0:03 left  1/2 big.zip");
+    EXPECT_EQ(LastBytes(out.text), "         3.0 MiB of 8.0 MiB, 1.7 MiB/s, 0:03 left");
+    EXPECT_NE(out.text.rfind("\r\x1b[2A\x1b[2K" "Overall ["), std::string::npos);  // three lines redrawn in place
 
     // The next item starts without the last one's bytes; a length the server did not announce.
     progress.SetStatesProgress(L"2/2 small.zip", 2);
-    EXPECT_EQ(LastDetail(out.text), "Detail  [########################] 100% 2/2 small.zip");
+    EXPECT_EQ(LastBytes(out.text), "         ");
     progress.SetItemBytes(0, 0);
     now += std::chrono::milliseconds(500);
     progress.SetItemBytes(1536, 0);
-    EXPECT_EQ(LastDetail(out.text), "Detail  [########################] 100% 1.5 KiB, 3.0 KiB/s  2/2 small.zip");
+    EXPECT_EQ(LastBytes(out.text), "         1.5 KiB, 3.0 KiB/s");
+    progress.PrintLine(L"message");
+    EXPECT_NE(out.text.rfind("\r\x1b[2A\x1b[2K" "message\n"), std::string::npos);
 
     // Not a terminal: one line per report, as always, and none for the bytes.
     Captured plain;
