@@ -91,13 +91,13 @@ TEST_F(HostilePaths, CleanupAndShortcutsStayInsideTheirFolders) {
     EXPECT_EQ(RunUpdater(&out), 0) << out;
     EXPECT_EQ(ReadFile(victim), "keep me");
     EXPECT_FALSE(Exists(m_root / "evil.desktop"));
-    EXPECT_NE(out.find("CMgr::CleanupPrograms()   Folder [" + installDir + "\\..] File [victim.txt] Path Refused"),
+    EXPECT_NE(out.find("CMgr::CleanupPrograms()   Folder [" + installDir + "/..] File [victim.txt] Path Refused"),
               std::string::npos)
         << out;
-    EXPECT_NE(out.find("CMgr::CleanupPrograms()   [" + installDir + "\\..\\victim.txt] Shortcut Path Refused"),
+    EXPECT_NE(out.find("CMgr::CleanupPrograms()   [" + installDir + "/../victim.txt] Shortcut Path Refused"),
               std::string::npos)
         << out;
-    EXPECT_NE(out.find("CMgr::InstallShortcuts()   [" + installDir + "\\..\\evil.desktop] Shortcut Path Refused"),
+    EXPECT_NE(out.find("CMgr::InstallShortcuts()   [" + installDir + "/../evil.desktop] Shortcut Path Refused"),
               std::string::npos)
         << out;
     EXPECT_EQ(ReadFile(Installed("readme.txt")), "readme two\n");

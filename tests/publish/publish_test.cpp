@@ -90,7 +90,7 @@ TEST_F(Publish, ReleaseIsReproducibleSignedAndReadByTheUpdater) {
     UpDater::FirewallList fw;
     ASSERT_TRUE(builder.ParseXml(platform::FromUtf8(m_root / "r1/app.xml"), files, reg, links, fw));
     ASSERT_EQ(files.size(), 4u);  // sorted by path: bin/app.sh, bin/plugins/x.so, noise.bin, readme.txt
-    EXPECT_EQ(files[0].Folder, L"/inst\\bin");
+    EXPECT_EQ(files[0].Folder, L"/inst/bin");  // resolved paths use the native separator
     EXPECT_EQ(files[0].OriFileName, L"app.sh");
     EXPECT_EQ(files[1].RegCom, 1u);
     EXPECT_EQ(files[2].RegCom, 0u);

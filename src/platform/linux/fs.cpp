@@ -332,7 +332,8 @@ uint32_t File::Open(const std::wstring& szPath, Mode mode) {
         case Mode::ReadWriteNoLink: flags |= O_RDWR | O_NOFOLLOW | O_NONBLOCK; break;
     }
     const std::string p = ToNativePath(szPath);
-    int fd = ::open(p.c_str(), flags, mode == Mode::CreateNew ? 0600 : 0644);
+    // Installed files are made through these names too: readable by all, as any installed file.
+    int fd = ::open(p.c_str(), flags, 0644);
     if (fd < 0) return m_lastError = errno == ELOOP ? ERROR_ACCESS_DENIED_ : FromErrno(errno);
     struct stat st;
     if (mode == Mode::ReadWriteNoLink && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
