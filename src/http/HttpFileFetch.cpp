@@ -131,9 +131,9 @@ bool Store(const std::wstring& szPath, const std::wstring& szUrl, const CHttpVal
     if (!SafeHeaderValue(url) || !SafeHeaderValue(v.strETag) || !SafeHeaderValue(v.strLastModified)) return false;
     const std::string text = std::string(kValidatorMagic) + "\nurl " + url + "\netag " + v.strETag + "\nlast-modified " +
                              v.strLastModified + "\nlength " + std::to_string(v.nLength) + "\n";
-    const std::wstring temp = platform::MakeTempSibling(szPath);
+    std::wstring temp;
     platform::File file;
-    if (file.Open(temp, platform::File::Mode::CreateNew) != 0) return false;
+    if (platform::CreateTempSibling(szPath, file, &temp) != 0) return false;
     const bool written = file.Write(text.data(), text.size());
     file.Close();
     if (!written || platform::RenameReplacing(temp, szPath) != 0) {
@@ -307,10 +307,10 @@ int CHttpFileFetch::GetFileIfChanged(const std::wstring& szUrl, const std::wstri
         Log(FormatW(L"Too Large [%lld > %llu] [%s]", static_cast<long long>(fresh.nLength), static_cast<unsigned long long>(nMaxBytes), szUrl));
         return CHttpServerClient::kDownloadFailed;
     }
-    const std::wstring temp = platform::MakeTempSibling(szLocalPath);
+    std::wstring temp;
     platform::File file;
-    if (file.Open(temp, platform::File::Mode::CreateNew) != 0) {
-        Log(FormatW(L"File Open [%u] [%s]", file.LastError(), temp));
+    if (const uint32_t err = platform::CreateTempSibling(szLocalPath, file, &temp)) {
+        Log(FormatW(L"File Open [%u] [%s]", err, szLocalPath));
         return CHttpServerClient::kDownloadFailed;
     }
     uint64_t total = 0;

@@ -22,8 +22,8 @@ namespace {
 uint32_t CopyScratch(const std::wstring& szFrom, const std::wstring& szTo) {
     platform::File in, out;
     if (uint32_t err = in.Open(szFrom, platform::File::Mode::Read)) return err;
-    const std::wstring temp = platform::MakeTempSibling(szTo);
-    if (uint32_t err = out.Open(temp, platform::File::Mode::CreateNew)) return err;
+    std::wstring temp;
+    if (uint32_t err = platform::CreateTempSibling(szTo, out, &temp)) return err;
     std::vector<char> buf(1 << 20);
     uint32_t err = 0;
     for (;;) {
