@@ -21,6 +21,9 @@ enum class ArgsResult {
 
 // Reads the raw command line into the manager's settings. szTitle is the message box title.
 ArgsResult ParseUpdaterArgs(const std::wstring& szCommandLine, UpDater::CUpdaterMgrEx& mgr, const std::wstring& szTitle);
+// The same for arguments the system has already split (Linux): the line they make is read as
+// above, but the target's parameters are the arguments after the third, each kept whole.
+ArgsResult ParseUpdaterArgs(const std::vector<std::wstring>& args, UpDater::CUpdaterMgrEx& mgr, const std::wstring& szTitle);
 
 // Moves the refreshed manifest copy (kept by an earlier run in the working folder) over the
 // local manifest path.

@@ -35,9 +35,17 @@ COrvoUpdaterServiceApp::COrvoUpdaterServiceApp() : m_strTitle(ExecutableBaseName
 COrvoUpdaterServiceApp::~COrvoUpdaterServiceApp() = default;
 
 bool COrvoUpdaterServiceApp::InitInstance(const std::wstring& szCommandLine) {
+    return InitInstanceWith(ParseUpdaterArgs(szCommandLine, *CUpdaterMgrEx::GetInstance(), m_strTitle));
+}
+
+bool COrvoUpdaterServiceApp::InitInstance(const std::vector<std::wstring>& args) {
+    return InitInstanceWith(ParseUpdaterArgs(args, *CUpdaterMgrEx::GetInstance(), m_strTitle));
+}
+
+bool COrvoUpdaterServiceApp::InitInstanceWith(ArgsResult result) {
     CUpdaterMgrEx& mgr = *CUpdaterMgrEx::GetInstance();
 
-    switch (ParseUpdaterArgs(szCommandLine, mgr, m_strTitle)) {
+    switch (result) {
         case ArgsResult::Run: break;
         case ArgsResult::SwapMode: return false;
         case ArgsResult::Empty: m_nExitCode = 1; return false;

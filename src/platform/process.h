@@ -34,6 +34,8 @@ uint32_t CurrentProcessId();
 // Splits a parameter string as the Windows C runtime does: white space separates, double
 // quotes group, backslashes escape quotes only when they precede one.
 std::vector<std::wstring> SplitCommandLineArgs(const std::wstring& szParams);
+// The parameter string that SplitCommandLineArgs splits back into exactly these arguments.
+std::wstring JoinCommandLineArgs(const std::vector<std::wstring>& args);
 
 // Reloads the browser elevation policy before an elevated process starts another; an HRESULT.
 // Linux has no such policy: the library is reported missing (0x8007007E).

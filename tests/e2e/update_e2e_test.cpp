@@ -278,3 +278,11 @@ TEST_F(UpdateRun, APackageWithoutModesKeepsTheModeOfTheReplacedFile) {
     EXPECT_EQ(app.st_mode & 0777, 0755u);
     EXPECT_EQ(readme.st_mode & 0111, 0u);
 }
+
+// Each argument after the target's name reaches the target whole, as the caller gave it.
+TEST_F(UpdateRun, TargetParametersReachTheTargetWhole) {
+    Publish(VersionOne());
+    std::string out;
+    ASSERT_EQ(RunUpdater(&out, "app.sh", "-a \"x y\" 'two  spaces' '' 'q\"uote' 'back\\slash\\'"), 0) << out;
+    EXPECT_EQ(Starts(), "[-a][x y][two  spaces][][q\"uote][back\\slash\\]\n");
+}

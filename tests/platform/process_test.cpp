@@ -61,3 +61,19 @@ TEST_F(Processes, LaunchRunsTheProgramWithItsParametersAndReportsAMissingOne) {
     EXPECT_LE(missing.nInstance, 32);
     EXPECT_EQ(missing.nInstance, 2);  // file not found
 }
+
+TEST(CommandLineArgs, JoinedArgumentsSplitBackIntoTheSame) {
+    const std::vector<std::vector<std::wstring>> cases = {
+        {L"-a", L"x y"},
+        {L"two  spaces", L"", L"tab\there"},
+        {L"q\"uote", L"\"", L"\"both ends\""},
+        {L"back\\slash\\", L"\\\\server\\share", L"end\\\\\"mix"},
+        {L"plain", L"한글 인자"},
+        {},
+    };
+    for (const auto& args : cases) {
+        const std::wstring line = JoinCommandLineArgs(args);
+        EXPECT_EQ(SplitCommandLineArgs(line), args) << ToUtf8(line);
+    }
+    EXPECT_EQ(JoinCommandLineArgs({L"-v", L"x"}), L"-v x");  // nothing quoted that needs none
+}
