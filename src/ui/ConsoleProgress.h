@@ -39,6 +39,10 @@ public:
 
     // A line of its own (a message for the user) above the bars.
     void PrintLine(const std::wstring& szText);
+    // The user cancels the run: writes szLine, and the end the cancelled run then reports is only
+    // logged, so the cancel is reported once. False (nothing written) when the run had already
+    // ended.
+    bool Cancel(const std::wstring& szLine);
 
     // True when the run ended (complete or failed) within the time.
     bool WaitForEnd(uint32_t dwMilliseconds);
@@ -59,12 +63,14 @@ private:
     void End(Result result, const std::wstring& szLine);
     std::string BarLine(const Bar& bar) const;
     void Draw(bool bForce);  // under m_cs
+    void WriteLine(const std::wstring& szText);  // under m_cs
 
     Output m_out;
     std::mutex m_cs;
     Bar m_install{L"Overall", L"", 0, 0};
     Bar m_states{L"Detail", L"", 0, 0};
     bool m_bDrawn = false;  // the two bar lines are on the screen
+    bool m_bCancelled = false;
     std::chrono::steady_clock::time_point m_lastDraw{};
     Result m_result = Result::Running;
     std::wstring m_strError;

@@ -156,7 +156,11 @@ TEST_F(KillTest, InterruptedAtRandomInstantsStopsBeforeOrAfterTheWholeReplacemen
         const std::string where = "interrupt " + std::to_string(k) + " after " + std::to_string(delay.count()) + " us\n" + out;
         if (WIFEXITED(status)) {
             ASSERT_TRUE(WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == 130) << where;
-            cancelled += WEXITSTATUS(status) == 130 ? 1 : 0;
+            if (WEXITSTATUS(status) == 130) {
+                ++cancelled;
+                ASSERT_NE(out.find("Update cancelled."), std::string::npos) << where;
+                ASSERT_EQ(out.find("Update failed"), std::string::npos) << where;  // reported once, as a cancel
+            }
         }
         ASSERT_TRUE(std::filesystem::is_empty(cwd)) << where;
 

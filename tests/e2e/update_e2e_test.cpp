@@ -193,6 +193,11 @@ TEST_F(UpdateRun, InterruptCancelsWithoutStartingTheTarget) {
     const std::string out = ReadFile(m_root / "out.log");
     ASSERT_TRUE(WIFEXITED(status)) << out;
     EXPECT_EQ(WEXITSTATUS(status), 130) << out;
+    // Reported once, as a cancel.
+    EXPECT_EQ(out.find("Update cancelled."), out.rfind("Update cancelled.")) << out;
+    EXPECT_NE(out.find("Update cancelled."), std::string::npos) << out;
+    EXPECT_EQ(out.find("Update failed"), std::string::npos) << out;
+    EXPECT_EQ(out.find("OrvoUpdaterService: [OVUSVC][Error]"), std::string::npos) << out;
     EXPECT_FALSE(Exists(Installed("app.xml")));
     EXPECT_FALSE(Exists(Installed("big.bin"))) << out;
     usleep(200000);
