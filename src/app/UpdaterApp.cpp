@@ -51,6 +51,14 @@ bool COrvoUpdaterServiceApp::InitInstanceWith(ArgsResult result) {
         case ArgsResult::Empty: m_nExitCode = 1; return false;
     }
 
+    // Without a home, the working folder and the user's registry would land at the root.
+    if (auto problem = platform::PerUserFolderProblem()) {
+        platform::OutputDebug(L"[VUSVC] " + *problem + L"\n");
+        platform::ShowMessageBox(*problem, m_strTitle);
+        m_nExitCode = 1;
+        return false;
+    }
+
     // The manifest address itself names the guard: a second updater for it ends silently.
     const int guard = m_MutexHandler.Create(mgr.m_strXmlUrl);
     if (guard != CMutexHandler::Created) {

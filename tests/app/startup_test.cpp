@@ -162,5 +162,11 @@ TEST_F(Startup, ExecutableReportsBadCommandLinesAndCannotUpdateYet) {
     out.clear();
     EXPECT_EQ(orvo::test::Run("ORVO_DEBUG=1 " + exe + " http://127.0.0.1:1/app.xml NULL app 2>&1", &out), 1);
     EXPECT_NE(out.find("http://127.0.0.1:1/app.xml"), std::string::npos) << out;
+    // No usable home: refused with a line that says so, before anything is created.
+    for (const char* env : {"env -u HOME", "env HOME=relative/home"}) {
+        out.clear();
+        EXPECT_EQ(orvo::test::Run(std::string(env) + " " + exe + " http://127.0.0.1:1/app.xml NULL app 2>&1", &out), 1) << env;
+        EXPECT_NE(out.find("OrvoUpdaterService: HOME is not"), std::string::npos) << env << "\n" << out;
+    }
 }
 #endif
