@@ -61,8 +61,16 @@ bool COrvoUpdaterServiceApp::InitInstanceWith(ArgsResult result) {
 
     // The manifest address itself names the guard: a second updater for it ends silently.
     const int guard = m_MutexHandler.Create(mgr.m_strXmlUrl);
-    if (guard != CMutexHandler::Created) {
+    if (guard == CMutexHandler::AlreadyExists) {
         platform::OutputDebug(platform::FormatW(L"[VUSVC] another updater runs for [%s] (mutex result %d)\n", mgr.m_strXmlUrl, guard));
+        return false;
+    }
+    if (guard != CMutexHandler::Created) {
+        // Without the guard two updaters could install at once, and a guard another user holds
+        // would silently stop every update: an error, not a quiet end.
+        platform::ShowMessageBox(
+            platform::FormatW(L"The single-instance lock for [%s] cannot be taken (result %d)", mgr.m_strXmlUrl, guard), m_strTitle);
+        m_nExitCode = 1;
         return false;
     }
 

@@ -1,7 +1,11 @@
 // Processes: the named single-instance mutex, launching a program, the command line.
-// Linux: the mutex is an exclusive lock on a file in $XDG_RUNTIME_DIR (else /tmp) named by a
-// hash of the mutex name, held for the process's life and never inherited by children; "already
-// exists" (183) means another process holds it. Access denied cannot occur there. Launching
+// Linux: the mutex is an exclusive lock on a file named by a hash of the mutex name, held for
+// the process's life and never inherited by children; "already exists" (183) means another
+// process of the user holds it. The lock folder is $XDG_RUNTIME_DIR/orvo, else
+// $TMPDIR/orvo-<uid> (TMPDIR defaults to /tmp), else orvo-locks in the user's cache; a folder that
+// is a link, not the user's or open to other users is refused with a line and the next one
+// tried; the lock file is never opened through a link. No usable folder or a lock file that is
+// not the user's: no handle, access denied (5). Launching
 // uses posix_spawn with the parameters split by the Windows quoting rules, never a shell.
 // Windows: CreateMutexW with the name as given (a '\' in it fails with 3), ShellExecuteW (the
 // program parses its own parameters) and IERefreshElevationPolicy from ieframe.dll.
