@@ -6,6 +6,7 @@
 #include "platform/fs.h"
 #include "platform/i18n.h"
 #include "platform/msgbox.h"
+#include "platform/process.h"
 #include "platform/strings.h"
 #include "platform/terminal.h"
 
@@ -149,6 +150,23 @@ ArgsResult ParseUpdaterArgs(const std::wstring& szCommandLine, UpDater::CUpdater
         mgr.m_strExecuteParam = platform::TrimLeft(platform::TrimRight(params, L"\""), L"\"");
     }
     return ArgsResult::Run;
+}
+
+ArgsResult ParseUpdaterArgs(const std::vector<std::wstring>& args, UpDater::CUpdaterMgrEx& mgr, const std::wstring& szTitle) {
+    std::wstring line;
+    for (const auto& arg : args) {
+        if (!line.empty()) line += L' ';
+        line += arg;
+    }
+    const ArgsResult result = ParseUpdaterArgs(line, mgr, szTitle);
+    // Joined and split again at spaces, a parameter such as "x y" would reach the target as
+    // two: when the first three arguments are the first three pieces, the parameters are the
+    // remaining arguments, quoted so that the target gets each one whole.
+    if (result == ArgsResult::Run && args.size() > 3 && mgr.m_strXmlUrl == args[0] && mgr.m_strParentWnd == args[1] &&
+        mgr.m_strExecuteFile == args[2]) {
+        mgr.m_strExecuteParam = platform::JoinCommandLineArgs(std::vector<std::wstring>(args.begin() + 3, args.end()));
+    }
+    return result;
 }
 
 }  // namespace OrvoApp

@@ -32,6 +32,9 @@ inline constexpr int kExitCancelled = 130;
 // the program name in the usage texts. A first word starting with '-' is an option: a manifest
 // address never does.
 ArgsResult ParseUpdaterArgs(const std::wstring& szCommandLine, UpDater::CUpdaterMgrEx& mgr, const std::wstring& szTitle);
+// The same for arguments the system has already split (Linux): the line they make is read as
+// above, but the target's parameters are the arguments after the third, each kept whole.
+ArgsResult ParseUpdaterArgs(const std::vector<std::wstring>& args, UpDater::CUpdaterMgrEx& mgr, const std::wstring& szTitle);
 
 // "Usage: ..." and a pointer to --help, two lines.
 std::wstring UsageText(const std::wstring& szProgram);

@@ -39,9 +39,18 @@ COrvoUpdaterServiceApp::~COrvoUpdaterServiceApp() = default;
 
 bool COrvoUpdaterServiceApp::InitInstance(const std::wstring& szCommandLine) {
     OrvoCrash::InstallExceptionHandler();
+    return InitInstanceWith(ParseUpdaterArgs(szCommandLine, *CUpdaterMgrEx::GetInstance(), m_strTitle));
+}
+
+bool COrvoUpdaterServiceApp::InitInstance(const std::vector<std::wstring>& args) {
+    OrvoCrash::InstallExceptionHandler();
+    return InitInstanceWith(ParseUpdaterArgs(args, *CUpdaterMgrEx::GetInstance(), m_strTitle));
+}
+
+bool COrvoUpdaterServiceApp::InitInstanceWith(ArgsResult result) {
     CUpdaterMgrEx& mgr = *CUpdaterMgrEx::GetInstance();
 
-    switch (ParseUpdaterArgs(szCommandLine, mgr, m_strTitle)) {
+    switch (result) {
         case ArgsResult::Run: break;
         case ArgsResult::SwapMode:
         case ArgsResult::Help:
@@ -51,10 +60,26 @@ bool COrvoUpdaterServiceApp::InitInstance(const std::wstring& szCommandLine) {
     }
     PublishCrashHandOver();
 
+    // Without a home, the working folder and the user's registry would land at the root.
+    if (auto problem = platform::PerUserFolderProblem()) {
+        platform::OutputDebug(L"[VUSVC] " + *problem + L"\n");
+        platform::ShowMessageBox(*problem, m_strTitle);
+        m_nExitCode = 1;
+        return false;
+    }
+
     // The manifest address itself names the guard: a second updater for it ends silently.
     const int guard = m_MutexHandler.Create(mgr.m_strXmlUrl);
-    if (guard != CMutexHandler::Created) {
+    if (guard == CMutexHandler::AlreadyExists) {
         platform::OutputDebug(platform::FormatW(L"[VUSVC] another updater runs for [%s] (mutex result %d)\n", mgr.m_strXmlUrl, guard));
+        return false;
+    }
+    if (guard != CMutexHandler::Created) {
+        // Without the guard two updaters could install at once, and a guard another user holds
+        // would silently stop every update: an error, not a quiet end.
+        platform::ShowMessageBox(
+            platform::FormatW(L"The single-instance lock for [%s] cannot be taken (result %d)", mgr.m_strXmlUrl, guard), m_strTitle);
+        m_nExitCode = 1;
         return false;
     }
 

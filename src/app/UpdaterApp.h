@@ -3,7 +3,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
+#include "app/CommandLine.h"
 #include "app/MutexHandler.h"
 #include "updater/HandOver.h"
 #include "updater/UpdaterMgrEx.h"
@@ -17,6 +19,8 @@ public:
 
     // Runs the whole start-up; always false, so that the process ends through ExitInstance.
     bool InitInstance(const std::wstring& szCommandLine);
+    // The same with the arguments as the system split them (each target parameter kept whole).
+    bool InitInstance(const std::vector<std::wstring>& args);
     // Hand-over, release of the singletons; returns the process exit code.
     int ExitInstance();
     // Starts the target at most once per process (when the run allows it) and notifies the
@@ -30,6 +34,8 @@ public:
 private:
     // Tells the crash path what it must hand over (called again as the target becomes known).
     void PublishCrashHandOver();
+    // The start-up after the command line was read.
+    bool InitInstanceWith(ArgsResult result);
     CMutexHandler m_MutexHandler;
     std::wstring m_strTitle;
     int m_nExitCode = 0;

@@ -12,13 +12,10 @@ int main(int argc, char** argv) {
         OrvoApp::COrvoUpdaterServiceApp reporter;
         return OrvoApp::RunCrashReport(args, reporter);
     }
-    // The command line as one text, as the updater has always read it; its own rules split it.
-    std::string line;
-    for (int i = 1; i < argc; ++i) {
-        if (i > 1) line += ' ';
-        line += argv[i];
-    }
+    // The arguments as the system split them: the target's parameters stay whole.
+    std::vector<std::wstring> args;
+    for (int i = 1; i < argc; ++i) args.push_back(platform::FromUtf8(argv[i]));
     OrvoApp::COrvoUpdaterServiceApp app;
-    app.InitInstance(platform::FromUtf8(line));
+    app.InitInstance(args);
     return app.ExitInstance();
 }

@@ -6,6 +6,7 @@
 #include <new>
 #include <random>
 
+#include "platform/debug.h"
 #include "platform/strings.h"
 
 namespace Kaver {
@@ -373,6 +374,15 @@ template <class T, class E>
 HINTERNET CHttpClientT<T, E>::OpenConnection(const wchar_t* szUrl, HINTERNET hInternet) {
     if (hInternet == nullptr) ThrowArgumentErrorW(L"CHttpClientT::OpenConnection: hInternet can not be NULL.");
     const CHttpUrlComponents c = CHttpUrlAnalyzerT<T>::Analyze(m_nAnsiCodePage, szUrl);
+    // Any other scheme would be fetched as plain HTTP from its host: refused instead.
+    if (c.nSchemeLen > 0) {
+        const std::wstring scheme(szUrl + c.nSchemeIdx, c.nSchemeLen);
+        if (!platform::EqualsNoCase(scheme, L"http") && !platform::EqualsNoCase(scheme, L"https")) {
+            platform::OutputDebug(platform::FormatW(L"[CHttpClient] scheme [%s] refused: only http and https are fetched [%s]\n",
+                                                    scheme, std::wstring(szUrl)));
+            ThrowHttpErrorW(HTTPCLIENT_ERR_INVALID_URL);
+        }
+    }
     uint16_t port = IsHttps(szUrl, c) ? inet::INTERNET_DEFAULT_HTTPS_PORT : inet::INTERNET_DEFAULT_HTTP_PORT;
     if (c.nPortLen > 0) {
         if (c.nPortLen > 5) ThrowHttpErrorW(HTTPCLIENT_ERR_INVALID_PORT);

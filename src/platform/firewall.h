@@ -2,9 +2,10 @@
 // Windows: INetFwMgr -> local policy -> current profile -> authorised applications.
 // Linux: the list lives in the machine registry hive under kFirewallListKey, one REG_SZ value
 // per application named by its image path and holding "<path>:*:Enabled:<name>" (or
-// "Disabled"); it can be read with the registry tools. The firewall manager counts as
-// unavailable when that key cannot be opened for writing. As in the registry, paths compare
-// without letter case.
+// "Disabled"); it can be read with the registry tools. When the machine hive may not be written
+// (a per-user installation), entries go to the same key in the user's hive (with a debug line)
+// and the machine's list is still read; the firewall manager counts as unavailable when neither
+// can be opened for writing. As in the registry, paths compare without letter case.
 // Both: results are HRESULTs (0 success); entries are only looked up and added, never removed.
 #pragma once
 

@@ -29,6 +29,10 @@ inline constexpr int CSIDL_PROGRAM_FILES = 38;
 std::optional<std::wstring> GetSpecialFolderPath(int nCSIDL, bool bCreate);
 // The per-user low-integrity local data folder; nullopt when the system has none.
 std::optional<std::wstring> GetLocalAppDataLowFolder();
+// Why the per-user folders cannot be found, in words for a person; nullopt when they can.
+// Linux: HOME unset or not an absolute path (XDG variables and ORVO_SYSROOT that are not absolute
+// are ignored everywhere). Windows: always nullopt (the shell knows the folders).
+std::optional<std::wstring> PerUserFolderProblem();
 // Full path of the running executable.
 std::optional<std::wstring> GetModuleFilePath();
 

@@ -56,4 +56,30 @@ std::wstring ArgumentsAfterProgramName(const std::wstring& szCommandLine) {
     return szCommandLine.substr(i);
 }
 
+std::wstring JoinCommandLineArgs(const std::vector<std::wstring>& args) {
+    std::wstring line;
+    for (const auto& arg : args) {
+        if (!line.empty()) line += L' ';
+        if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) {
+            line += arg;
+            continue;
+        }
+        line += L'"';
+        size_t slashes = 0;
+        for (wchar_t c : arg) {
+            if (c == L'\\') {
+                ++slashes;
+                continue;
+            }
+            // Backslashes count double before a quote, which itself is escaped.
+            line.append(c == L'"' ? slashes * 2 + 1 : slashes, L'\\');
+            slashes = 0;
+            line += c;
+        }
+        line.append(slashes * 2, L'\\');  // before the closing quote
+        line += L'"';
+    }
+    return line;
+}
+
 }  // namespace platform

@@ -1,7 +1,11 @@
 // Processes: the named single-instance mutex, launching a program, the command line.
-// Linux: the mutex is an exclusive lock on a file in $XDG_RUNTIME_DIR (else /tmp) named by a
-// hash of the mutex name, held for the process's life and never inherited by children; "already
-// exists" (183) means another process holds it. Access denied cannot occur there. Launching
+// Linux: the mutex is an exclusive lock on a file named by a hash of the mutex name, held for
+// the process's life and never inherited by children; "already exists" (183) means another
+// process of the user holds it. The lock folder is $XDG_RUNTIME_DIR/orvo, else
+// $TMPDIR/orvo-<uid> (TMPDIR defaults to /tmp), else orvo-locks in the user's cache; a folder that
+// is a link, not the user's or open to other users is refused with a line and the next one
+// tried; the lock file is never opened through a link. No usable folder or a lock file that is
+// not the user's: no handle, access denied (5). Launching
 // uses posix_spawn with the parameters split by the Windows quoting rules, never a shell.
 // Windows: CreateMutexW with the name as given (a '\' in it fails with 3), ShellExecuteW (the
 // program parses its own parameters) and IERefreshElevationPolicy from ieframe.dll.
@@ -34,6 +38,8 @@ uint32_t CurrentProcessId();
 // Splits a parameter string as the Windows C runtime does: white space separates, double
 // quotes group, backslashes escape quotes only when they precede one.
 std::vector<std::wstring> SplitCommandLineArgs(const std::wstring& szParams);
+// The parameter string that SplitCommandLineArgs splits back into exactly these arguments.
+std::wstring JoinCommandLineArgs(const std::vector<std::wstring>& args);
 
 // The command line text that follows the program name, as the C runtime gives it to WinMain:
 // the program name ends at the first blank outside double quotes (no escapes) and the blanks after

@@ -31,9 +31,9 @@ ConsoleOutcome RunConsoleFrontEnd(UpDater::CUpdaterMgrEx& mgr, UpDater::IHandOve
 
     for (;;) {
         if (progress->WaitForEnd(50)) break;
-        if (interrupt.IsActive() && interrupt.Interrupted().Wait(0)) {
-            // The close button: cancel, wait for the worker, never start the target.
-            progress->PrintLine(platform::Translate(L"Update cancelled."));
+        // The close button: cancel, wait for the worker, never start the target. A run that
+        // ended meanwhile is reported as it ended.
+        if (interrupt.IsActive() && interrupt.Interrupted().Wait(0) && progress->Cancel(platform::Translate(L"Update cancelled."))) {
             platform::OutputDebug(L"[OVUSVC] update cancelled by the user\n");
             mgr.Cancel();
             close();

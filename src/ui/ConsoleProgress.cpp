@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/debug.h"
 #include "platform/i18n.h"
 #include "platform/strings.h"
 #include "platform/terminal.h"
@@ -192,6 +193,18 @@ void CConsoleProgress::Draw(bool bForce) {
 
 void CConsoleProgress::PrintLine(const std::wstring& szText) {
     std::lock_guard<std::mutex> guard(m_cs);
+    WriteLine(szText);
+}
+
+bool CConsoleProgress::Cancel(const std::wstring& szLine) {
+    std::lock_guard<std::mutex> guard(m_cs);
+    if (m_result != Result::Running || m_bCancelled) return false;
+    m_bCancelled = true;
+    WriteLine(szLine);
+    return true;
+}
+
+void CConsoleProgress::WriteLine(const std::wstring& szText) {
     const std::string line = platform::ToUtf8(szText) + "\n";
     if (!m_out.bTerminal || !m_bDrawn) {
         m_out.write(line);
@@ -212,7 +225,11 @@ void CConsoleProgress::End(Result result, const std::wstring& szLine) {
             m_out.write("\n");
         }
         m_result = result;
-        m_out.write(platform::ToUtf8(szLine) + "\n");
+        if (m_bCancelled)
+            platform::OutputDebug(L"[OVUSVC] the cancelled run ended: " +
+                                  (result == Result::Error ? m_strError : std::wstring(L"complete")) + L"\n");
+        else
+            m_out.write(platform::ToUtf8(szLine) + "\n");
     }
     m_ended.Set();
 }

@@ -44,6 +44,10 @@ public:
 
     // A line of its own (a message for the user) above the bars.
     void PrintLine(const std::wstring& szText);
+    // The user cancels the run: writes szLine, and the end the cancelled run then reports is only
+    // logged, so the cancel is reported once. False (nothing written) when the run had already
+    // ended.
+    bool Cancel(const std::wstring& szLine);
 
     // True when the run ended (complete or failed) within the time.
     bool WaitForEnd(uint32_t dwMilliseconds);
@@ -80,6 +84,7 @@ private:
     std::string BytesLine() const;
     std::string CursorToFirstLine() const;
     void Draw(bool bForce);  // under m_cs
+    void WriteLine(const std::wstring& szText);  // under m_cs
 
     Output m_out;
     std::mutex m_cs;
@@ -88,6 +93,7 @@ private:
     Bytes m_bytes;
     bool m_bDrawn = false;  // the bar lines are on the screen
     int m_nLines = 2;       // lines drawn: the two bars, and the bytes line once a download showed it
+    bool m_bCancelled = false;
     std::chrono::steady_clock::time_point m_lastDraw{};
     Result m_result = Result::Running;
     std::wstring m_strError;

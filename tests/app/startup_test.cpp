@@ -2,6 +2,7 @@
 // updater's top-level windows would need a display too).
 #ifndef _WIN32
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -162,5 +163,21 @@ TEST_F(Startup, ExecutableReportsBadCommandLinesAndCannotUpdateYet) {
     out.clear();
     EXPECT_EQ(orvo::test::Run("ORVO_DEBUG=1 " + exe + " http://127.0.0.1:1/app.xml NULL app 2>&1", &out), 1);
     EXPECT_NE(out.find("http://127.0.0.1:1/app.xml"), std::string::npos) << out;
+    // A lock that cannot be taken (every lock folder open to others) is an error with a line.
+    const std::string tmp = m_root / "tmp";
+    for (const std::string& f : {tmp + "/orvo-" + std::to_string(::geteuid()), home() + "/.cache/orvo-locks"}) {
+        orvo::test::MakeDirs(f);
+        ::chmod(f.c_str(), 0777);
+    }
+    out.clear();
+    EXPECT_EQ(orvo::test::Run("env -u XDG_RUNTIME_DIR TMPDIR=" + tmp + " " + exe + " http://127.0.0.1:1/app.xml NULL app 2>&1", &out), 1);
+    EXPECT_NE(out.find("refused: other users may enter it"), std::string::npos) << out;
+    EXPECT_NE(out.find("The single-instance lock for [http://127.0.0.1:1/app.xml] cannot be taken"), std::string::npos) << out;
+    // No usable home: refused with a line that says so, before anything is created.
+    for (const char* env : {"env -u HOME", "env HOME=relative/home"}) {
+        out.clear();
+        EXPECT_EQ(orvo::test::Run(std::string(env) + " " + exe + " http://127.0.0.1:1/app.xml NULL app 2>&1", &out), 1) << env;
+        EXPECT_NE(out.find("OrvoUpdaterService: HOME is not"), std::string::npos) << env << "\n" << out;
+    }
 }
 #endif

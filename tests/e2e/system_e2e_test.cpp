@@ -111,3 +111,31 @@ TEST_F(SystemRun, AllFourSectionsThenDroppedItems) {
     EXPECT_NE(q.find("    Mode    REG_SZ    safe\n"), std::string::npos) << q;
     EXPECT_NE(q.find("    Legacy    REG_SZ    kept\n"), std::string::npos) << q;  // removed values stay
 }
+
+// A per-user installation with a firewall entry, where the machine hive cannot be written: the
+// entry is listed in the user's hive and the run completes, so the next run has nothing to do.
+TEST_F(SystemRun, PerUserInstallationWithAFirewallEntryCompletes) {
+    WriteFile(sysroot() + "/var", "the machine's folders are out of reach");
+    const std::vector<PublishedFile> files = {{"app.sh", TargetScript("1"), "_INSTALL", true}};
+    Publish(files, "<Firewall><Item>" + Tag("Version", "1") + Tag("Folder", "_INSTALL") + Tag("FileName", "app.sh") +
+                       Tag("AppName", "Sample App") + "</Item></Firewall>\n");
+    std::string manifest = ReadFile(server.Root() + "/app.xml");
+    const std::string machine = "<RootPath>HLM</RootPath>";
+    manifest.replace(manifest.find(machine), machine.size(), "<RootPath>HCU</RootPath>");
+    WriteFile(server.Root() + "/app.xml", manifest);
+
+    std::string out;
+    ASSERT_EQ(RunUpdater(&out), 0) << out;
+    EXPECT_NE(out.find("entries go to the user's hive"), std::string::npos) << out;
+    EXPECT_EQ(ReadFile(Installed("app.xml")), manifest);
+    std::string q;
+    ASSERT_EQ(Query("'HKCU\\SYSTEM\\CurrentControlSet\\Services\\SharedAccess\\Parameters\\FirewallPolicy\\StandardProfile\\AuthorizedApplications\\List'", &q), 0) << q;
+    EXPECT_NE(q.find(installDir + "/app.sh:*:Enabled:Sample App"), std::string::npos) << q;
+    EXPECT_EQ(Starts(), "[-v][two words]\n");
+
+    ::unlink(Installed("starts").c_str());
+    out.clear();
+    ASSERT_EQ(RunUpdater(&out), 0) << out;
+    EXPECT_EQ(out.find("Download"), std::string::npos) << out;  // nothing left to do
+    EXPECT_EQ(Starts(), "[-v][two words]\n");
+}

@@ -196,6 +196,11 @@ TEST_F(UpdateRun, InterruptCancelsWithoutStartingTheTarget) {
     const std::string out = ReadFile(m_root / "out.log");
     ASSERT_TRUE(WIFEXITED(status)) << out;
     EXPECT_EQ(WEXITSTATUS(status), 130) << out;
+    // Reported once, as a cancel.
+    EXPECT_EQ(out.find("Update cancelled."), out.rfind("Update cancelled.")) << out;
+    EXPECT_NE(out.find("Update cancelled."), std::string::npos) << out;
+    EXPECT_EQ(out.find("Update failed"), std::string::npos) << out;
+    EXPECT_EQ(out.find("OrvoUpdaterService: [OVUSVC][Error]"), std::string::npos) << out;
     EXPECT_FALSE(Exists(Installed("app.xml")));
     EXPECT_FALSE(Exists(Installed("big.bin"))) << out;
     usleep(200000);
@@ -280,4 +285,12 @@ TEST_F(UpdateRun, APackageWithoutModesKeepsTheModeOfTheReplacedFile) {
     ASSERT_EQ(::stat(Installed("readme.txt").c_str(), &readme), 0);
     EXPECT_EQ(app.st_mode & 0777, 0755u);
     EXPECT_EQ(readme.st_mode & 0111, 0u);
+}
+
+// Each argument after the target's name reaches the target whole, as the caller gave it.
+TEST_F(UpdateRun, TargetParametersReachTheTargetWhole) {
+    Publish(VersionOne());
+    std::string out;
+    ASSERT_EQ(RunUpdater(&out, "app.sh", "-a \"x y\" 'two  spaces' '' 'q\"uote' 'back\\slash\\'"), 0) << out;
+    EXPECT_EQ(Starts(), "[-a][x y][two  spaces][][q\"uote][back\\slash\\]\n");
 }

@@ -133,6 +133,21 @@ TEST_F(DownloadTest, FollowsRedirectChainsButNotLoopsOrOtherSchemes) {
     }
 }
 
+TEST_F(DownloadTest, OnlyHttpAndHttpsAddressesAreFetched) {
+    WriteFile(s_web->Root() + "/plain.txt", "served");
+    const std::string hostPort = s_web->Url("/plain.txt").substr(std::string("http://").size());
+    for (const char* scheme : {"ftp", "FILE", "gopher", "httpx"}) {
+        platform::DebugCapture cap;
+        const std::string out = m_out / "s.txt";
+        EXPECT_EQ(Get(std::string(scheme) + "://" + hostPort, out), -1) << scheme;
+        EXPECT_FALSE(Exists(out)) << scheme;
+        EXPECT_TRUE(cap.Contains(L"scheme [" + W(scheme) + L"] refused")) << scheme;
+    }
+    const std::string out = m_out / "ok.txt";
+    EXPECT_EQ(Get("HTTP://" + hostPort, out), 1);
+    EXPECT_EQ(ReadFile(out), "served");
+}
+
 TEST_F(DownloadTest, UnreachableServerFailsBeforeAnyFileIsOpened) {
     const uint16_t port = FreeLoopbackPort();
     platform::DebugCapture cap;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "platform/folders.h"
@@ -75,3 +76,93 @@ TEST(CommandLine, ArgumentsAfterTheProgramNameAreKeptAsWritten) {
     };
     for (const auto& [line, expected] : cases) EXPECT_EQ(ArgumentsAfterProgramName(line), expected) << ToUtf8(line);
 }
+
+TEST(CommandLineArgs, JoinedArgumentsSplitBackIntoTheSame) {
+    const std::vector<std::vector<std::wstring>> cases = {
+        {L"-a", L"x y"},
+        {L"two  spaces", L"", L"tab\there"},
+        {L"q\"uote", L"\"", L"\"both ends\""},
+        {L"back\\slash\\", L"\\\\server\\share", L"end\\\\\"mix"},
+        {L"plain", L"한글 인자"},
+        {},
+    };
+    for (const auto& args : cases) {
+        const std::wstring line = JoinCommandLineArgs(args);
+        EXPECT_EQ(SplitCommandLineArgs(line), args) << ToUtf8(line);
+    }
+    EXPECT_EQ(JoinCommandLineArgs({L"-v", L"x"}), L"-v x");  // nothing quoted that needs none
+}
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+// The lock lives only in a folder of this user that nobody else may enter, and is never opened
+// through a link: a folder or file another user prepared is refused (the next folder is tried),
+// and with no usable place the lock cannot be taken at all.
+TEST_F(Processes, TheLockIsTakenOnlyInAPrivateFolderAndNeverThroughALink) {
+    const std::string tmp = m_root / "tmp", cache = home() + "/.cache", elsewhere = m_root / "elsewhere";
+    const std::string shared = tmp + "/orvo-" + std::to_string(::geteuid()), fallback = cache + "/orvo-locks";
+    orvo::test::ScopedEnv run("XDG_RUNTIME_DIR", std::string("relative/run")), tmpdir("TMPDIR", tmp), xdg("XDG_CACHE_HOME", cache);
+    const std::wstring name = L"http://127.0.0.1/lock-test.xml";
+    auto lockFileIn = [&](const std::string& folder) -> std::string {
+        for (const auto& e : std::filesystem::directory_iterator(folder)) return e.path().string();
+        return "";
+    };
+    struct Case {
+        const char* what;
+        std::function<void()> prepare;
+        std::string expectedFolder;  // empty: no lock at all
+    };
+    const bool root = ::geteuid() == 0;
+    const Case cases[] = {
+        {"missing temporary folder is made private", [] {}, shared},
+        {"ours, readable by others: closed up", [&] { orvo::test::MakeDirs(shared); ::chmod(shared.c_str(), 0755); }, shared},
+        {"open to others", [&] { orvo::test::MakeDirs(shared); ::chmod(shared.c_str(), 0777); }, fallback},
+        {"a link to another folder", [&] { orvo::test::MakeDirs(elsewhere); ::symlink(elsewhere.c_str(), shared.c_str()); }, fallback},
+        {"another user's", [&] { orvo::test::MakeDirs(shared); ::chmod(shared.c_str(), 0700); if (root) (void)!::chown(shared.c_str(), 65534, 65534); },
+         root ? fallback : shared},
+        {"every folder refused", [&] { orvo::test::MakeDirs(shared); ::chmod(shared.c_str(), 0777); orvo::test::MakeDirs(fallback); ::chmod(fallback.c_str(), 0775); }, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(tmp);
+        std::filesystem::remove_all(fallback);
+        std::filesystem::remove_all(elsewhere);
+        orvo::test::MakeDirs(tmp);
+        c.prepare();
+        const MutexCreateResult lock = CreateNamedMutex(name);
+        if (c.expectedFolder.empty()) {
+            EXPECT_EQ(lock.hMutex, 0);
+            EXPECT_EQ(lock.nLastError, ERROR_ACCESS_DENIED_);
+        } else {
+            EXPECT_NE(lock.hMutex, 0);
+            EXPECT_EQ(lock.nLastError, 0u);
+            EXPECT_NE(lockFileIn(c.expectedFolder), "");
+            struct stat st {};
+            ASSERT_EQ(::lstat(c.expectedFolder.c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 0777, 0700u);
+        }
+        if (orvo::test::Exists(elsewhere)) {
+            EXPECT_TRUE(std::filesystem::is_empty(elsewhere));
+        }
+        CloseMutexHandle(lock.hMutex);
+    }
+
+    // In a private folder, a lock file that is a link (or not the user's) is refused.
+    std::filesystem::remove_all(tmp);
+    orvo::test::MakeDirs(tmp);
+    const MutexCreateResult first = CreateNamedMutex(name);
+    ASSERT_NE(first.hMutex, 0);
+    CloseMutexHandle(first.hMutex);
+    const std::string lockFile = lockFileIn(shared);
+    ::unlink(lockFile.c_str());
+    ASSERT_EQ(::symlink((m_root / "planted").c_str(), lockFile.c_str()), 0);
+    const MutexCreateResult linked = CreateNamedMutex(name);
+    EXPECT_EQ(linked.hMutex, 0);
+    EXPECT_EQ(linked.nLastError, ERROR_ACCESS_DENIED_);
+    EXPECT_FALSE(orvo::test::Exists(m_root / "planted"));
+}
+#endif

@@ -79,7 +79,7 @@ std::string UpdateWorld::UpdaterCommand(const std::string& target, const std::st
 }
 
 int UpdateWorld::RunUpdater(std::string* out, const std::string& target, const std::string& params) {
-    return orvo::test::Run("unset DISPLAY; " + UpdaterCommand(target, "'" + params + "'") + " 2>&1 </dev/null", out);
+    return orvo::test::Run("unset DISPLAY; " + UpdaterCommand(target, params) + " 2>&1 </dev/null", out);
 }
 
 }  // namespace orvo::test

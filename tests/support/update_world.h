@@ -39,8 +39,8 @@ protected:
     // Where the file's package lies on the server.
     std::string PackagePath(const PublishedFile& f) const;
 
-    // Runs the updater executable with "<manifest url> NULL <target> <params>"; returns its exit
-    // code and its stderr (with debug lines) in *out.
+    // Runs the updater executable with "<manifest url> NULL <target> <params>" (params split by
+    // the shell); returns its exit code and its stderr (with debug lines) in *out.
     int RunUpdater(std::string* out = nullptr, const std::string& target = "app.sh", const std::string& params = "-v \"two words\"");
     std::string UpdaterCommand(const std::string& target = "app.sh", const std::string& params = "-v \"two words\"") const;
 

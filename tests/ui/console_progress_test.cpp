@@ -139,3 +139,20 @@ TEST(ConsoleProgress, WaitForEndReturnsWhenTheWorkerReports) {
     progress.PrintLine(L"after");
     EXPECT_EQ(out.text, "Overall 4/0: 업데이트 완료\nUpdate complete.\nafter\n");
 }
+
+TEST(ConsoleProgress, ACancelIsReportedOnceAndOnlyWhileRunning) {
+    Captured out;
+    CConsoleProgress progress(out.Output(false, 80));
+    progress.SetInstallProgress(L"다운로드 작업 중...", 1);
+    EXPECT_TRUE(progress.Cancel(L"Update cancelled."));
+    EXPECT_FALSE(progress.Cancel(L"Update cancelled."));
+    progress.UpdateError(L"[OVUSVC][Error] DownloadUpdateFile");  // the cancelled run ends
+    EXPECT_EQ(out.text, "Overall 1/0: 다운로드 작업 중...\nUpdate cancelled.\n");
+    EXPECT_TRUE(progress.WaitForEnd(0));
+
+    Captured ended;
+    CConsoleProgress done(ended.Output(false, 80));
+    done.UpdateComplete();
+    EXPECT_FALSE(done.Cancel(L"Update cancelled."));
+    EXPECT_EQ(ended.text, "Update complete.\n");
+}

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/com.h"
+#include "platform/debug.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
 #include "support/test_env.h"
@@ -78,9 +79,27 @@ TEST_F(FirewallTest, AuthorizesOnlyWhatIsNotEnabledAlready) {
     EXPECT_EQ(nEnabled, 1);
 }
 
-TEST_F(FirewallTest, UnavailableWhenTheMachineStoreCannotBeWritten) {
+TEST_F(FirewallTest, WithoutTheMachineStoreEntriesGoToTheUsersHive) {
     // Something that is not a folder where the machine hive's folders must go.
     WriteFile(sysroot() + "/var", "blocked");
+    platform::DebugCapture cap;
+    CWindowsFirewall fw;
+    ASSERT_EQ(WindowsFirewallOpenProfile(fw.m_pProfile), 0);
+    EXPECT_TRUE(cap.Contains(L"entries go to the user's hive"));
+    EXPECT_EQ(WindowsFirewallAuthorizeApp(L"/home/u/app/client", &fw, L"Client"), 0);
+    int nEnabled = 0;
+    EXPECT_EQ(WindowsFirewallAppIsEnabled(&fw, nEnabled, L"/home/u/app/client"), 0);
+    EXPECT_EQ(nEnabled, 1);
+    platform::RegKey key;
+    ASSERT_EQ(platform::RegKey::Open(platform::RootCurrentUser, platform::kFirewallListKey, platform::RegAccess::Read, key), 0u);
+    platform::RegValue value;
+    ASSERT_EQ(key.QueryValue(L"/home/u/app/client", value), 0u);
+    EXPECT_EQ(platform::DecodeRegString(value.data), L"/home/u/app/client:*:Enabled:Client");
+}
+
+TEST_F(FirewallTest, UnavailableWhenNoStoreCanBeWritten) {
+    WriteFile(sysroot() + "/var", "blocked");
+    WriteFile(home() + "/.config/orvo", "blocked");
     std::unique_ptr<platform::FirewallProfile> profile;
     EXPECT_FALSE(platform::Succeeded(WindowsFirewallOpenProfile(profile)));
     EXPECT_FALSE(profile);

@@ -93,8 +93,9 @@ TEST_F(Manager, EmptyPlanReportsTheFourStepsAndCompletes) {
 }
 
 TEST_F(Manager, FailingFirewallFailsTheRunAndKeepsTheOldManifest) {
-    // A file where the machine hive's folder should be: the firewall list cannot be opened.
+    // Files where the hives' folders should be: the firewall list cannot be opened.
     orvo::test::WriteFile(sysroot() + "/var/lib/orvo", "in the way");
+    orvo::test::WriteFile(home() + "/.config/orvo", "in the way");
     CMgr mgr;
     Prepare(mgr);
     const auto log = Run(mgr);

@@ -17,21 +17,12 @@ namespace platform {
 
 namespace {
 
-std::string EnvOr(const char* name, const std::string& fallback) {
-    const char* v = std::getenv(name);
-    return (v != nullptr && *v == '/') ? std::string(v) : fallback;
-}
-
-std::string Home() {
-    const char* h = std::getenv("HOME");
-    return h != nullptr ? std::string(h) : std::string("/");
-}
-
-std::string SysRoot() {
-    const char* r = std::getenv("ORVO_SYSROOT");
-    std::string root = r != nullptr ? r : "";
-    while (!root.empty() && root.back() == '/') root.pop_back();
-    return root;
+// The XDG folder when its variable is absolute, else the folder below the home; nullopt when
+// neither is usable.
+std::optional<std::string> XdgOr(const char* name, const char* belowHome) {
+    if (auto v = posix::AbsoluteEnv(name)) return v;
+    if (auto home = posix::HomeFolder()) return (*home == "/" ? std::string() : *home) + belowHome;
+    return std::nullopt;
 }
 
 std::string StripTrailingSlashes(std::string p) {
@@ -42,24 +33,34 @@ std::string StripTrailingSlashes(std::string p) {
 }  // namespace
 
 std::optional<std::wstring> GetSpecialFolderPath(int nCSIDL, bool bCreate) {
-    std::string path;
+    std::optional<std::string> found;
     switch (nCSIDL) {
-        case CSIDL_PERSONAL: path = EnvOr("XDG_DOCUMENTS_DIR", Home() + "/Documents"); break;
-        case CSIDL_APPDATA: path = EnvOr("XDG_DATA_HOME", Home() + "/.local/share"); break;
-        case CSIDL_SYSTEM: path = SysRoot() + "/usr/local/lib"; break;
-        case CSIDL_COMMON_PROGRAMS: path = SysRoot() + "/usr/local/share/applications"; break;
-        case CSIDL_PROGRAM_FILES: path = SysRoot() + "/opt"; break;
+        case CSIDL_PERSONAL: found = XdgOr("XDG_DOCUMENTS_DIR", "/Documents"); break;
+        case CSIDL_APPDATA: found = XdgOr("XDG_DATA_HOME", "/.local/share"); break;
+        case CSIDL_SYSTEM: found = posix::SysRoot() + "/usr/local/lib"; break;
+        case CSIDL_COMMON_PROGRAMS: found = posix::SysRoot() + "/usr/local/share/applications"; break;
+        case CSIDL_PROGRAM_FILES: found = posix::SysRoot() + "/opt"; break;
         default: return std::nullopt;
     }
-    path = StripTrailingSlashes(path);
+    if (!found) return std::nullopt;
+    const std::string path = StripTrailingSlashes(*found);
     if (bCreate ? !posix::MakeFolders(path) : !IsDirectory(FromUtf8(path))) return std::nullopt;
     return FromUtf8(path);
 }
 
 std::optional<std::wstring> GetLocalAppDataLowFolder() {
-    const std::string path = StripTrailingSlashes(EnvOr("XDG_CACHE_HOME", Home() + "/.cache"));
+    const auto found = XdgOr("XDG_CACHE_HOME", "/.cache");
+    if (!found) return std::nullopt;
+    const std::string path = StripTrailingSlashes(*found);
     if (!posix::MakeFolders(path)) return std::nullopt;
     return FromUtf8(path);
+}
+
+std::optional<std::wstring> PerUserFolderProblem() {
+    if (posix::HomeFolder()) return std::nullopt;
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || *home == '\0') return std::wstring(L"HOME is not set: the updater needs the user's home folder");
+    return L"HOME is not an absolute path (" + FromUtf8(home) + L"): the updater needs the user's home folder";
 }
 
 std::optional<std::wstring> GetModuleFilePath() {

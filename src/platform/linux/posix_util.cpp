@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 namespace platform::posix {
 
@@ -14,6 +15,21 @@ bool MakeFolders(const std::string& path) {
     }
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::optional<std::string> AbsoluteEnv(const char* name) {
+    const char* v = std::getenv(name);
+    if (v == nullptr || *v != '/') return std::nullopt;
+    std::string path = v;
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
+}
+
+std::optional<std::string> HomeFolder() { return AbsoluteEnv("HOME"); }
+
+std::string SysRoot() {
+    std::string root = AbsoluteEnv("ORVO_SYSROOT").value_or("");
+    return root == "/" ? std::string() : root;
 }
 
 }  // namespace platform::posix

@@ -16,24 +16,25 @@ namespace platform {
 namespace {
 
 
+// Empty when the user's hive has no home to live in.
 std::string HiveFolder(uint32_t hRoot) {
     if (hRoot == RootCurrentUser) {
-        const char* cfg = std::getenv("XDG_CONFIG_HOME");
-        if (cfg != nullptr && *cfg == '/') return std::string(cfg) + "/orvo/registry";
-        const char* home = std::getenv("HOME");
-        return std::string(home != nullptr ? home : "") + "/.config/orvo/registry";
+        if (auto cfg = posix::AbsoluteEnv("XDG_CONFIG_HOME")) return *cfg + "/orvo/registry";
+        if (auto home = posix::HomeFolder()) return (*home == "/" ? std::string() : *home) + "/.config/orvo/registry";
+        return std::string();
     }
-    const char* root = std::getenv("ORVO_SYSROOT");
-    return std::string(root != nullptr ? root : "") + "/var/lib/orvo/registry";
+    return posix::SysRoot() + "/var/lib/orvo/registry";
 }
 
 std::optional<std::string> HiveFile(uint32_t hRoot) {
+    const std::string folder = HiveFolder(hRoot);
+    if (folder.empty()) return std::nullopt;
     switch (hRoot) {
-        case RootClassesRoot: return HiveFolder(hRoot) + "/HKCR.db";
-        case RootCurrentUser: return HiveFolder(hRoot) + "/HKCU.db";
-        case RootLocalMachine: return HiveFolder(hRoot) + "/HKLM.db";
-        case RootUsers: return HiveFolder(hRoot) + "/HKU.db";
-        case RootCurrentConfig: return HiveFolder(hRoot) + "/HKCC.db";
+        case RootClassesRoot: return folder + "/HKCR.db";
+        case RootCurrentUser: return folder + "/HKCU.db";
+        case RootLocalMachine: return folder + "/HKLM.db";
+        case RootUsers: return folder + "/HKU.db";
+        case RootCurrentConfig: return folder + "/HKCC.db";
         default: return std::nullopt;
     }
 }

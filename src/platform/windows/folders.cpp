@@ -87,4 +87,6 @@ std::optional<FixedFileInfo> ReadFixedFileInfo(const std::wstring& szPath, uint3
     return out;
 }
 
+std::optional<std::wstring> PerUserFolderProblem() { return std::nullopt; }
+
 }  // namespace platform
