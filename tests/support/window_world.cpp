@@ -255,7 +255,7 @@ std::string WindowWorld::TracingSkin() {
 std::string WindowWorld::Command(const std::string& frontEnd, const std::string& caller) const {
     return "env ORVO_DEBUG=1 ORVO_FRONTEND=" + frontEnd + " LSAN_OPTIONS=suppressions=" + ORVO_SOURCE_DIR +
            "/tests/support/lsan_gui.supp:print_suppressions=0:use_tls=0 '" + binDir + "/OrvoUpdaterService' " + manifestUrl + " " + caller +
-           " app.sh '-v two'";
+           " app.sh -v two";
 }
 
 std::vector<std::string> WindowWorld::Trace(const std::string& output) {
