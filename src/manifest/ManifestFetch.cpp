@@ -71,4 +71,9 @@ int FetchManifest(const std::wstring& szUrl, const std::wstring& szTempPath, con
     return result;
 }
 
+void ForgetKeptManifest(const std::wstring& szKeptPath) {
+    platform::DeleteFileAt(szKeptPath + L".meta");
+    platform::DeleteFileAt(szKeptPath);
+}
+
 }  // namespace UpDater

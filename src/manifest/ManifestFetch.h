@@ -12,4 +12,8 @@ namespace UpDater {
 // holds the kept copy and "<szKeptPath>.meta" its validator. A body longer than nMaxBytes fails.
 int FetchManifest(const std::wstring& szUrl, const std::wstring& szTempPath, const std::wstring& szKeptPath, uint64_t nMaxBytes);
 
+// Drops the kept copy and its validator, so that the next fetch transfers the manifest whole: a
+// copy that was refused must never stand in for what the server holds.
+void ForgetKeptManifest(const std::wstring& szKeptPath);
+
 }  // namespace UpDater

@@ -139,14 +139,17 @@ bool CVersionBuilder::Init(const std::wstring& szUrl) {
     // Files are downloaded, unpacked and staged here before they are installed: no other user
     // may be able to swap them, and no link may lead them elsewhere.
     if (!PrepareWorkingFolder(szDataFolder, L"TALVEN\\Update\\Temp")) return false;
-    if (!DownloadXml() || !VerifyDownloadedXml()) return false;
-    return Init_InstallRegPath() && CheckSignedRelease();
+    if (!DownloadXml()) return false;
+    if (VerifyDownloadedXml() && Init_InstallRegPath() && CheckSignedRelease()) return true;
+    ForgetKeptManifest(KeptXmlPath());
+    return false;
 }
+
+std::wstring CVersionBuilder::KeptXmlPath() const { return platform::JoinPath(m_strUpdateFolder, L"Kept_" + m_strXmlName); }
 
 bool CVersionBuilder::DownloadXml() {
     // A body that never ends stops where the parser would refuse it anyway.
-    const std::wstring kept = platform::FormatW(L"%s\\Kept_%s", m_strUpdateFolder, m_strXmlName);
-    if (FetchManifest(m_strInitXmlUrl, m_strTempXmlPath, kept, ManifestLimits::kMaxFileBytes) != Kaver::CHttpServerClient::kDownloadOk) {
+    if (FetchManifest(m_strInitXmlUrl, m_strTempXmlPath, KeptXmlPath(), ManifestLimits::kMaxFileBytes) != Kaver::CHttpServerClient::kDownloadOk) {
         platform::OutputDebug(platform::FormatW(L"[OVUSVC] [Error %d line] CVersionBuilder::DownloadXml()  InitXml Download Failed \n", 122));
         return false;
     }

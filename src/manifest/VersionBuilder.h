@@ -28,6 +28,8 @@ public:
     bool Init(const std::wstring& szUrl);
     // Downloads m_strInitXmlUrl to m_strTempXmlPath.
     bool DownloadXml();
+    // The last manifest downloaded, kept with its validator for the next conditional fetch.
+    std::wstring KeptXmlPath() const;
     // Finds the install-folder entry of the downloaded manifest; sets m_strInstallPath and
     // m_strInstallXmlPath.
     bool Init_InstallRegPath();
