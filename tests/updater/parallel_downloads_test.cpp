@@ -74,8 +74,8 @@ TEST(ParallelDownloads, AtMostNAtOnceInPlanOrderAndNothingNewAfterAFailure) {
     gate.End(L"1", true);
     gate.WaitStarted(3);
     gate.End(L"2", false);  // fails while 3 runs: 4 and 5 never start
+    stage.join();           // the stage ends only once the pool saw the failure
     gate.End(L"3", true);
-    stage.join();
     EXPECT_FALSE(pool.Finish());
     EXPECT_EQ(sorted(gate.Started()), (std::vector<std::wstring>{L"1", L"2", L"3"}));
     EXPECT_EQ(gate.Started().back(), L"3");  // only once a slot was free
