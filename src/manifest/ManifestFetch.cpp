@@ -45,7 +45,9 @@ uint32_t CopyScratch(const std::wstring& szFrom, const std::wstring& szTo) {
 
 }  // namespace
 
-int FetchManifest(const std::wstring& szUrl, const std::wstring& szTempPath, const std::wstring& szKeptPath, uint64_t nMaxBytes) {
+int FetchManifest(const std::wstring& szUrl, const std::wstring& szTempPath, const std::wstring& szKeptPath, uint64_t nMaxBytes,
+                  bool* pbFromKept) {
+    if (pbFromKept != nullptr) *pbFromKept = false;
     const std::wstring meta = szKeptPath + L".meta";
     std::optional<CHttpValidator> kept;
     if (platform::PathExists(szKeptPath) && !platform::IsDirectory(szKeptPath)) kept = ValidatorFile::Load(meta, szUrl);
@@ -56,6 +58,7 @@ int FetchManifest(const std::wstring& szUrl, const std::wstring& szTempPath, con
         // The very bytes that were kept go on to be checked and parsed.
         if (CopyScratch(szKeptPath, szTempPath) == 0) {
             platform::OutputDebug(platform::FormatW(L"[OVUSVC] manifest not modified, kept copy used [%s]\n", szUrl));
+            if (pbFromKept != nullptr) *pbFromKept = true;
             return CHttpServerClient::kDownloadOk;
         }
         result = CHttpFileFetch::GetFileIfChanged(szUrl, szTempPath, CHttpValidator{}, &fresh, nMaxBytes);

@@ -10,7 +10,9 @@ namespace UpDater {
 
 // Fetches szUrl into szTempPath (the result codes of GetFileFromURL: 1 is success). szKeptPath
 // holds the kept copy and "<szKeptPath>.meta" its validator. A body longer than nMaxBytes fails.
-int FetchManifest(const std::wstring& szUrl, const std::wstring& szTempPath, const std::wstring& szKeptPath, uint64_t nMaxBytes);
+// *pbFromKept (when given) says whether the kept copy's bytes were used.
+int FetchManifest(const std::wstring& szUrl, const std::wstring& szTempPath, const std::wstring& szKeptPath, uint64_t nMaxBytes,
+                  bool* pbFromKept = nullptr);
 
 // Drops the kept copy and its validator, so that the next fetch transfers the manifest whole: a
 // copy that was refused must never stand in for what the server holds.

@@ -139,17 +139,25 @@ bool CVersionBuilder::Init(const std::wstring& szUrl) {
     // Files are downloaded, unpacked and staged here before they are installed: no other user
     // may be able to swap them, and no link may lead them elsewhere.
     if (!PrepareWorkingFolder(szDataFolder, L"TALVEN\\Update\\Temp")) return false;
-    if (!DownloadXml()) return false;
-    if (VerifyDownloadedXml() && Init_InstallRegPath() && CheckSignedRelease()) return true;
-    ForgetKeptManifest(KeptXmlPath());
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        bool bFromKept = false;
+        if (!DownloadXml(&bFromKept)) return false;
+        if (VerifyDownloadedXml() && Init_InstallRegPath() && CheckSignedRelease()) return true;
+        // A refused copy never stands in for the next fetch. One the server's validators still
+        // matched may be older than the signature beside it (both changed within a second):
+        // fetched whole, the manifest is judged once more.
+        ForgetKeptManifest(KeptXmlPath());
+        if (!bFromKept) return false;
+    }
     return false;
 }
 
 std::wstring CVersionBuilder::KeptXmlPath() const { return platform::JoinPath(m_strUpdateFolder, L"Kept_" + m_strXmlName); }
 
-bool CVersionBuilder::DownloadXml() {
+bool CVersionBuilder::DownloadXml(bool* pbFromKept) {
     // A body that never ends stops where the parser would refuse it anyway.
-    if (FetchManifest(m_strInitXmlUrl, m_strTempXmlPath, KeptXmlPath(), ManifestLimits::kMaxFileBytes) != Kaver::CHttpServerClient::kDownloadOk) {
+    if (FetchManifest(m_strInitXmlUrl, m_strTempXmlPath, KeptXmlPath(), ManifestLimits::kMaxFileBytes, pbFromKept) !=
+        Kaver::CHttpServerClient::kDownloadOk) {
         platform::OutputDebug(platform::FormatW(L"[OVUSVC] [Error %d line] CVersionBuilder::DownloadXml()  InitXml Download Failed \n", 122));
         return false;
     }

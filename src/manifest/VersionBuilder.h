@@ -27,7 +27,8 @@ public:
     // Downloads the manifest at szUrl into the working folder and finds the install folder.
     bool Init(const std::wstring& szUrl);
     // Downloads m_strInitXmlUrl to m_strTempXmlPath.
-    bool DownloadXml();
+    // *pbFromKept (when given): the server said the kept copy is current, and it was used.
+    bool DownloadXml(bool* pbFromKept = nullptr);
     // The last manifest downloaded, kept with its validator for the next conditional fetch.
     std::wstring KeptXmlPath() const;
     // Finds the install-folder entry of the downloaded manifest; sets m_strInstallPath and
