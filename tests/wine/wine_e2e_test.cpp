@@ -224,7 +224,7 @@ TEST_F(WineRun, AFileInUseGivesAWarningAndTheNextRunCompletesIt) {
     ::unlink(Installed("starts").c_str());
     std::string out;
     EXPECT_EQ(RunWine(&out), 0) << out;
-    EXPECT_NE(out.find("[Warning] app.exe"), std::string::npos) << out;
+    EXPECT_NE(out.find("[Warning] A process of the app.exe program is running."), std::string::npos) << out;
     EXPECT_EQ(ReadFile(Installed("readme.txt")), "version one readme\n");
     EXPECT_EQ(ReadFile(Installed("data/deep/core.dat")), "new core");  // the rest went on
     EXPECT_EQ(ReadFile(Installed("app.xml")), manifestV1);              // so the next run repeats it
