@@ -228,7 +228,8 @@ void SkinView::Send(Call call) {
     g_variant_builder_init(&b, G_VARIANT_TYPE("a{sv}"));
     g_variant_builder_add(&b, "{sv}", "fn", g_variant_new_string(call.name.c_str()));
     for (size_t i = 0; i < call.args.size(); ++i) {
-        const std::string key = "a" + std::to_string(i);
+        std::string key = "a";  // appended, not "a" + …: GCC 12 warns wrongly on that form
+        key += std::to_string(i);
         g_variant_builder_add(&b, "{sv}", key.c_str(), g_variant_new_string(call.args[i].c_str()));
         body += ", " + key;
     }
