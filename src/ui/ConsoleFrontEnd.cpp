@@ -8,6 +8,7 @@
 #include "platform/terminal.h"
 #include "ui/CloseUpdater.h"
 #include "ui/ConsoleProgress.h"
+#include "ui/FileInUseWarning.h"
 #include "updater/FileServices.h"
 
 namespace OrvoUi {
@@ -44,12 +45,7 @@ ConsoleOutcome RunConsoleFrontEnd(UpDater::CUpdaterMgrEx& mgr, UpDater::IHandOve
     if (progress->GetResult() == CConsoleProgress::Result::Complete) {
         platform::OutputDebug(L"[OVUSVC] Update Complete!\n");
         mgr.m_bExecuteApp = 1;
-        if (mgr.m_bFileInUse != 0) {
-            platform::ShowMessageBox(
-                platform::FormatW(platform::Translate(L"[Warning] A process of the %s program is running.\nPlease close the program and run the update again.").c_str(),
-                                  UpDater::GetFileName(mgr.GetExecutePath())),
-                L"OrvoUpdaterService");
-        }
+        ShowFileInUseWarning(mgr);
         close();
         return ConsoleOutcome::Complete;
     }

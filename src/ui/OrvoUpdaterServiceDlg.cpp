@@ -7,6 +7,7 @@
 #include "platform/strings.h"
 #include "platform/window.h"
 #include "ui/CloseUpdater.h"
+#include "ui/FileInUseWarning.h"
 #include "ui/InvokeRequest.h"
 #include "ui/OrvoUpdaterInterface.h"
 #include "updater/FileServices.h"
@@ -282,13 +283,7 @@ void COrvoUpdaterServiceDlg::OnMessage(uint32_t nMessage, uintptr_t wParam, intp
                 break;
             }
             m_mgr.m_bExecuteApp = 1;
-            if (m_mgr.m_bFileInUse != 0) {
-                platform::ShowMessageBox(
-                    FormatW(L"[Warning] %s 프로그램에 관련 된 프로세서가 동작 중입니다.\n프로그램 종료 후 최신 업데이트 작업을 다시 진행하시길 "
-                            L"바랍니다.",
-                            UpDater::GetFileName(m_mgr.GetExecutePath())),
-                    L"OrvoUpdaterService");
-            }
+            ShowFileInUseWarning(m_mgr);
             m_outcome = Outcome::Complete;
             CloseUpdater();
             break;
