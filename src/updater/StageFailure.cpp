@@ -27,8 +27,4 @@ void RecordPackageHashMismatch(const std::wstring& szPackage, const std::wstring
                                       szPackage, szFile));
 }
 
-void RecordInstallWriteFailed(const std::wstring& szTarget, uint32_t nError) {
-    platform::SetFailureCause(FormatW(Translate(L"%s could not be written (error %u).").c_str(), szTarget, nError));
-}
-
 }  // namespace UpDater

@@ -11,6 +11,5 @@ void RecordPackageUnreadable(const std::wstring& szPackage, const std::wstring& 
 void RecordPackageFileMissing(const std::wstring& szPackage, const std::wstring& szFile);
 void RecordPackageSizeMismatch(const std::wstring& szPackage, const std::wstring& szFile, int64_t nActual, int64_t nExpected);
 void RecordPackageHashMismatch(const std::wstring& szPackage, const std::wstring& szFile);
-void RecordInstallWriteFailed(const std::wstring& szTarget, uint32_t nError);
 
 }  // namespace UpDater
