@@ -139,10 +139,17 @@ bool CVersionBuilder::Init(const std::wstring& szUrl) {
     // Files are downloaded, unpacked and staged here before they are installed: no other user
     // may be able to swap them, and no link may lead them elsewhere.
     if (!PrepareWorkingFolder(szDataFolder, L"TALVEN\\Update\\Temp")) return false;
+    // A killed run may have left the half-written siblings of what it replaces whole; this run
+    // holds the manifest's lock, so none of them is still being written.
+    for (const std::wstring& path : {m_strTempXmlPath, KeptXmlPath(), KeptXmlPath() + L".meta"}) platform::RemoveTempSiblings(path);
     for (int attempt = 0; attempt < 2; ++attempt) {
         bool bFromKept = false;
         if (!DownloadXml(&bFromKept)) return false;
-        if (VerifyDownloadedXml() && Init_InstallRegPath() && CheckSignedRelease()) return true;
+        if (VerifyDownloadedXml() && Init_InstallRegPath() && CheckSignedRelease()) {
+            platform::RemoveTempSiblings(m_strInstallXmlPath);
+            platform::RemoveTempSiblings(PendingUpdateMarker());
+            return true;
+        }
         // A refused copy never stands in for the next fetch. One the server's validators still
         // matched may be older than the signature beside it (both changed within a second):
         // fetched whole, the manifest is judged once more.

@@ -24,6 +24,23 @@ uint32_t CreateTempSibling(const std::wstring& szPath, File& file, std::wstring*
     }
 }
 
+void RemoveTempSiblings(const std::wstring& szPath) {
+    const size_t slash = szPath.find_last_of(L"\\/");
+    if (slash == std::wstring::npos || slash + 1 == szPath.size()) return;
+    const std::wstring folder = szPath.substr(0, slash + 1), base = szPath.substr(slash + 1);
+    const std::wstring prefix = base + L".orvo-", suffix = L".tmp";
+    // The pattern never holds the name itself, whose own '[' or '*' would match other names.
+    const std::wstring pattern = (base[0] == L'.' ? L".*" : L"*") + std::wstring(L".orvo-*.tmp");
+    for (const std::wstring& name : FindFiles(folder + pattern)) {
+        if (name.size() != prefix.size() + 16 + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+            continue;
+        const std::wstring_view hex(name.data() + prefix.size(), 16);
+        if (hex.find_first_not_of(L"0123456789abcdef") != std::wstring_view::npos) continue;
+        DeleteFileAt(folder + name);
+    }
+}
+
 File::~File() { Close(); }
 
 File::File(File&& other) noexcept : m_fd(other.m_fd), m_lastError(other.m_lastError) { other.m_fd = -1; }

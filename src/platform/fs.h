@@ -83,6 +83,9 @@ std::vector<std::wstring> FindFiles(const std::wstring& szPattern);
 // Creates a new file beside szPath, exclusively, under a name nobody can predict (szPath plus a
 // random suffix ending in ".tmp"); its path in *pszPath.
 uint32_t CreateTempSibling(const std::wstring& szPath, File& file, std::wstring* pszPath);
+// Removes the siblings CreateTempSibling made for szPath that a killed run left behind. Only
+// for a path no other process may be writing meanwhile.
+void RemoveTempSiblings(const std::wstring& szPath);
 
 // Below a folder the caller trusts: szBase itself may be reached through links, but no
 // component of szRelative ('\\' or '/' separated; "." and empty components skipped, ".." refused

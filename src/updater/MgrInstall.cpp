@@ -118,6 +118,7 @@ bool CMgr::UnzipDownloadFile() {
         // goes on with the others and keeps the old manifest copy (and the marker), so the next
         // run installs it.
         std::wstring sibling;
+        platform::RemoveTempSiblings(s.target);  // what a killed copy left
         const uint32_t copyErr = platform::CopyToTempSibling(s.staged, s.target, &sibling);
         if (copyErr != 0) {
             platform::OutputDebug(FormatW(L"[OVUSVC][Error %d line] CMgr::UnzipDownloadFile()   [%s] File -> [%s] File Copy Failed [%u]\n",

@@ -95,6 +95,34 @@ TEST(Files, AtomicWriteLeavesNoTemporaryBehind) {
     EXPECT_NE(WriteFileAtomically(dir.wpath() + L"\\nope\\t.bin", std::as_bytes(std::span(first))), 0u);
 }
 
+// Only the siblings a killed write of that very path left go; names that merely look alike stay.
+TEST(Files, LeftoverTempSiblingsOfAPathAreRemoved) {
+    TempDir dir;
+    const std::wstring root = dir.wpath();
+    struct Case {
+        std::wstring path;
+        std::vector<std::string> gone, kept;
+    };
+    const Case cases[] = {
+        {L"\\app.xml",
+         {"app.xml.orvo-0123456789abcdef.tmp", "app.xml.orvo-ffffffff00000000.tmp"},
+         {"app.xml", "app.xml.orvo-pending", "app.xml.orvo-0123456789ABCDEF.tmp", "app.xml.orvo-0123456789abcde.tmp",
+          "app.xml.orvo-0123456789abcdefa.tmp", "xapp.xml.orvo-0123456789abcdef.tmp", "app.xml.orvo-0123456789abcdef.tmpx"}},
+        {L"/[a].xml", {"[a].xml.orvo-0123456789abcdef.tmp"}, {"a.xml.orvo-0123456789abcdef.tmp"}},
+        {L"\\.hidden", {".hidden.orvo-00000000aaaaaaaa.tmp"}, {".hidden"}},
+    };
+    for (const auto& c : cases) {
+        const std::filesystem::path sub = dir / "case";
+        std::filesystem::remove_all(sub);
+        std::filesystem::create_directory(sub);
+        for (const auto& name : c.gone) orvo::test::WriteFile(sub / name, "x");
+        for (const auto& name : c.kept) orvo::test::WriteFile(sub / name, "x");
+        RemoveTempSiblings(root + L"\\case" + c.path);
+        for (const auto& name : c.gone) EXPECT_FALSE(std::filesystem::exists(sub / name)) << name;
+        for (const auto& name : c.kept) EXPECT_TRUE(std::filesystem::exists(sub / name)) << name;
+    }
+}
+
 // Below a folder: missing folders are created, a leftover (read-only) file replaced, a folder
 // at the name or a ".." refused; on Linux a link on the way is refused and one at the name is
 // replaced, never followed (Wine cannot make links).
