@@ -1,5 +1,6 @@
 #include "platform/fs.h"
 
+#include <algorithm>
 #include <atomic>
 #include <random>
 
@@ -24,21 +25,32 @@ uint32_t CreateTempSibling(const std::wstring& szPath, File& file, std::wstring*
     }
 }
 
+void RemoveTempSiblings(const std::wstring& szFolder, const std::set<std::wstring>& names) {
+    if (names.empty()) return;
+    const std::wstring folder = szFolder.empty() || szFolder.back() == L'\\' || szFolder.back() == L'/' ? szFolder : szFolder + L"\\";
+    const std::wstring infix = L".orvo-", suffix = L".tmp";
+    const size_t extra = infix.size() + 16 + suffix.size();
+    auto remove = [&](const std::wstring& pattern) {
+        for (const std::wstring& name : FindFiles(folder + pattern)) {
+            if (name.size() <= extra || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) continue;
+            const size_t at = name.size() - extra;
+            if (name.compare(at, infix.size(), infix) != 0) continue;
+            const std::wstring_view hex(name.data() + at + infix.size(), 16);
+            if (hex.find_first_not_of(L"0123456789abcdef") != std::wstring_view::npos) continue;
+            if (names.count(name.substr(0, at)) != 0) DeleteFileAt(folder + name);
+        }
+    };
+    // The pattern never holds a name itself, whose own '[' or '*' would match other names; a
+    // leading dot has to be matched by the pattern's own.
+    remove(L"*.orvo-*.tmp");
+    if (std::any_of(names.begin(), names.end(), [](const std::wstring& n) { return !n.empty() && n[0] == L'.'; }))
+        remove(L".*.orvo-*.tmp");
+}
+
 void RemoveTempSiblings(const std::wstring& szPath) {
     const size_t slash = szPath.find_last_of(L"\\/");
     if (slash == std::wstring::npos || slash + 1 == szPath.size()) return;
-    const std::wstring folder = szPath.substr(0, slash + 1), base = szPath.substr(slash + 1);
-    const std::wstring prefix = base + L".orvo-", suffix = L".tmp";
-    // The pattern never holds the name itself, whose own '[' or '*' would match other names.
-    const std::wstring pattern = (base[0] == L'.' ? L".*" : L"*") + std::wstring(L".orvo-*.tmp");
-    for (const std::wstring& name : FindFiles(folder + pattern)) {
-        if (name.size() != prefix.size() + 16 + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
-            name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
-            continue;
-        const std::wstring_view hex(name.data() + prefix.size(), 16);
-        if (hex.find_first_not_of(L"0123456789abcdef") != std::wstring_view::npos) continue;
-        DeleteFileAt(folder + name);
-    }
+    RemoveTempSiblings(szPath.substr(0, slash + 1), {szPath.substr(slash + 1)});
 }
 
 File::~File() { Close(); }

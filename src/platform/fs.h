@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -86,6 +87,8 @@ uint32_t CreateTempSibling(const std::wstring& szPath, File& file, std::wstring*
 // Removes the siblings CreateTempSibling made for szPath that a killed run left behind. Only
 // for a path no other process may be writing meanwhile.
 void RemoveTempSiblings(const std::wstring& szPath);
+// The same for many names of one folder, which is listed once.
+void RemoveTempSiblings(const std::wstring& szFolder, const std::set<std::wstring>& names);
 
 // Below a folder the caller trusts: szBase itself may be reached through links, but no
 // component of szRelative ('\\' or '/' separated; "." and empty components skipped, ".." refused

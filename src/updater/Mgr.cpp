@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "manifest/FolderPaths.h"
@@ -57,6 +58,7 @@ void CMgr::ProcessUpdate() {
     auto fail = [this](const wchar_t* szText) {
         if (m_pInterface) m_pInterface->UpdateError(szText);
     };
+    RemoveStagingLeftovers();
     report(platform::Translate(L"Downloading..."), 1);
     if (!DownloadUpdateFile()) return fail(L"[OVUSVC][Error] DownloadUpdateFile");
     UnregisterComponents();
@@ -66,6 +68,18 @@ void CMgr::ProcessUpdate() {
     if (!ExProcess()) return fail(L"[OVUSVC][Error] ExProcess");
     report(platform::Translate(L"Update complete"), 4);
     FinishUpdate();
+}
+
+void CMgr::RemoveStagingLeftovers() {
+    // A killed run leaves its half-written downloads and unpacked files in the working folder
+    // under their random names; this run holds the manifest's lock, so none is still written.
+    // Only names of this plan are matched: another suite's run may share the folder.
+    std::set<std::wstring> names;
+    for (const auto& item : m_UpdateList) {
+        names.insert(item.OriFileName);
+        names.insert(item.DownloadPath.substr(item.DownloadPath.find_last_of(L"\\/") + 1));
+    }
+    platform::RemoveTempSiblings(m_strTempFolder, names);
 }
 
 void CMgr::Cancel() {

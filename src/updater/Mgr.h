@@ -23,6 +23,8 @@ public:
     // The pipeline (on the supervisor thread).
     void ProcessUpdate();
 
+    // Before the stages: what killed runs left in the working folder under this plan's names.
+    void RemoveStagingLeftovers();
     // Stages, in pipeline order.
     bool DownloadUpdateFile();
     bool UnregisterComponents();

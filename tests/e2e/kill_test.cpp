@@ -10,6 +10,8 @@
 #include <fcntl.h>
 #include <set>
 
+#include "manifest/FolderPaths.h"
+#include "platform/strings.h"
 #include "support/update_world.h"
 
 using namespace orvo::test;
@@ -109,8 +111,14 @@ TEST_F(KillTest, KilledAtRandomInstantsTheInstallStaysOldOrNew) {
 
     // One uninterrupted run to version 2 leaves exactly version 2, and takes away what any
     // kill (this one planted for certain) left half-written beside the manifest copy.
+    // The marker makes it plan every file, so it also clears what kills left in the working
+    // folder under this plan's names; another name's leftover is not this run's to remove.
     WriteFile(Installed("app.xml.orvo-0123456789abcdef.tmp"), "torn");
     WriteFile(Installed("app.xml.orvo-pending.orvo-0123456789abcdef.tmp"), "");
+    WriteFile(Installed("app.xml.orvo-pending"), "");
+    const std::string work = platform::ToUtf8(UpDater::GetUserDataFolder()) + "/TALVEN/Update/Temp";
+    WriteFile(work + "/f0.dat.orvo-0123456789abcdef.tmp", "torn");
+    WriteFile(work + "/other.dat.orvo-0123456789abcdef.tmp", "not ours");
     Publish(v2);
     std::string out;
     ASSERT_EQ(RunUpdater(&out), 0) << out;
@@ -125,6 +133,9 @@ TEST_F(KillTest, KilledAtRandomInstantsTheInstallStaysOldOrNew) {
     for (const auto& e : std::filesystem::recursive_directory_iterator(installDir))
         if (e.is_regular_file()) found.insert(std::filesystem::relative(e.path(), installDir).string());
     EXPECT_EQ(found, expected);
+    std::set<std::string> working;
+    for (const auto& e : std::filesystem::directory_iterator(work)) working.insert(e.path().filename().string());
+    EXPECT_EQ(working, std::set<std::string>{"other.dat.orvo-0123456789abcdef.tmp"});
 }
 
 // Ctrl-C at random instants of an update: the run either stops before the first installed file
