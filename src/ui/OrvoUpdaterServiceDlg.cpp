@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "platform/debug.h"
+#include "platform/failure_cause.h"
 #include "platform/i18n.h"
 #include "platform/msgbox.h"
 #include "platform/strings.h"
@@ -105,6 +106,7 @@ bool COrvoUpdaterServiceDlg::OnInitDialog() {
     // reports. Its end is acted on once the start timer has run (OnStartTimer).
     if (m_mgr.m_bExecuteApp != 1 && UpDater::CUpdaterMgrEx::PeekInstance() != nullptr) {
         platform::OutputDebug(L"[OVUSVC] update started\n");
+        platform::ClearFailureCause();  // only what goes wrong in this run is its cause
         m_bStartFailed = !m_mgr.StartUp(new COrvoUpdaterInterface(m_link));
     }
     return true;
@@ -113,9 +115,9 @@ bool COrvoUpdaterServiceDlg::OnInitDialog() {
 void COrvoUpdaterServiceDlg::OnSkinLoaded(bool bOk, const platform::DispatchError& err) {
     if (bOk || m_bInitErrorShown) return;
     m_bInitErrorShown = true;
-    platform::ShowMessageBox(
-        FormatW(L"[Error] Init Flash Err [%s]strErr [%d][%d]Errcode", Limit260(err.strText), err.scode, static_cast<int>(err.wCode)),
-        m_strTitle);
+    platform::ShowMessageBox(FormatW(platform::Translate(L"[Error] The skin could not be shown: %s [%d][%d]").c_str(), Limit260(err.strText),
+                                     err.scode, static_cast<int>(err.wCode)),
+                             m_strTitle);
 }
 
 void COrvoUpdaterServiceDlg::QueueReport(std::wstring strValueCall, std::wstring strLabelCall) {
@@ -376,7 +378,7 @@ void COrvoUpdaterServiceDlg::OnError() {
         text = m_strError + L"\n";
     }
     if (m_bUserClose != 0) platform::OutputDebug(text);
-    else platform::ShowMessageBox(text, m_strTitle);
+    else platform::ShowMessageBox(platform::WithFailureCause(text), m_strTitle);
     m_mgr.m_bExecuteApp = 0;
     m_outcome = m_bUserClose != 0 ? Outcome::Cancelled : Outcome::Failed;
     CloseUpdater();
