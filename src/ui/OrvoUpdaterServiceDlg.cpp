@@ -50,17 +50,54 @@ COrvoUpdaterServiceDlg::~COrvoUpdaterServiceDlg() {
 }
 
 bool COrvoUpdaterServiceDlg::DoModal() {
-    m_pWnd = platform::CreateDialogWindow(*this);
-    if (!m_pWnd) return false;
-    m_flash.Attach(&m_pWnd->Skin(IDialogWindow::kSkinVisible));
-    m_flashShape.Attach(&m_pWnd->Skin(IDialogWindow::kSkinShape));
+    if (!platform::WindowFrontEndAvailable()) return false;
+    m_tStart = std::chrono::steady_clock::now();
+    // Ctrl-C acts as the close button from before the update starts; one that comes while the
+    // window is being made is acted on once it exists.
+    platform::InterruptWatch interrupt;
+    m_hCallEvent = platform::CreateEvent(false, false);
     m_bAlive = true;
     {
         std::lock_guard<std::mutex> guard(m_link->cs);
         m_link->pDlg = this;
     }
+    // The update does not wait for the window: making the web views and loading the skin take a
+    // while, and the skin catches up with the reports. The end of the run is acted on once the
+    // start timer has run (OnStartTimer).
+    bool bStarted = false;
+    if (m_mgr.m_bExecuteApp != 1 && UpDater::CUpdaterMgrEx::PeekInstance() != nullptr) {
+        platform::OutputDebug(L"[OVUSVC] update started\n");
+        platform::ClearFailureCause();  // only what goes wrong in this run is its cause
+        m_bStartFailed = !m_mgr.StartUp(new COrvoUpdaterInterface(m_link));
+        bStarted = !m_bStartFailed;
+    }
+    auto wnd = platform::CreateDialogWindow(*this);
+    if (!wnd) {
+        // Not expected once the window front end was found usable; the update must not run on
+        // with nobody to show it to.
+        m_bAlive = false;
+        if (bStarted) {
+            m_mgr.m_bCancel = 1;
+            m_mgr.Clear();
+            m_mgr.m_EventChecker.Stop();
+        }
+        m_outcome = Outcome::Failed;
+        std::lock_guard<std::mutex> guard(m_link->cs);
+        m_link->pDlg = nullptr;
+        return true;
+    }
+    {
+        // From here on the end of the run is posted to the window; an end reported before it
+        // existed is posted now.
+        std::lock_guard<std::mutex> guard(m_csEnd);
+        m_pWnd = std::move(wnd);
+        for (uint32_t m : m_earlyEnds) m_pWnd->PostDialogMessage(m, 0, 0);
+        m_earlyEnds.clear();
+    }
+    m_flash.Attach(&m_pWnd->Skin(IDialogWindow::kSkinVisible));
+    m_flashShape.Attach(&m_pWnd->Skin(IDialogWindow::kSkinShape));
     OnInitDialog();
-    RunModalWatchingInterrupts();
+    RunModalWatching(interrupt);
     // The window is gone, but the stop the close button began still needs it until it is done.
     if (m_stopper.joinable()) m_stopper.join();
     m_pWnd->Destroy();
@@ -72,10 +109,8 @@ bool COrvoUpdaterServiceDlg::DoModal() {
 }
 
 bool COrvoUpdaterServiceDlg::OnInitDialog() {
-    m_tStart = std::chrono::steady_clock::now();
     m_pWnd->SetTitle(L"ORVOUpdateSvc");
     m_pWnd->Show(false);
-    m_hCallEvent = platform::CreateEvent(false, false);
 
     m_flash.MoveWindow(0, 0, 1, 1);
     m_flash.ShowWindow(false);
@@ -101,14 +136,6 @@ bool COrvoUpdaterServiceDlg::OnInitDialog() {
     m_pWnd->Move(0, 0, 0, 0);
     m_pWnd->Show(false);
     m_pWnd->SetTopmost();
-
-    // The update does not wait for the window: it starts now and the skin catches up with its
-    // reports. Its end is acted on once the start timer has run (OnStartTimer).
-    if (m_mgr.m_bExecuteApp != 1 && UpDater::CUpdaterMgrEx::PeekInstance() != nullptr) {
-        platform::OutputDebug(L"[OVUSVC] update started\n");
-        platform::ClearFailureCause();  // only what goes wrong in this run is its cause
-        m_bStartFailed = !m_mgr.StartUp(new COrvoUpdaterInterface(m_link));
-    }
     return true;
 }
 
@@ -178,19 +205,17 @@ void COrvoUpdaterServiceDlg::SetStatesPos(const wchar_t* szText, int nPos) {
 }
 
 void COrvoUpdaterServiceDlg::OnUpdateComplete() {
-    {
-        std::lock_guard<std::mutex> guard(m_csEnd);
-        m_tCompleteReport = std::chrono::steady_clock::now();
-    }
+    std::lock_guard<std::mutex> guard(m_csEnd);
+    m_tCompleteReport = std::chrono::steady_clock::now();
     if (m_pWnd) m_pWnd->PostDialogMessage(WM_ORVO_COMPLETE, 0, 0);
+    else m_earlyEnds.push_back(WM_ORVO_COMPLETE);
 }
 
 void COrvoUpdaterServiceDlg::OnUpdateError(const wchar_t* szText) {
-    {
-        std::lock_guard<std::mutex> guard(m_csEnd);
-        m_strError = szText != nullptr ? szText : L"";
-    }
+    std::lock_guard<std::mutex> guard(m_csEnd);
+    m_strError = szText != nullptr ? szText : L"";
     if (m_pWnd) m_pWnd->PostDialogMessage(WM_ORVO_ERROR, 0, 0);
+    else m_earlyEnds.push_back(WM_ORVO_ERROR);
 }
 
 void COrvoUpdaterServiceDlg::OnFlashCall() {
@@ -409,8 +434,7 @@ void COrvoUpdaterServiceDlg::OnStopped() {
     CloseUpdater();
 }
 
-void COrvoUpdaterServiceDlg::RunModalWatchingInterrupts() {
-    platform::InterruptWatch interrupt;
+void COrvoUpdaterServiceDlg::RunModalWatching(platform::InterruptWatch& interrupt) {
     if (!interrupt.IsActive()) {
         m_pWnd->RunModal();
         return;

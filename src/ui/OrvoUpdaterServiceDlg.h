@@ -19,6 +19,7 @@
 
 #include "platform/gui.h"
 #include "platform/sync.h"
+#include "platform/terminal.h"
 #include "ui/FlashControl.h"
 #include "ui/WindowShape.h"
 #include "updater/HandOver.h"
@@ -108,12 +109,12 @@ private:
     void UserClose();
     void OnStopped();
     // Runs the window until it ends, with Ctrl-C acting as the close button meanwhile.
-    void RunModalWatchingInterrupts();
+    void RunModalWatching(platform::InterruptWatch& interrupt);
 
     UpDater::CUpdaterMgrEx& m_mgr;
     UpDater::IHandOver& m_handOver;
     std::wstring m_strTitle;
-    std::unique_ptr<platform::IDialogWindow> m_pWnd;
+    std::unique_ptr<platform::IDialogWindow> m_pWnd;  // set under m_csEnd (the worker posts to it)
     std::shared_ptr<DialogLink> m_link = std::make_shared<DialogLink>();
     std::atomic<bool> m_bAlive{false};
 
@@ -133,9 +134,10 @@ private:
     std::mutex m_csEnd;
     std::wstring m_strError;  // the text of the last error report
     std::chrono::steady_clock::time_point m_tCompleteReport;
+    std::vector<uint32_t> m_earlyEnds;  // ends reported before the window existed
     Outcome m_outcome = Outcome::Cancelled;
 
-    std::chrono::steady_clock::time_point m_tStart;  // the dialog's initialisation
+    std::chrono::steady_clock::time_point m_tStart;  // DoModal began
     bool m_bInitErrorShown = false;
     bool m_bStartFailed = false;  // the update could not be started with the window
     bool m_bStartTimerDone = false;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 
 #include <signal.h>
@@ -210,8 +211,8 @@ TEST_F(WindowRun, FillsAPlainCallerWindowAndItsCloseButtonCancels) {
 TEST_F(WindowRun, CtrlCCancelsAsTheCloseButtonAndTheWindowAnswersWhileTheUpdateStops) {
     ASSERT_TRUE(x.ok());
     XClient xc;
-    // The update is stuck in a component's registration for seconds when Ctrl-C comes, so
-    // stopping it takes that long.
+    // The update is stuck in a component's registration when Ctrl-C comes, and stopping it
+    // waits for that registration, which the test ends a second later.
     auto files = App("2");
     files.push_back({"slowreg.so", ReadFile(ORVO_FIXTURE_SLOWREG), "_INSTALL", false, true});
     PublishWithSkin(files, "skin.html", TracingSkin(true));
@@ -222,7 +223,12 @@ TEST_F(WindowRun, CtrlCCancelsAsTheCloseButtonAndTheWindowAnswersWhileTheUpdateS
     UpdaterProcess run(Command("window", std::to_string(caller)), m_root / "window.log");
 
     ASSERT_TRUE(WaitFor([&] { return Exists(mark); }, 60000)) << run.Output();
+    ASSERT_TRUE(WaitFor([&] { return xc.FindWindow(kDialogName) != 0 && run.OutputHas("FSCommand [tick]"); }, 30000)) << run.Output();
     run.Signal(SIGINT);
+    ASSERT_TRUE(WaitFor([&] { return run.OutputHas("[OVUSVC] interrupted"); }, 10000)) << run.Output();
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_FALSE(run.OutputHas("[VUSVC] --- UI --- ParentWnd PostMsg Updater Close")) << "the stop waits for the registration";
+    std::remove(mark.c_str());
     ASSERT_TRUE(WaitFor([&] { return run.OutputHas("[VUSVC] --- UI --- ParentWnd PostMsg Updater Close"); }, 30000)) << run.Output();
 
     // As the close button: the caller hears of it, the target is not started, and the updater
