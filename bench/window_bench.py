@@ -1,17 +1,24 @@
 #!/usr/bin/env python3
 """Runs the updater once for the window benchmark and measures it.
 
-  window_bench.py OUT NAME -- CMD...
-      runs CMD (stdout/stderr to OUT) and prints
-      "seconds peak_kib exit_code first_frame_seconds web_peak_kib":
+  window_bench.py OUT -- CMD...
+      runs CMD with its debug lines on (stdout/stderr to OUT) and prints
+      "seconds peak_kib exit_code first_frame_seconds web_peak_kib done_seconds":
       wall time and peak resident set of the updater (wait4), the time from the start to the
-      moment the window named NAME is mapped on the display (-1 when it never is), and the
-      largest peak resident set of the web processes the updater started (0 when none).
+      updater's line saying that its window painted its first frame (-1 when it never does),
+      the largest peak resident set of the web processes the updater started (0 when none),
+      and the time to the line saying that the update completed, which both front ends write
+      just before the hand-over (-1 when it never comes).
+The same light sampling runs for both front ends, so it costs both the same.
 """
 import os
 import subprocess
 import sys
+import threading
 import time
+
+FIRST_FRAME = b"[OVUSVC] first frame painted"
+COMPLETE = b"[OVUSVC] Update Complete!"
 
 
 def children_named(ppid, prefix):
@@ -42,30 +49,40 @@ def peak_kib(pid):
     return 0
 
 
-def mapped(name):
-    r = subprocess.run(["xwininfo", "-name", name], capture_output=True, text=True)
-    return r.returncode == 0 and "IsViewable" in r.stdout
-
-
 def main(argv):
-    out, name, cmd = argv[1], argv[2], argv[argv.index("--") + 1:]
+    out, cmd = argv[1], argv[argv.index("--") + 1:]
+    env = dict(os.environ, ORVO_DEBUG="1")
+    seen = {FIRST_FRAME: -1.0, COMPLETE: -1.0}
     with open(out, "wb") as log:
         start = time.monotonic()
-        proc = subprocess.Popen(cmd, stdout=log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
-        first_frame = -1.0
+        proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, env=env)
+
+        def copy():
+            tail = b""
+            while True:
+                chunk = proc.stdout.read1(65536)
+                if not chunk:
+                    return
+                log.write(chunk)
+                for marker in seen:
+                    if seen[marker] < 0 and marker in tail + chunk:
+                        seen[marker] = time.monotonic() - start
+                tail = chunk[-64:]
+
+        reader = threading.Thread(target=copy)
+        reader.start()
         web_peak = 0
         while True:
             pid, status, usage = os.wait4(proc.pid, os.WNOHANG)
             if pid == proc.pid:
                 break
-            if first_frame < 0 and mapped(name):
-                first_frame = time.monotonic() - start
             for web in children_named(proc.pid, "WebKitWebProces"):
                 web_peak = max(web_peak, peak_kib(web))
-            time.sleep(0.01)
+            time.sleep(0.1)
         secs = time.monotonic() - start
+        reader.join()
     code = os.waitstatus_to_exitcode(status)
-    print("%.3f %d %d %.3f %d" % (secs, usage.ru_maxrss, code, first_frame, web_peak))
+    print("%.3f %d %d %.3f %d %.3f" % (secs, usage.ru_maxrss, code, seen[FIRST_FRAME], web_peak, seen[COMPLETE]))
 
 
 if __name__ == "__main__":

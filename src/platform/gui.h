@@ -40,6 +40,8 @@ public:
     virtual void OnSize(int nWidth, int nHeight) = 0;
     // The window is gone (closed by the dialog, or destroyed from outside with its caller).
     virtual void OnDestroy() = 0;
+    // The shown window painted its skin for the first time.
+    virtual void OnFirstFrame() {}
 };
 
 // One skin view. Operations return false and fill *pError when they fail.
@@ -50,8 +52,14 @@ public:
     virtual bool SetWMode(const std::wstring& szMode, DispatchError* pError) = 0;
     // 0xRRGGBB behind the page (ignored while transparent).
     virtual bool SetBackgroundColor(int32_t nColor, DispatchError* pError) = 0;
-    // Loads the page at a local path and waits (boundedly) until it has loaded or failed.
+    // Starts loading the page at a local path; false when it cannot even start (no such file).
+    // Calls made while the page loads wait for it. A backend may also load synchronously.
     virtual bool LoadMovie(int nLayer, const std::wstring& szPath, DispatchError* pError) = 0;
+    // done gets the outcome of the last load on the dialog's thread once it is known (at once
+    // when it already is, or when the backend loads synchronously).
+    virtual void WhenLoaded(std::function<void(bool bOk, const DispatchError& error)> done) {
+        done(true, DispatchError{});
+    }
     // Calls the page's global function with the strings as its arguments. The page may answer
     // later; done (optional) gets the outcome on the dialog's thread.
     virtual void CallFunction(const std::wstring& szName, const std::vector<std::wstring>& args,

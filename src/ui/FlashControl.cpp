@@ -27,6 +27,16 @@ bool CFlash_main::LoadMovie(int nLayer, const std::wstring& szPath, platform::Di
     return HasWindow() ? m_pView->LoadMovie(nLayer, szPath, pError) : NoWindow(pError);
 }
 
+void CFlash_main::WhenLoaded(std::function<void(bool, const platform::DispatchError&)> done) {
+    if (HasWindow()) {
+        m_pView->WhenLoaded(std::move(done));
+        return;
+    }
+    platform::DispatchError err;
+    NoWindow(&err);
+    if (done) done(false, err);
+}
+
 bool CFlash_main::CallFunction(const std::wstring& szRequest, std::function<void(bool, const platform::DispatchError&)> done,
                                platform::DispatchError* pError) {
     if (!HasWindow()) return NoWindow(pError);

@@ -1,8 +1,5 @@
 #include "ui/OrvoUpdaterInterface.h"
 
-#include <chrono>
-#include <thread>
-
 namespace OrvoUi {
 
 // Progress reports do not pause the worker: the skin shows the latest state of each bar (calls
@@ -31,8 +28,9 @@ void COrvoUpdaterInterface::SetStatesProgress(const wchar_t* szText, int nPos) {
     Forward([&](COrvoUpdaterServiceDlg& d) { d.SetStatesPos(szText, nPos); });
 }
 
+// The finished bars stay on screen for a while, but that is the window's affair: the worker
+// ends, and the target starts, at once.
 void COrvoUpdaterInterface::UpdateComplete() {
-    std::this_thread::sleep_for(std::chrono::milliseconds(kCompletePauseMs));
     Forward([](COrvoUpdaterServiceDlg& d) { d.OnUpdateComplete(); });
 }
 

@@ -11,9 +11,6 @@ namespace OrvoUi {
 
 class COrvoUpdaterInterface : public UpDater::CMgrInterface {
 public:
-    // The pause before the end of a run is reported, so the finished bars can be seen.
-    static constexpr int kCompletePauseMs = 1000;
-
     explicit COrvoUpdaterInterface(std::shared_ptr<DialogLink> link) : m_pDlg(std::move(link)) {}
 
     void SetInstallProgressMax(const wchar_t* szText, int nMax) override;

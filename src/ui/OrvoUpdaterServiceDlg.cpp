@@ -1,10 +1,15 @@
 #include "ui/OrvoUpdaterServiceDlg.h"
 
+#include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "platform/debug.h"
+#include "platform/failure_cause.h"
+#include "platform/i18n.h"
 #include "platform/msgbox.h"
 #include "platform/strings.h"
+#include "platform/terminal.h"
 #include "platform/window.h"
 #include "ui/CloseUpdater.h"
 #include "ui/FileInUseWarning.h"
@@ -36,6 +41,7 @@ COrvoUpdaterServiceDlg::COrvoUpdaterServiceDlg(UpDater::CUpdaterMgrEx& mgr, UpDa
     : m_mgr(mgr), m_handOver(handOver), m_strTitle(std::move(strTitle)) {}
 
 COrvoUpdaterServiceDlg::~COrvoUpdaterServiceDlg() {
+    if (m_stopper.joinable()) m_stopper.join();
     {
         std::lock_guard<std::mutex> guard(m_link->cs);
         m_link->pDlg = nullptr;
@@ -44,17 +50,56 @@ COrvoUpdaterServiceDlg::~COrvoUpdaterServiceDlg() {
 }
 
 bool COrvoUpdaterServiceDlg::DoModal() {
-    m_pWnd = platform::CreateDialogWindow(*this);
-    if (!m_pWnd) return false;
-    m_flash.Attach(&m_pWnd->Skin(IDialogWindow::kSkinVisible));
-    m_flashShape.Attach(&m_pWnd->Skin(IDialogWindow::kSkinShape));
+    if (!platform::WindowFrontEndAvailable()) return false;
+    m_tStart = std::chrono::steady_clock::now();
+    // Ctrl-C acts as the close button from before the update starts; one that comes while the
+    // window is being made is acted on once it exists.
+    platform::InterruptWatch interrupt;
+    m_hCallEvent = platform::CreateEvent(false, false);
     m_bAlive = true;
     {
         std::lock_guard<std::mutex> guard(m_link->cs);
         m_link->pDlg = this;
     }
+    // The update does not wait for the window: making the web views and loading the skin take a
+    // while, and the skin catches up with the reports. The end of the run is acted on once the
+    // start timer has run (OnStartTimer).
+    bool bStarted = false;
+    if (m_mgr.m_bExecuteApp != 1 && UpDater::CUpdaterMgrEx::PeekInstance() != nullptr) {
+        platform::OutputDebug(L"[OVUSVC] update started\n");
+        platform::ClearFailureCause();  // only what goes wrong in this run is its cause
+        m_bStartFailed = !m_mgr.StartUp(new COrvoUpdaterInterface(m_link));
+        bStarted = !m_bStartFailed;
+    }
+    auto wnd = platform::CreateDialogWindow(*this);
+    if (!wnd) {
+        // Not expected once the window front end was found usable; the update must not run on
+        // with nobody to show it to.
+        m_bAlive = false;
+        if (bStarted) {
+            m_mgr.m_bCancel = 1;
+            m_mgr.Clear();
+            m_mgr.m_EventChecker.Stop();
+        }
+        m_outcome = Outcome::Failed;
+        std::lock_guard<std::mutex> guard(m_link->cs);
+        m_link->pDlg = nullptr;
+        return true;
+    }
+    {
+        // From here on the end of the run is posted to the window; an end reported before it
+        // existed is posted now.
+        std::lock_guard<std::mutex> guard(m_csEnd);
+        m_pWnd = std::move(wnd);
+        for (uint32_t m : m_earlyEnds) m_pWnd->PostDialogMessage(m, 0, 0);
+        m_earlyEnds.clear();
+    }
+    m_flash.Attach(&m_pWnd->Skin(IDialogWindow::kSkinVisible));
+    m_flashShape.Attach(&m_pWnd->Skin(IDialogWindow::kSkinShape));
     OnInitDialog();
-    m_pWnd->RunModal();
+    RunModalWatching(interrupt);
+    // The window is gone, but the stop the close button began still needs it until it is done.
+    if (m_stopper.joinable()) m_stopper.join();
     m_pWnd->Destroy();
     {
         std::lock_guard<std::mutex> guard(m_link->cs);
@@ -66,7 +111,6 @@ bool COrvoUpdaterServiceDlg::DoModal() {
 bool COrvoUpdaterServiceDlg::OnInitDialog() {
     m_pWnd->SetTitle(L"ORVOUpdateSvc");
     m_pWnd->Show(false);
-    m_hCallEvent = platform::CreateEvent(false, false);
 
     m_flash.MoveWindow(0, 0, 1, 1);
     m_flash.ShowWindow(false);
@@ -78,9 +122,11 @@ bool COrvoUpdaterServiceDlg::OnInitDialog() {
     // exactly the background of the shape.
     if (ok) ok = m_flashShape.SetBackgroundColor(kKeyColor, &err) && m_flashShape.LoadMovie(0, m_mgr.m_strSkinPath, &err);
     if (!ok) {
-        platform::ShowMessageBox(FormatW(L"[Error] Init Flash Err [%s]strErr [%d][%d]Errcode", Limit260(err.strText), err.scode,
-                                         static_cast<int>(err.wCode)),
-                                 m_strTitle);
+        OnSkinLoaded(false, err);
+    } else {
+        // The pages load while the dialog goes on; a page that fails is reported when it does.
+        m_flash.WhenLoaded([this](bool bOk, const platform::DispatchError& e) { OnSkinLoaded(bOk, e); });
+        m_flashShape.WhenLoaded([this](bool bOk, const platform::DispatchError& e) { OnSkinLoaded(bOk, e); });
     }
 
     m_pWnd->SetTimer(kTimerFlashCall, 100);
@@ -91,6 +137,14 @@ bool COrvoUpdaterServiceDlg::OnInitDialog() {
     m_pWnd->Show(false);
     m_pWnd->SetTopmost();
     return true;
+}
+
+void COrvoUpdaterServiceDlg::OnSkinLoaded(bool bOk, const platform::DispatchError& err) {
+    if (bOk || m_bInitErrorShown) return;
+    m_bInitErrorShown = true;
+    platform::ShowMessageBox(FormatW(platform::Translate(L"[Error] The skin could not be shown: %s [%d][%d]").c_str(), Limit260(err.strText),
+                                     err.scode, static_cast<int>(err.wCode)),
+                             m_strTitle);
 }
 
 void COrvoUpdaterServiceDlg::QueueReport(std::wstring strValueCall, std::wstring strLabelCall) {
@@ -151,15 +205,17 @@ void COrvoUpdaterServiceDlg::SetStatesPos(const wchar_t* szText, int nPos) {
 }
 
 void COrvoUpdaterServiceDlg::OnUpdateComplete() {
+    std::lock_guard<std::mutex> guard(m_csEnd);
+    m_tCompleteReport = std::chrono::steady_clock::now();
     if (m_pWnd) m_pWnd->PostDialogMessage(WM_ORVO_COMPLETE, 0, 0);
+    else m_earlyEnds.push_back(WM_ORVO_COMPLETE);
 }
 
 void COrvoUpdaterServiceDlg::OnUpdateError(const wchar_t* szText) {
-    {
-        std::lock_guard<std::mutex> guard(m_csEnd);
-        m_strError = szText != nullptr ? szText : L"";
-    }
+    std::lock_guard<std::mutex> guard(m_csEnd);
+    m_strError = szText != nullptr ? szText : L"";
     if (m_pWnd) m_pWnd->PostDialogMessage(WM_ORVO_ERROR, 0, 0);
+    else m_earlyEnds.push_back(WM_ORVO_ERROR);
 }
 
 void COrvoUpdaterServiceDlg::OnFlashCall() {
@@ -179,12 +235,28 @@ void COrvoUpdaterServiceDlg::OnFlashCall() {
                 platform::OutputDebug(FormatW(L"[Error] [%s] CallFuntion Err [%s]strErr [%d][%d]Errcode", request, Limit260(e.strText),
                                               e.scode, static_cast<int>(e.wCode)));
             };
+            ++m_nUnacknowledged;
             platform::DispatchError err;
-            if (!m_flash.CallFunction(request, [report](bool ok, const platform::DispatchError& e) { if (!ok) report(e); }, &err))
+            const bool sent = m_flash.CallFunction(
+                request,
+                [this, report](bool ok, const platform::DispatchError& e) {
+                    if (!ok) report(e);
+                    Acknowledged();
+                },
+                &err);
+            if (!sent) {
                 report(err);
+                Acknowledged();
+            }
         }
     }
-    if (m_hCallEvent) m_hCallEvent->Set();
+    // Nothing in flight: a producer waiting for the skin goes on at once.
+    if (m_nUnacknowledged == 0 && m_hCallEvent) m_hCallEvent->Set();
+}
+
+void COrvoUpdaterServiceDlg::Acknowledged() {
+    // The producer's pacing wait ends as soon as the page has taken every delivered call.
+    if (m_nUnacknowledged > 0 && --m_nUnacknowledged == 0 && m_hCallEvent) m_hCallEvent->Set();
 }
 
 void COrvoUpdaterServiceDlg::OnTimer(uint32_t nId) {
@@ -194,6 +266,10 @@ void COrvoUpdaterServiceDlg::OnTimer(uint32_t nId) {
             break;
         case kTimerShow: OnShowTimer(); break;
         case kTimerStartUpdate: OnStartTimer(); break;
+        case kTimerCloseAfterComplete:
+            m_pWnd->KillTimer(kTimerCloseAfterComplete);
+            m_pWnd->PostDialogMessage(platform::WM_SYSCOMMAND_, platform::SC_CLOSE_, 0);
+            break;
         default: break;
     }
 }
@@ -223,14 +299,17 @@ void COrvoUpdaterServiceDlg::OnShowTimer() {
 
 void COrvoUpdaterServiceDlg::OnStartTimer() {
     m_pWnd->KillTimer(kTimerStartUpdate);
+    m_bStartTimerDone = true;
+    m_tStartTimer = std::chrono::steady_clock::now();
     if (UpDater::CUpdaterMgrEx::PeekInstance() == nullptr) return;
-    platform::OutputDebug(L"[OVUSVC] update started\n");
-    if (m_mgr.StartUp(new COrvoUpdaterInterface(m_link))) {
-        if (m_hCallEvent) m_hCallEvent->Set();
-    } else {
+    if (m_bStartFailed) {
         m_outcome = Outcome::Failed;
         CloseUpdater();
+        return;
     }
+    if (m_hCallEvent) m_hCallEvent->Set();
+    // A run that ended before the window was up is acted on now.
+    if (const uint32_t end = std::exchange(m_nEndDeferred, 0); end != 0) OnMessage(end, 0, 0);
 }
 
 int COrvoUpdaterServiceDlg::BuildShape() {
@@ -274,46 +353,101 @@ void COrvoUpdaterServiceDlg::OnMessage(uint32_t nMessage, uintptr_t wParam, intp
         case platform::WM_SYSCOMMAND_:
             if (wParam == platform::SC_CLOSE_) m_pWnd->EndModal();
             break;
+        case WM_ORVO_STOPPED: OnStopped(); break;
+        case WM_ORVO_INTERRUPT:
+            platform::OutputDebug(L"[OVUSVC] interrupted: the update is cancelled as by the close button\n");
+            platform::WriteStderr(platform::ToUtf8(platform::Translate(L"Update cancelled.")) + "\n");
+            UserClose();
+            break;
         case WM_ORVO_COMPLETE:
-            platform::OutputDebug(L"[OVUSVC] Update Complete!\n");
-            if (m_bUserClose != 0) {
-                // The close button came too late to stop the update, but the person still asked
-                // for the updater to end: the target is not started.
-                platform::OutputDebug(L"[OVUSVC] closed by the user: the target is not started\n");
+        case WM_ORVO_ERROR:
+            if (!m_bStartTimerDone) {
+                m_nEndDeferred = nMessage;
                 break;
             }
-            m_mgr.m_bExecuteApp = 1;
-            ShowFileInUseWarning(m_mgr);
-            m_outcome = Outcome::Complete;
-            CloseUpdater();
+            if (nMessage == WM_ORVO_COMPLETE) OnComplete();
+            else OnError();
             break;
-        case WM_ORVO_ERROR: {
-            std::wstring text;
-            {
-                std::lock_guard<std::mutex> guard(m_csEnd);
-                text = m_strError + L"\n";
-            }
-            if (m_bUserClose != 0) platform::OutputDebug(text);
-            else platform::ShowMessageBox(text, m_strTitle);
-            m_mgr.m_bExecuteApp = 0;
-            m_outcome = m_bUserClose != 0 ? Outcome::Cancelled : Outcome::Failed;
-            CloseUpdater();
-            break;
-        }
         default: break;
     }
 }
 
+void COrvoUpdaterServiceDlg::OnComplete() {
+    platform::OutputDebug(L"[OVUSVC] Update Complete!\n");
+    if (m_bUserClose != 0) {
+        // The close button came too late to stop the update, but the person still asked for the
+        // updater to end: the target is not started.
+        platform::OutputDebug(L"[OVUSVC] closed by the user: the target is not started\n");
+        return;
+    }
+    m_mgr.m_bExecuteApp = 1;
+    OnFlashCall();  // the finished bars go to the skin before anything else happens
+    ShowFileInUseWarning(m_mgr);
+    m_outcome = Outcome::Complete;
+    // The target starts now; the window keeps the finished bars on screen for the rest of the
+    // pause (counted from the report, or from the start timer when the run ended before it).
+    std::chrono::steady_clock::time_point from;
+    {
+        std::lock_guard<std::mutex> guard(m_csEnd);
+        from = std::max(m_tCompleteReport, m_tStartTimer);
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(from + std::chrono::milliseconds(kCompletePauseMs) -
+                                                                            std::chrono::steady_clock::now());
+    CloseUpdater(left.count() > 0 ? static_cast<uint32_t>(left.count()) : 0);
+}
+
+void COrvoUpdaterServiceDlg::OnError() {
+    std::wstring text;
+    {
+        std::lock_guard<std::mutex> guard(m_csEnd);
+        text = m_strError + L"\n";
+    }
+    if (m_bUserClose != 0) platform::OutputDebug(text);
+    else platform::ShowMessageBox(platform::WithFailureCause(text), m_strTitle);
+    m_mgr.m_bExecuteApp = 0;
+    m_outcome = m_bUserClose != 0 ? Outcome::Cancelled : Outcome::Failed;
+    CloseUpdater();
+}
+
 void COrvoUpdaterServiceDlg::OnSkinCommand(const std::wstring& szCommand, const std::wstring& szArgs) {
     platform::OutputDebug(FormatW(L"[OVUSVC] FSCommand [%s] [%s]\n", szCommand, szArgs));
-    if (!platform::EqualsNoCase(szCommand, L"btnClose")) return;
+    if (platform::EqualsNoCase(szCommand, L"btnClose")) UserClose();
+}
+
+void COrvoUpdaterServiceDlg::UserClose() {
+    if (m_stopper.joinable()) return;  // already stopping
     m_bUserClose = 1;
     m_mgr.m_bCancel = 1;
-    m_mgr.Clear();
-    m_mgr.m_EventChecker.Stop();
-    if (m_hCallEvent) m_hCallEvent->Set();
     if (m_outcome != Outcome::Complete && m_outcome != Outcome::Failed && m_outcome != Outcome::NothingToDo) m_outcome = Outcome::Cancelled;
+    // Clearing waits for the running stage and stopping for the worker; meanwhile the worker
+    // may still report and post to the window, so the window goes on answering.
+    m_stopper = std::thread([this] {
+        m_mgr.Clear();
+        m_mgr.m_EventChecker.Stop();
+        m_pWnd->PostDialogMessage(WM_ORVO_STOPPED, 0, 0);
+    });
+}
+
+void COrvoUpdaterServiceDlg::OnStopped() {
+    if (m_stopper.joinable()) m_stopper.join();
+    if (m_hCallEvent) m_hCallEvent->Set();
     CloseUpdater();
+}
+
+void COrvoUpdaterServiceDlg::RunModalWatching(platform::InterruptWatch& interrupt) {
+    if (!interrupt.IsActive()) {
+        m_pWnd->RunModal();
+        return;
+    }
+    const auto done = platform::CreateEvent(true, false);
+    std::thread watcher([&] {
+        platform::Waitable* handles[] = {&interrupt.Interrupted(), done.get()};
+        if (platform::WaitForMultipleObjects(handles, false, platform::INFINITE_) == platform::WAIT_OBJECT_0_)
+            m_pWnd->PostDialogMessage(WM_ORVO_INTERRUPT, 0, 0);
+    });
+    m_pWnd->RunModal();
+    done->Set();
+    watcher.join();
 }
 
 void COrvoUpdaterServiceDlg::OnSize(int nWidth, int nHeight) {
@@ -330,10 +464,17 @@ void COrvoUpdaterServiceDlg::OnDestroy() {
     if (m_hCallEvent) m_hCallEvent->Set();
 }
 
-void COrvoUpdaterServiceDlg::CloseUpdater() {
-    OrvoUi::CloseUpdater(m_handOver, m_mgr, [this] {
-        if (m_pWnd) m_pWnd->PostDialogMessage(platform::WM_SYSCOMMAND_, platform::SC_CLOSE_, 0);
+void COrvoUpdaterServiceDlg::CloseUpdater(uint32_t nCloseAfterMs) {
+    OrvoUi::CloseUpdater(m_handOver, m_mgr, [this, nCloseAfterMs] {
+        if (!m_pWnd) return;
+        if (nCloseAfterMs > 0) m_pWnd->SetTimer(kTimerCloseAfterComplete, nCloseAfterMs);
+        else m_pWnd->PostDialogMessage(platform::WM_SYSCOMMAND_, platform::SC_CLOSE_, 0);
     });
+}
+
+void COrvoUpdaterServiceDlg::OnFirstFrame() {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_tStart).count();
+    platform::OutputDebug(FormatW(L"[OVUSVC] first frame painted %d ms after the dialog started\n", static_cast<int>(ms)));
 }
 
 }  // namespace OrvoUi

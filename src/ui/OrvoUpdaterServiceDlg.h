@@ -2,17 +2,24 @@
 // calls of the skin's script functions. Reports arrive on the update's worker thread; the skin
 // is only ever called on the window's thread, through a queue emptied by the WM_FLASH_CALL
 // message that the dialog's 100 ms timer posts while calls wait.
+// The update runs while the window starts: the web engine takes a while to come up, and the
+// show (1 s) and start (0.5 s) timers only decide when the window appears and when the end of
+// the run may be acted on. The finished bars stay on screen for a second, while the target
+// already starts.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/gui.h"
 #include "platform/sync.h"
+#include "platform/terminal.h"
 #include "ui/FlashControl.h"
 #include "ui/WindowShape.h"
 #include "updater/HandOver.h"
@@ -41,11 +48,18 @@ public:
     static constexpr uint32_t kTimerFlashCall = 1000;
     static constexpr uint32_t kTimerStartUpdate = 1100;
     static constexpr uint32_t kTimerShow = 1200;
+    static constexpr uint32_t kTimerCloseAfterComplete = 1300;
+    // How long the finished bars stay on screen after the run completed.
+    static constexpr int kCompletePauseMs = 1000;
     static constexpr int32_t kKeyColor = 0xFF00FF;  // behind the skin; never part of the shape
     // The end of a run, handed from the worker to the window's thread so that its message box
     // and the hand-over happen there, in order.
     static constexpr uint32_t WM_ORVO_COMPLETE = 0x8001;
     static constexpr uint32_t WM_ORVO_ERROR = 0x8002;
+    // The update has stopped after the close button (posted by the thread that stopped it).
+    static constexpr uint32_t WM_ORVO_STOPPED = 0x8003;
+    // An interrupt from the terminal (Ctrl-C), which acts as the close button.
+    static constexpr uint32_t WM_ORVO_INTERRUPT = 0x8004;
 
     COrvoUpdaterServiceDlg(UpDater::CUpdaterMgrEx& mgr, UpDater::IHandOver& handOver, std::wstring strTitle);
     ~COrvoUpdaterServiceDlg() override;
@@ -72,6 +86,7 @@ public:
     void OnSkinCommand(const std::wstring& szCommand, const std::wstring& szArgs) override;
     void OnSize(int nWidth, int nHeight) override;
     void OnDestroy() override;
+    void OnFirstFrame() override;
 
     // How many skin calls wait for delivery.
     size_t QueuedCalls() const { return m_nQueued.load(); }
@@ -82,14 +97,24 @@ private:
     void OnShowTimer();
     void OnStartTimer();
     int BuildShape();
-    void CloseUpdater();
+    // The hand-over at once; the dialog's own window closes after nCloseAfterMs.
+    void CloseUpdater(uint32_t nCloseAfterMs = 0);
+    void Acknowledged();
     // Appends the two calls of one report and posts their delivery.
     void QueueReport(std::wstring strValueCall, std::wstring strLabelCall);
+    void OnSkinLoaded(bool bOk, const platform::DispatchError& error);
+    void OnComplete();
+    void OnError();
+    // The close button: cancel, stop the update without blocking the window, then close.
+    void UserClose();
+    void OnStopped();
+    // Runs the window until it ends, with Ctrl-C acting as the close button meanwhile.
+    void RunModalWatching(platform::InterruptWatch& interrupt);
 
     UpDater::CUpdaterMgrEx& m_mgr;
     UpDater::IHandOver& m_handOver;
     std::wstring m_strTitle;
-    std::unique_ptr<platform::IDialogWindow> m_pWnd;
+    std::unique_ptr<platform::IDialogWindow> m_pWnd;  // set under m_csEnd (the worker posts to it)
     std::shared_ptr<DialogLink> m_link = std::make_shared<DialogLink>();
     std::atomic<bool> m_bAlive{false};
 
@@ -108,7 +133,21 @@ private:
 
     std::mutex m_csEnd;
     std::wstring m_strError;  // the text of the last error report
+    std::chrono::steady_clock::time_point m_tCompleteReport;
+    std::vector<uint32_t> m_earlyEnds;  // ends reported before the window existed
     Outcome m_outcome = Outcome::Cancelled;
+
+    std::chrono::steady_clock::time_point m_tStart;  // DoModal began
+    bool m_bInitErrorShown = false;
+    bool m_bStartFailed = false;  // the update could not be started with the window
+    bool m_bStartTimerDone = false;
+    uint32_t m_nEndDeferred = 0;  // the end of the run, reported before the start timer
+    std::chrono::steady_clock::time_point m_tStartTimer;
+    // Pacing: the page has acknowledged every call delivered so far.
+    size_t m_nUnacknowledged = 0;
+    // Clears the lists and stops the checker after the close button: both wait for the worker,
+    // which may itself be waiting to be heard by the window.
+    std::thread m_stopper;
 };
 
 }  // namespace OrvoUi

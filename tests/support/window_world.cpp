@@ -212,13 +212,19 @@ int UpdaterProcess::Wait(int timeoutMs) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+void UpdaterProcess::Signal(int nSignal) {
+    if (m_pid > 0) ::kill(m_pid, nSignal);
+}
+
 std::string UpdaterProcess::Output() const { return Exists(m_log) ? ReadFile(m_log) : std::string(); }
 
 WindowWorld::WindowWorld() {
     binDir = m_root / "bin";
     MakeDirs(binDir);
     // The skin is unpacked beside the updater: each test has an updater of its own.
-    orvo::test::Run("cp '" + BuiltBinary("src/app/OrvoUpdaterService") + "' '" + BuiltBinary("src/app/orvo-window.so") + "' '" + binDir + "/'");
+    // With its message catalogs, which it finds beside itself.
+    orvo::test::Run("cp -R '" + BuiltBinary("src/app/OrvoUpdaterService") + "' '" + BuiltBinary("src/app/orvo-window.so") + "' '" +
+                    BuiltBinary("src/app/locale") + "' '" + binDir + "/'");
 }
 
 void WindowWorld::PublishWithSkin(const std::vector<PublishedFile>& files, const std::string& skinName, const std::string& skinContent) {
@@ -233,7 +239,7 @@ void WindowWorld::PublishWithSkin(const std::vector<PublishedFile>& files, const
     Publish(files, skinXml);
 }
 
-std::string WindowWorld::TracingSkin() {
+std::string WindowWorld::TracingSkin(bool bTicks) {
     std::string page = ReadFile(std::string(ORVO_SOURCE_DIR) + "/skins/default/skin.html");
     const std::string trace = R"(<script>
 ["SetInstallProgressMaxValue","SetInstallLabelText","SetInstallProgressValue",
@@ -247,6 +253,7 @@ std::string WindowWorld::TracingSkin() {
 </script>
 )";
     page.insert(page.rfind("</body>"), trace);
+    if (bTicks) page.insert(page.rfind("</body>"), "<script>setInterval(function () { orvoHost.command('tick', ''); }, 50);</script>\n");
     return page;
 }
 

@@ -61,6 +61,8 @@ public:
     // The exit code, or -1 when it did not end in time (it is then stopped).
     int Wait(int timeoutMs);
     std::string Output() const;
+    // Sends the signal to the updater this test started (and to nothing else).
+    void Signal(int nSignal);
     bool OutputHas(const std::string& text) const { return Output().find(text) != std::string::npos; }
 
 private:
@@ -75,8 +77,9 @@ protected:
     // Publishes the files and the skin page (zipped, as the manifest's Skin entry).
     void PublishWithSkin(const std::vector<PublishedFile>& files, const std::string& skinName, const std::string& skinContent);
     // The default skin, with a script that reports every call it receives to the host as a
-    // "trace" command (tab-separated function name and arguments).
-    static std::string TracingSkin();
+    // "trace" command (tab-separated function name and arguments); with bTicks it also sends a
+    // "tick" command every 50 ms, which shows whether the window's thread answers.
+    static std::string TracingSkin(bool bTicks = false);
     std::string Command(const std::string& frontEnd, const std::string& caller = "NULL") const;
     // "name\targ\targ" for each call the page reported, in order.
     static std::vector<std::string> Trace(const std::string& output);

@@ -2,9 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 
+#include <signal.h>
+
 #include "platform/window.h"
+#include "support/test_env.h"
 #include "support/window_world.h"
 
 namespace orvo::test {
@@ -145,10 +149,12 @@ TEST_F(WindowRun, SkinThatCannotBeShownIsReportedAndTheUpdateStillRuns) {
     XClient xc;
     // A skin the web view cannot display.
     PublishWithSkin(App("2"), "skin.swf", std::string("FWS\x0a", 4) + std::string(300, '\x01'));
-    UpdaterProcess run(Command("window"), m_root / "window.log");
+    // In Korean: the window's own message comes from the catalog, as the terminal's texts do.
+    UpdaterProcess run("env LANGUAGE=ko LC_ALL=ko_KR.UTF-8 " + Command("window"), m_root / "window.log");
     unsigned long box = 0;
     ASSERT_TRUE(WaitFor([&] { return (box = xc.FindWindow("OrvoUpdaterService")) != 0; }, 30000)) << run.Output();
     EXPECT_TRUE(run.OutputHas("OrvoUpdaterService: [Error] Init Flash Err [")) << run.Output();
+    EXPECT_TRUE(run.OutputHas("업데이트 할 목록을 준비중입니다.")) << "the skin's labels in Korean too";
     xc.SaveScreenshot(box, "skin-error-box");
     xc.RequestClose(box);
     EXPECT_EQ(run.Wait(30000), 0) << run.Output();
@@ -197,6 +203,52 @@ TEST_F(WindowRun, FillsAPlainCallerWindowAndItsCloseButtonCancels) {
     EXPECT_FALSE(Exists(Installed("starts")));
     EXPECT_FALSE(Exists(Installed("big.bin")));
     // The caller goes away with the updater's window inside it: no crash, the run ends cancelled.
+    xc.DestroyWindow(caller);
+    EXPECT_EQ(run.Wait(30000), 130) << run.Output();
+    EXPECT_FALSE(Exists(Installed("starts")));
+}
+
+TEST_F(WindowRun, CtrlCCancelsAsTheCloseButtonAndTheWindowAnswersWhileTheUpdateStops) {
+    ASSERT_TRUE(x.ok());
+    XClient xc;
+    // The update is stuck in a component's registration when Ctrl-C comes, and stopping it
+    // waits for that registration, which the test ends a second later.
+    auto files = App("2");
+    files.push_back({"slowreg.so", ReadFile(ORVO_FIXTURE_SLOWREG), "_INSTALL", false, true});
+    PublishWithSkin(files, "skin.html", TracingSkin(true));
+    const std::string mark = m_root / "registering";
+    ScopedEnv markEnv("ORVO_TEST_SLOWREG_MARK", mark);
+    const unsigned long caller = xc.CreatePlainWindow(500, 260);
+    XClient watcher;
+    UpdaterProcess run(Command("window", std::to_string(caller)), m_root / "window.log");
+
+    ASSERT_TRUE(WaitFor([&] { return Exists(mark); }, 60000)) << run.Output();
+    ASSERT_TRUE(WaitFor([&] { return xc.FindWindow(kDialogName) != 0 && run.OutputHas("FSCommand [tick]"); }, 30000)) << run.Output();
+    run.Signal(SIGINT);
+    ASSERT_TRUE(WaitFor([&] { return run.OutputHas("[OVUSVC] interrupted"); }, 10000)) << run.Output();
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_FALSE(run.OutputHas("[VUSVC] --- UI --- ParentWnd PostMsg Updater Close")) << "the stop waits for the registration";
+    std::remove(mark.c_str());
+    ASSERT_TRUE(WaitFor([&] { return run.OutputHas("[VUSVC] --- UI --- ParentWnd PostMsg Updater Close"); }, 30000)) << run.Output();
+
+    // As the close button: the caller hears of it, the target is not started, and the updater
+    // waits for its caller to end the window.
+    int messages = 0;
+    WaitFor([&] { return (messages += xc.CountMessages(caller, platform::WM_UPDATER_CLOSED, 200)) >= 2; }, 10000);
+    EXPECT_GE(messages, 2);
+    EXPECT_FALSE(Exists(Installed("starts")));
+    const std::string out = run.Output();
+    EXPECT_NE(out.find("Update cancelled."), std::string::npos) << out;
+
+    // While the update was being stopped the window went on answering its page.
+    const size_t from = out.find("[OVUSVC] interrupted");
+    const size_t to = out.find("[VUSVC] --- UI --- ParentWnd PostMsg Updater Close");
+    ASSERT_NE(from, std::string::npos) << out;
+    ASSERT_LT(from, to);
+    size_t ticks = 0;
+    for (size_t at = out.find("FSCommand [tick]", from); at != std::string::npos && at < to; at = out.find("FSCommand [tick]", at + 1)) ++ticks;
+    EXPECT_GT(ticks, 10u) << "the window's thread was blocked while the update stopped";
+
     xc.DestroyWindow(caller);
     EXPECT_EQ(run.Wait(30000), 130) << run.Output();
     EXPECT_FALSE(Exists(Installed("starts")));

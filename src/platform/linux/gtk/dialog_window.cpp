@@ -61,6 +61,15 @@ DialogWindow::DialogWindow(IDialogEvents& events) : m_events(events) {
         [this](const std::wstring& c, const std::wstring& a) { m_events.OnSkinCommand(c, a); }, nullptr);
     gtk_layout_put(GTK_LAYOUT(m_fixed), m_visible->Widget(), 0, 0);
     m_visible->m_place = [this](GtkWidget* w, int x, int y) { gtk_layout_move(GTK_LAYOUT(m_fixed), w, x, y); };
+    g_signal_connect_after(m_visible->Widget(), "draw", G_CALLBACK(+[](GtkWidget*, cairo_t*, gpointer self) -> gboolean {
+                               auto* d = static_cast<DialogWindow*>(self);
+                               if (!d->m_bFirstFrame && gtk_widget_get_mapped(d->m_window)) {
+                                   d->m_bFirstFrame = true;
+                                   d->m_events.OnFirstFrame();
+                               }
+                               return FALSE;
+                           }),
+                           this);
 
     // The shape copy must be realised and mapped to be pictured, but never seen.
     m_offscreen = gtk_offscreen_window_new();
@@ -81,6 +90,7 @@ DialogWindow::~DialogWindow() {
         m_mailbox->queue.clear();
     }
     g_signal_handlers_disconnect_by_data(m_window, this);
+    g_signal_handlers_disconnect_by_data(m_visible->Widget(), this);
     if (!m_bDestroyed) gtk_widget_destroy(m_window);
     gtk_widget_destroy(m_offscreen);
     m_visible.reset();

@@ -73,6 +73,7 @@ private:
     GMainLoop* m_loop = nullptr;
     bool m_bEmbedded = false;
     bool m_bDestroyed = false;
+    bool m_bFirstFrame = false;
     int m_nWidth = 0, m_nHeight = 0;
     int m_nLastWidth = -1, m_nLastHeight = -1;
 };

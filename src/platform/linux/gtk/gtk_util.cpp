@@ -1,5 +1,6 @@
 #include "platform/linux/gtk/gtk_util.h"
 
+#include <algorithm>
 #include <thread>
 
 namespace platform::gtkwin {
@@ -40,10 +41,13 @@ std::wstring Wide(const char* utf8) {
 bool IterateUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
     const auto until = std::chrono::steady_clock::now() + limit;
     GMainContext* ctx = g_main_context_default();
-    // A timeout source guarantees that the blocking iteration wakes up to look at the clock.
-    const guint tick = g_timeout_add(20, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+    // Whatever makes done() true is an event of this context; one timeout wakes the blocking
+    // iteration when the time is up.
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(limit).count();
+    const guint deadline = g_timeout_add(static_cast<guint>(std::min<long long>(ms, G_MAXUINT)),
+                                         [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
     while (!done() && std::chrono::steady_clock::now() < until) g_main_context_iteration(ctx, TRUE);
-    g_source_remove(tick);
+    g_source_remove(deadline);
     return done();
 }
 

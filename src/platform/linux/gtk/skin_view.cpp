@@ -78,6 +78,7 @@ SkinView::SkinView(CommandHandler onCommand, SkinView* related) : m_onCommand(st
 
 SkinView::~SkinView() {
     m_live->bAlive = false;
+    if (m_loadTimer != 0) g_source_remove(m_loadTimer);
     if (m_view != nullptr) {
         g_signal_handlers_disconnect_by_data(m_view, this);
         g_signal_handlers_disconnect_by_data(webkit_web_view_get_user_content_manager(m_view), this);
@@ -134,37 +135,71 @@ bool SkinView::LoadMovie(int nLayer, const std::wstring& szPath, DispatchError* 
     m_strLoadError.clear();
     webkit_web_view_load_uri(m_view, uri);
     g_free(uri);
-    // The skin is only usable once its script functions exist: wait here, as a control that
-    // loads its movie synchronously would.
-    const auto live = m_live;
-    IterateUntil([&] { return !live->bAlive || m_load != LoadState::Loading; }, kLoadLimit);
-    if (!live->bAlive) return false;
-    if (m_load == LoadState::Loading) {
-        webkit_web_view_stop_loading(m_view);
-        m_load = LoadState::Failed;
-        m_strLoadError = "the skin page " + path + " did not load in time";
-    }
-    if (m_load == LoadState::Failed) {
-        if (pError) *pError = Error(m_strLoadError);
-        FailPending(m_strLoadError);
-        return false;
-    }
-    std::vector<Call> pending;
-    pending.swap(m_pending);
-    for (auto& c : pending) Send(std::move(c));
+    // The page loads while the dialog goes on; calls made meanwhile wait for it, and a page
+    // that never finishes is given up after a while.
+    if (m_loadTimer != 0) g_source_remove(m_loadTimer);
+    m_loadTimer = g_timeout_add_full(
+        G_PRIORITY_DEFAULT, static_cast<guint>(std::chrono::milliseconds(kLoadLimit).count()),
+        [](gpointer self) -> gboolean {
+            auto* v = static_cast<SkinView*>(self);
+            v->m_loadTimer = 0;
+            if (v->m_load == LoadState::Loading) {
+                v->m_load = LoadState::Failed;
+                v->m_strLoadError = "the skin page did not load in time";
+                webkit_web_view_stop_loading(v->m_view);
+                v->FinishLoad(false);
+            }
+            return G_SOURCE_REMOVE;
+        },
+        this, nullptr);
     return true;
+}
+
+void SkinView::WhenLoaded(std::function<void(bool, const DispatchError&)> done) {
+    switch (m_load) {
+        case LoadState::Loading: m_loadWaiters.push_back(std::move(done)); return;
+        case LoadState::Loaded: done(true, DispatchError{}); return;
+        case LoadState::Failed: done(false, Error(m_strLoadError)); return;
+        case LoadState::None: done(false, Error("no skin page is loaded")); return;
+    }
+}
+
+void SkinView::FinishLoad(bool bOk) {
+    if (m_loadTimer != 0) {
+        g_source_remove(m_loadTimer);
+        m_loadTimer = 0;
+    }
+    const auto live = m_live;
+    if (bOk) {
+        std::vector<Call> pending;
+        pending.swap(m_pending);
+        for (auto& c : pending) Send(std::move(c));
+    } else {
+        FailPending(m_strLoadError);
+    }
+    std::vector<std::function<void(bool, const DispatchError&)>> waiters;
+    waiters.swap(m_loadWaiters);
+    const DispatchError error = bOk ? DispatchError{} : Error(m_strLoadError);
+    for (auto& w : waiters) {
+        if (!live->bAlive) return;
+        w(bOk, error);
+    }
 }
 
 void SkinView::OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self) {
     auto* v = static_cast<SkinView*>(self);
-    if (event == WEBKIT_LOAD_FINISHED && v->m_load == LoadState::Loading) v->m_load = LoadState::Loaded;
+    if (event != WEBKIT_LOAD_FINISHED || v->m_load != LoadState::Loading) return;
+    v->m_load = LoadState::Loaded;
+    v->FinishLoad(true);
 }
 
 gboolean SkinView::OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error, gpointer self) {
     auto* v = static_cast<SkinView*>(self);
+    if (v->m_load != LoadState::Loading) return TRUE;
     v->m_load = LoadState::Failed;
     v->m_strLoadError = std::string("the skin page ") + (uri != nullptr ? uri : "") + " failed to load: " +
                         (error != nullptr ? error->message : "unknown error");
+    v->FinishLoad(false);
     return TRUE;
 }
 
@@ -272,6 +307,8 @@ void SkinView::Show(bool bShow) {
 }
 
 cairo_surface_t* SkinView::Snapshot() {
+    // A page still loading would be pictured blank.
+    IterateUntil([&] { return m_load != LoadState::Loading; }, kLoadLimit);
     struct State {
         bool bDone = false;
         cairo_surface_t* surface = nullptr;

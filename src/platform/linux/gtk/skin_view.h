@@ -31,13 +31,15 @@ public:
     bool SetWMode(const std::wstring& szMode, DispatchError* pError) override;
     bool SetBackgroundColor(int32_t nColor, DispatchError* pError) override;
     bool LoadMovie(int nLayer, const std::wstring& szPath, DispatchError* pError) override;
+    void WhenLoaded(std::function<void(bool, const DispatchError&)> done) override;
     void CallFunction(const std::wstring& szName, const std::vector<std::wstring>& args,
                       std::function<void(bool, const DispatchError&)> done) override;
     bool HasWindow() const override { return m_view != nullptr; }
     void Move(int x, int y, int nWidth, int nHeight) override;
     void Show(bool bShow) override;
 
-    // The visible part of the page as a picture (waits boundedly); null when none was taken.
+    // The visible part of the page as a picture, once the page has loaded (waits boundedly);
+    // null when none was taken.
     cairo_surface_t* Snapshot();
 
     // Where Move places the view inside its container.
@@ -57,6 +59,8 @@ private:
     void ApplyBackground();
     void Send(Call call);
     void FailPending(const std::string& why);
+    // The load ended (loaded, failed or out of time): pending calls and waiters learn of it.
+    void FinishLoad(bool bOk);
     static void OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self);
     static gboolean OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error, gpointer self);
     static gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type, gpointer);
@@ -70,6 +74,8 @@ private:
     LoadState m_load = LoadState::None;
     std::string m_strLoadError;
     std::vector<Call> m_pending;  // calls made while the page loads
+    std::vector<std::function<void(bool, const DispatchError&)>> m_loadWaiters;
+    guint m_loadTimer = 0;  // ends a load that takes too long
 };
 
 }  // namespace platform::gtkwin
