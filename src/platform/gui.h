@@ -5,8 +5,10 @@
 // functions are called with their arguments as data and which posts commands to the host
 // through `orvoHost.command(command, argument)`. Shapes use the X Shape extension; a caller
 // window is a decimal X11 window id and the dialog is reparented into it.
-// Windows: no window backend yet (WindowFrontEndAvailable() is false there; runs use the
-// terminal front end).
+// Windows: a Win32 popup window; the skin is drawn natively with GDI (no web engine there), so the
+// skin file is only checked to exist and the six skin functions and the close button are built
+// in. Shapes are window regions; a caller window is an HWND and the dialog becomes its child.
+// Without a desktop (Wine with no X display, a service) no window can be shown.
 #pragma once
 
 #include <cstdint>
@@ -117,7 +119,7 @@ public:
         int x, y, nWidth, nHeight;
     };
     virtual bool ApplyShape(const std::vector<Rect>& rects) = 0;
-    // The window's X11 id (for tests and embedding); 0 when unknown.
+    // The window's X11 id or HWND (for tests and embedding); 0 when unknown.
     virtual WindowHandle Handle() const = 0;
 };
 

@@ -15,29 +15,11 @@
 #include <thread>
 
 #include "support/update_world.h"
+#include "wine/wine_run.h"
 
 using namespace orvo::test;
+using namespace orvo::test::wine;
 using Clock = std::chrono::steady_clock;
-
-namespace {
-
-std::string WindowsBuild() {
-    const char* b = std::getenv("ORVO_WINDOWS_BUILD");
-    return b != nullptr ? b : "";
-}
-
-std::string Wine() { return ::access("/usr/lib/wine/wine64", X_OK) == 0 ? "/usr/lib/wine/wine64" : "wine"; }
-
-// The path as Windows programs in the prefix see it (drive Z: is the Linux root).
-std::string WinPath(std::string path) {
-    for (auto& c : path)
-        if (c == '/') c = '\\';
-    return "Z:" + path;
-}
-
-std::string Quoted(const std::string& s) { return "'" + s + "'"; }
-
-}  // namespace
 
 class WineRun : public UpdateWorld {
 protected:

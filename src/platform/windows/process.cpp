@@ -64,12 +64,13 @@ bool AttachParentConsole() {
     if (!LeadsSomewhere(STD_ERROR_HANDLE)) return false;
     // Started from a Unix shell under Wine: there is no Windows console to attach to, and Wine
     // turns the shell's Ctrl-C into a console event only for a process that has a console. A
-    // console of its own (no window there without a display) takes it; the standard handles
-    // stay the shell's.
+    // console of its own (hidden) takes it; the standard handles stay the shell's.
     if (RunningUnderWine()) {
         const HANDLE in = ::GetStdHandle(STD_INPUT_HANDLE), out = ::GetStdHandle(STD_OUTPUT_HANDLE),
                      err = ::GetStdHandle(STD_ERROR_HANDLE);
         if (::AllocConsole()) {
+            // With an X display Wine shows that console as a window; nothing is written to it.
+            if (HWND console = ::GetConsoleWindow(); console != nullptr) ::ShowWindow(console, SW_HIDE);
             ::SetStdHandle(STD_INPUT_HANDLE, in);
             ::SetStdHandle(STD_OUTPUT_HANDLE, out);
             ::SetStdHandle(STD_ERROR_HANDLE, err);
