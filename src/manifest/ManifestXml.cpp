@@ -200,6 +200,11 @@ public:
         m_used = nBytes;
         return m_regions.back().Data();
     }
+    // What the parse did not fill goes back to the system: the huge page the end of the
+    // filled part falls in, and regions an earlier, larger document filled.
+    void TrimUnused() {
+        for (size_t k = m_region; k < m_regions.size(); ++k) m_regions[k].Trim(k == m_region ? m_used : 0);
+    }
     // Every region is free again; the parser's own free calls are ignored.
     void Rewind() {
         m_region = 0;
@@ -277,18 +282,19 @@ ReadResult ReadManifestText(const std::wstring& szPath, uint64_t nLimit, platfor
         ReserveText(text, 0, static_cast<size_t>(*size) + 1);
         if (*size < kChunk) nChunk = static_cast<size_t>(*size) + 1;
     }
-    std::vector<char> buffer(nChunk + 4);
+    // Left uninitialised: the reads fill it.
+    const std::unique_ptr<char[]> buffer(new char[nChunk + 4]);
     size_t carried = 0;
     uint64_t total = 0;
     for (;;) {
-        const int64_t n = file.Read(buffer.data() + carried, nChunk);
+        const int64_t n = file.Read(buffer.get() + carried, nChunk);
         if (n < 0) {
             nError = file.LastError() != 0 ? file.LastError() : platform::ERROR_ACCESS_DENIED_;
             return ReadResult::OpenFailed;
         }
         total += static_cast<uint64_t>(n);
         if (total > nLimit) return ReadResult::TooLarge;
-        std::string_view chunk(buffer.data(), carried + static_cast<size_t>(n));
+        std::string_view chunk(buffer.get(), carried + static_cast<size_t>(n));
         const size_t zero = chunk.find('\0');
         const bool last = n == 0 || zero != std::string_view::npos;
         if (zero != std::string_view::npos) chunk = chunk.substr(0, zero);
@@ -300,8 +306,11 @@ ReadResult ReadManifestText(const std::wstring& szPath, uint64_t nLimit, platfor
         if (decoded == std::string_view::npos) return ReadResult::NotUtf8;
         nLength += decoded;
         static_cast<wchar_t*>(text.Data())[nLength] = L'\0';
-        if (last) return ReadResult::Ok;
-        std::copy(chunk.end() - keep, chunk.end(), buffer.begin());
+        if (last) {
+            text.Trim((nLength + 1) * sizeof(wchar_t));
+            return ReadResult::Ok;
+        }
+        std::copy(chunk.end() - keep, chunk.end(), buffer.get());
         carried = keep;
     }
 }
@@ -344,6 +353,7 @@ bool CManifestDocument::Load(const std::wstring& szPath, const ManifestLoadLines
         m_doc->set_allocator(NodeArena::AllocateCurrent, NodeArena::FreeNothing);
         NodeArena::Use use(*m_arena);
         m_doc->parse<0>(text);
+        m_arena->TrimUnused();
         return true;
     } catch (const rapidxml::parse_error& e) {
         szError = e.what();

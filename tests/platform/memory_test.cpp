@@ -26,6 +26,11 @@ TEST(LargeBlock, ZeroedWritableToItsEndAndMovable) {
         EXPECT_EQ(static_cast<unsigned char*>(moved.Data())[size - 1], 0xAB);
         block = std::move(moved);
         EXPECT_EQ(static_cast<unsigned char*>(block.Data())[size / 2], 0xAB);
+        // Trimming keeps what is used and leaves the block usable.
+        block.Trim(1);
+        EXPECT_EQ(static_cast<unsigned char*>(block.Data())[0], 0xAB);
+        static_cast<unsigned char*>(block.Data())[size - 1] = 1;
+        EXPECT_EQ(static_cast<unsigned char*>(block.Data())[size - 1], 1);
     }
     EXPECT_EQ(LargeBlock(0).Data(), nullptr);
 }

@@ -16,8 +16,9 @@ constexpr size_t kPage = 4096;
 LargeBlock::LargeBlock(size_t nBytes) {
     if (nBytes == 0) return;
     const size_t rounded = (nBytes + kPage - 1) & ~(kPage - 1);
-    // Huge pages only where whole ones fit: a small block stays at its size.
-    const bool huge = rounded >= kHugePage;
+    // Huge pages only for blocks of several: a small block, often filled only in part, keeps
+    // its memory to the pages it touches.
+    const bool huge = rounded >= 2 * kHugePage;
     const size_t mapped = huge ? rounded + kHugePage : rounded;
     void* p = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) throw std::bad_alloc();
@@ -31,8 +32,17 @@ LargeBlock::LargeBlock(size_t nBytes) {
     const auto start = reinterpret_cast<uintptr_t>(p);
     const uintptr_t aligned = (start + kHugePage - 1) & ~(uintptr_t(kHugePage) - 1);
     m_pData = reinterpret_cast<void*>(aligned);
-    // Only advice: without huge pages the block still works, page by page.
-    ::madvise(m_pData, mapped - (aligned - start), MADV_HUGEPAGE);
+    // Only advice: without huge pages the block still works, page by page. The tail that
+    // fills no whole huge page stays in small pages, so a block filled to its end holds no
+    // memory beyond its size.
+    ::madvise(m_pData, rounded & ~(kHugePage - 1), MADV_HUGEPAGE);
+}
+
+void LargeBlock::Trim(size_t nUsed) {
+    const size_t from = (nUsed + kPage - 1) & ~(kPage - 1);
+    const size_t end = (m_nSize + kPage - 1) & ~(kPage - 1);
+    if (m_pData == nullptr || from >= end) return;
+    ::madvise(static_cast<char*>(m_pData) + from, end - from, MADV_DONTNEED);
 }
 
 LargeBlock::~LargeBlock() { Release(); }

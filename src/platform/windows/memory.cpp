@@ -15,6 +15,8 @@ LargeBlock::LargeBlock(size_t nBytes) {
     m_nMapped = m_nSize = nBytes;
 }
 
+void LargeBlock::Trim(size_t) {}
+
 LargeBlock::~LargeBlock() { Release(); }
 
 LargeBlock::LargeBlock(LargeBlock&& other) noexcept
