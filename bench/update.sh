@@ -7,7 +7,7 @@
 # Each side runs ORVO_BENCH_RUNS times (default 5), alternating, from a fresh install folder and
 # a fresh home, after a sync; medians count. The updater's run includes its two fixed 100 ms
 # pauses of completion and the flush of every installed file (the baseline flushes nothing).
-# Ends with: update: ratio R (target 1.25), peak RSS M MiB — R is the updater's median wall
+# Ends with: update: ratio R (target 1.0), peak RSS M MiB — R is the updater's median wall
 # time over the baseline's; M is the updater's largest peak resident set.
 set -euo pipefail
 bench_name=update
@@ -72,4 +72,4 @@ med_ours=$(python3 "$helper" median "${ours[@]}")
 med_theirs=$(python3 "$helper" median "${theirs[@]}")
 ratio=$(python3 -c "print('%.2f' % ($med_ours / max($med_theirs, 1e-6)))")
 echo "update: medians: updater $med_ours s, curl + unzip + cp $med_theirs s"
-echo "update: ratio $ratio (target 1.25), peak RSS $((peak_kib / 1024)) MiB"
+echo "update: ratio $ratio (target 1.0), peak RSS $((peak_kib / 1024)) MiB"

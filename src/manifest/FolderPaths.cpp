@@ -36,13 +36,13 @@ std::wstring ReplaceFolder(const std::wstring& szText, const std::wstring& szIns
         if (szText.find(token.szToken) == std::wstring::npos) continue;
         if (token.nCSIDL == 0) {
             if (!szInstallPath.empty() && platform::ReplaceAll(result, token.szToken, szInstallPath) > 0)
-                return platform::NativeSeparators(result);
+                return platform::NativeSeparators(std::move(result));
             return result;
         }
         auto folder = platform::GetSpecialFolderPath(token.nCSIDL, true);
         if (folder && folder->size() < kMaxPath) {
             platform::ReplaceAll(result, token.szToken, *folder);
-            return platform::NativeSeparators(result);  // a resolved path reads as this system writes it
+            return platform::NativeSeparators(std::move(result));  // a resolved path reads as this system writes it
         } else {
             platform::OutputDebug(platform::FormatW(
                 L"[OVUSVC] [Error %d line] CVersionBuilder::ReplaceFolder()  [nCSIDL:%d] Folder Find Failed \n", 635,

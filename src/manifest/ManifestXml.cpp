@@ -1,7 +1,9 @@
 #include "manifest/ManifestXml.h"
 #include "manifest/ManifestFailure.h"
 
+#include <algorithm>
 #include <array>
+#include <cstring>
 #include <cwctype>
 #include <limits>
 #include <new>
@@ -172,23 +174,42 @@ void CheckManifestBounds(const wchar_t* szText, size_t nMaxDepth, size_t nMaxNod
     }
 }
 
-// The parser's node blocks, kept for the next parse of the same document: a second manifest
-// then lands in memory already mapped instead of freshly faulted-in pages. The parser takes
-// plain functions, so the arena in use is named by a per-thread pointer while it parses.
+// The parser's node blocks, carved from large regions that are kept for the next parse of the
+// same document: a second manifest then lands in memory already mapped instead of freshly
+// faulted-in pages. The parser takes plain functions, so the arena in use is named by a
+// per-thread pointer while it parses.
 class CManifestDocument::NodeArena {
 public:
     void* Allocate(size_t nBytes) {
-        while (m_next < m_blocks.size()) {
-            Block& block = m_blocks[m_next++];
-            if (block.nBytes >= nBytes) return block.pData.get();
+        nBytes = (nBytes + 15) & ~size_t(15);
+        while (m_region < m_regions.size()) {
+            platform::LargeBlock& region = m_regions[m_region];
+            if (region.Size() - m_used >= nBytes) {
+                void* p = static_cast<char*>(region.Data()) + m_used;
+                m_used += nBytes;
+                return p;
+            }
+            ++m_region;
+            m_used = 0;
         }
-        // Left uninitialised: pages are touched only as the parser fills them.
-        m_blocks.push_back({std::unique_ptr<char[]>(new char[nBytes]), nBytes});
-        m_next = m_blocks.size();
-        return m_blocks.back().pData.get();
+        // Regions double from 2 MiB (one huge page) to 64 MiB: a small manifest maps little,
+        // a large one few regions. Pages are touched only as the parser fills them.
+        const size_t grown = m_regions.empty() ? kFirstRegion : std::min(m_regions.back().Size() * 2, kLastRegion);
+        m_regions.emplace_back(std::max(grown, nBytes));
+        m_region = m_regions.size() - 1;
+        m_used = nBytes;
+        return m_regions.back().Data();
     }
-    // Every block is free again; the parser's own free calls are ignored.
-    void Rewind() { m_next = 0; }
+    // What the parse did not fill goes back to the system: the huge page the end of the
+    // filled part falls in, and regions an earlier, larger document filled.
+    void TrimUnused() {
+        for (size_t k = m_region; k < m_regions.size(); ++k) m_regions[k].Trim(k == m_region ? m_used : 0);
+    }
+    // Every region is free again; the parser's own free calls are ignored.
+    void Rewind() {
+        m_region = 0;
+        m_used = 0;
+    }
 
     // Makes this arena the one the parser allocates from, until the scope ends.
     class Use {
@@ -205,12 +226,11 @@ public:
     static void FreeNothing(void*) {}
 
 private:
-    struct Block {
-        std::unique_ptr<char[]> pData;
-        size_t nBytes;
-    };
-    std::vector<Block> m_blocks;
-    size_t m_next = 0;
+    static constexpr size_t kFirstRegion = size_t(2) << 20;
+    static constexpr size_t kLastRegion = size_t(64) << 20;
+    std::vector<platform::LargeBlock> m_regions;
+    size_t m_region = 0;  // the region being filled
+    size_t m_used = 0;    // bytes of it given out
     static thread_local NodeArena* s_current;
 };
 
@@ -234,12 +254,23 @@ size_t IncompleteTail(std::string_view chunk) {
     return 0;
 }
 
-// Reads the file as UTF-8 text up to its first zero byte, decoding chunk by chunk so that the
-// bytes are never held whole beside the text. More than nLimit bytes are refused before they
-// are read (or as soon as a growing file passes the limit).
-ReadResult ReadManifestText(const std::wstring& szPath, uint64_t nLimit, std::wstring& text, uint32_t& nError) {
+// Makes room for nMore wide units after the first nLength of the text (and its terminator).
+void ReserveText(platform::LargeBlock& text, size_t nLength, size_t nMore) {
+    const size_t need = (nLength + nMore + 1) * sizeof(wchar_t);
+    if (text.Size() >= need) return;
+    platform::LargeBlock grown(std::max(need, text.Size() * 2));
+    if (nLength > 0) std::memcpy(grown.Data(), text.Data(), nLength * sizeof(wchar_t));
+    text = std::move(grown);
+}
+
+// Reads the file as UTF-8 text up to its first zero byte into text (zero-terminated, nLength
+// units), decoding chunk by chunk so that the bytes are never held whole beside the text. The
+// text is sized from the file's size, so that it is written once and never moved. More than
+// nLimit bytes are refused before they are read (or as soon as a growing file passes the limit).
+ReadResult ReadManifestText(const std::wstring& szPath, uint64_t nLimit, platform::LargeBlock& text, size_t& nLength,
+                            uint32_t& nError) {
     constexpr size_t kChunk = 1 << 20;
-    text.clear();
+    nLength = 0;
     platform::File file;
     nError = file.Open(szPath, platform::File::Mode::Read);
     if (nError != 0) return ReadResult::OpenFailed;
@@ -248,29 +279,38 @@ ReadResult ReadManifestText(const std::wstring& szPath, uint64_t nLimit, std::ws
     size_t nChunk = kChunk;
     if (auto size = file.Size()) {
         if (*size > nLimit) return ReadResult::TooLarge;
-        text.reserve(static_cast<size_t>(*size));
+        ReserveText(text, 0, static_cast<size_t>(*size) + 1);
         if (*size < kChunk) nChunk = static_cast<size_t>(*size) + 1;
     }
-    std::vector<char> buffer(nChunk + 4);
+    // Left uninitialised: the reads fill it.
+    const std::unique_ptr<char[]> buffer(new char[nChunk + 4]);
     size_t carried = 0;
     uint64_t total = 0;
     for (;;) {
-        const int64_t n = file.Read(buffer.data() + carried, nChunk);
+        const int64_t n = file.Read(buffer.get() + carried, nChunk);
         if (n < 0) {
             nError = file.LastError() != 0 ? file.LastError() : platform::ERROR_ACCESS_DENIED_;
             return ReadResult::OpenFailed;
         }
         total += static_cast<uint64_t>(n);
         if (total > nLimit) return ReadResult::TooLarge;
-        std::string_view chunk(buffer.data(), carried + static_cast<size_t>(n));
+        std::string_view chunk(buffer.get(), carried + static_cast<size_t>(n));
         const size_t zero = chunk.find('\0');
         const bool last = n == 0 || zero != std::string_view::npos;
         if (zero != std::string_view::npos) chunk = chunk.substr(0, zero);
         const size_t keep = last ? 0 : IncompleteTail(chunk);
+        const std::string_view whole = chunk.substr(0, chunk.size() - keep);
+        ReserveText(text, nLength, whole.size());
         // Decoded straight onto the end of the text: no chunk-sized temporary to copy.
-        if (!platform::AppendFromUtf8Strict(chunk.substr(0, chunk.size() - keep), text)) return ReadResult::NotUtf8;
-        if (last) return ReadResult::Ok;
-        std::copy(chunk.end() - keep, chunk.end(), buffer.begin());
+        const size_t decoded = platform::DecodeUtf8StrictTo(whole, static_cast<wchar_t*>(text.Data()) + nLength);
+        if (decoded == std::string_view::npos) return ReadResult::NotUtf8;
+        nLength += decoded;
+        static_cast<wchar_t*>(text.Data())[nLength] = L'\0';
+        if (last) {
+            text.Trim((nLength + 1) * sizeof(wchar_t));
+            return ReadResult::Ok;
+        }
+        std::copy(chunk.end() - keep, chunk.end(), buffer.get());
         carried = keep;
     }
 }
@@ -279,9 +319,9 @@ ReadResult ReadManifestText(const std::wstring& szPath, uint64_t nLimit, std::ws
 
 bool CManifestDocument::Load(const std::wstring& szPath, const ManifestLoadLines& lines) {
     m_doc.reset();
-    m_text.clear();
     uint32_t nError = 0;
-    switch (ReadManifestText(szPath, ManifestLimits::kMaxFileBytes, m_text, nError)) {
+    size_t nLength = 0;
+    switch (ReadManifestText(szPath, ManifestLimits::kMaxFileBytes, m_text, nLength, nError)) {
         case ReadResult::Ok:
             break;
         case ReadResult::OpenFailed:
@@ -290,14 +330,14 @@ bool CManifestDocument::Load(const std::wstring& szPath, const ManifestLoadLines
             RecordManifestUnreadable(szPath, nError);
             return false;
         case ReadResult::TooLarge:
-            m_text.clear();
+            m_text = {};
             platform::OutputDebug(platform::FormatW(L"[OVUSVC] [Error %d line] CVersionBuilder::%s() [%s] File Too Large (limit %llu bytes) \n",
                                                     lines.nTooLarge, lines.szCaller, szPath,
                                                     static_cast<unsigned long long>(ManifestLimits::kMaxFileBytes)));
             RecordManifestTooLarge(szPath, ManifestLimits::kMaxFileBytes);
             return false;
         case ReadResult::NotUtf8:
-            m_text.clear();
+            m_text = {};
             platform::OutputDebug(platform::FormatW(L"[OVUSVC] [Error %d line] CVersionBuilder::%s() File Data NULL \n", lines.nConvert, lines.szCaller));
             RecordManifestNotUtf8(szPath);
             return false;
@@ -306,31 +346,35 @@ bool CManifestDocument::Load(const std::wstring& szPath, const ManifestLoadLines
     const char* szError = nullptr;
     std::ptrdiff_t offset = -1;
     try {
-        CheckManifestBounds(m_text.c_str());
+        wchar_t* text = static_cast<wchar_t*>(m_text.Data());
+        CheckManifestBounds(text);
         m_arena->Rewind();
         m_doc = std::make_unique<rapidxml::xml_document<wchar_t>>();
         m_doc->set_allocator(NodeArena::AllocateCurrent, NodeArena::FreeNothing);
         NodeArena::Use use(*m_arena);
-        m_doc->parse<0>(m_text.data());
+        m_doc->parse<0>(text);
+        m_arena->TrimUnused();
         return true;
     } catch (const rapidxml::parse_error& e) {
         szError = e.what();
-        if (const wchar_t* where = e.where<wchar_t>()) offset = where - m_text.data();
+        if (const wchar_t* where = e.where<wchar_t>()) offset = where - static_cast<const wchar_t*>(m_text.Data());
     } catch (const std::bad_alloc&) {
         szError = "out of memory";
     }
     m_doc.reset();
-    m_text.clear();
+    m_text = {};
 
     // The parse rewrote the text in place; the position is counted on a fresh copy.
     size_t line = 0, column = 0;
     if (offset >= 0) {
         uint32_t nIgnored = 0;
-        std::wstring pristine;
-        if (ReadManifestText(szPath, ManifestLimits::kMaxFileBytes, pristine, nIgnored) == ReadResult::Ok) {
+        platform::LargeBlock pristineText;
+        size_t nPristine = 0;
+        if (ReadManifestText(szPath, ManifestLimits::kMaxFileBytes, pristineText, nPristine, nIgnored) == ReadResult::Ok) {
+            const wchar_t* pristine = static_cast<const wchar_t*>(pristineText.Data());
             line = 1;
             column = 1;
-            const size_t end = std::min<size_t>(static_cast<size_t>(offset), pristine.size());
+            const size_t end = std::min<size_t>(static_cast<size_t>(offset), nPristine);
             for (size_t i = 0; i < end; ++i) {
                 if (pristine[i] == L'\n') {
                     ++line;

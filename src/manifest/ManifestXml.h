@@ -13,6 +13,7 @@
 #include <rapidxml/rapidxml.hpp>
 
 #include "manifest/ManifestItems.h"
+#include "platform/memory.h"
 
 namespace rapidxml {
 
@@ -100,14 +101,12 @@ public:
     // read, is too large, is not UTF-8, breaks the bounds or is not well-formed. Never throws
     // for bad input.
     bool Load(const std::wstring& szPath, const ManifestLoadLines& lines);
-    // Parses text already in memory (used by Load); szName names it in the debug line.
-    bool LoadText(std::wstring&& szText, const std::wstring& szName, const ManifestLoadLines& lines);
     // The first node of the document, or nullptr.
     XmlNode* Root() const;
 
 private:
     class NodeArena;
-    std::wstring m_text;
+    platform::LargeBlock m_text;  // the wide text, parsed in place; zero-terminated
     std::unique_ptr<NodeArena> m_arena;  // outlives m_doc, whose blocks it holds
     std::unique_ptr<rapidxml::xml_document<wchar_t>> m_doc;
 };

@@ -115,13 +115,11 @@ static size_t DecodeUtf8(std::string_view text, size_t i, uint32_t& cp) {
     return len;
 }
 
-// Appends the decoding to out, written in place into at most text.size() more wide units;
-// ASCII runs go without the decoder. Malformed sequences become U+FFFD, or end the decoding
-// with false (out as it was) when bStrict.
-static bool DecodeUtf8Into(std::string_view text, std::wstring& out, bool bStrict) {
-    const size_t start = out.size();
-    out.resize(start + text.size());
-    wchar_t* dest = out.data() + start;
+// Decodes into dest, which has room for text.size() wide units; ASCII runs go without the
+// decoder. Malformed sequences become U+FFFD, or end the decoding with npos when bStrict.
+// Returns the number of units written.
+static size_t DecodeUtf8To(std::string_view text, wchar_t* dest, bool bStrict) {
+    wchar_t* const first = dest;
     const auto* src = reinterpret_cast<const unsigned char*>(text.data());
     for (size_t i = 0; i < text.size();) {
         // Eight ASCII bytes at a time.
@@ -143,10 +141,7 @@ static bool DecodeUtf8Into(std::string_view text, std::wstring& out, bool bStric
         uint32_t cp = 0;
         size_t len = DecodeUtf8(text, i, cp);
         if (len == 0) {
-            if (bStrict) {
-                out.resize(start);
-                return false;
-            }
+            if (bStrict) return std::string_view::npos;
             cp = 0xFFFD;
             len = 1;
         }
@@ -161,7 +156,20 @@ static bool DecodeUtf8Into(std::string_view text, std::wstring& out, bool bStric
         }
         *dest++ = static_cast<wchar_t>(cp);
     }
-    out.resize(static_cast<size_t>(dest - out.data()));
+    return static_cast<size_t>(dest - first);
+}
+
+// Appends the decoding to out (see DecodeUtf8To); false, with out as it was, when bStrict
+// refuses the bytes.
+static bool DecodeUtf8Into(std::string_view text, std::wstring& out, bool bStrict) {
+    const size_t start = out.size();
+    out.resize(start + text.size());
+    const size_t n = DecodeUtf8To(text, out.data() + start, bStrict);
+    if (n == std::string_view::npos) {
+        out.resize(start);
+        return false;
+    }
+    out.resize(start + n);
     return true;
 }
 
@@ -178,6 +186,8 @@ std::optional<std::wstring> FromUtf8Strict(std::string_view text) {
 }
 
 bool AppendFromUtf8Strict(std::string_view text, std::wstring& out) { return DecodeUtf8Into(text, out, true); }
+
+size_t DecodeUtf8StrictTo(std::string_view text, wchar_t* dest) { return DecodeUtf8To(text, dest, true); }
 
 bool IsValidUtf8(std::string_view text) {
     for (size_t i = 0; i < text.size();) {

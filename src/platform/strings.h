@@ -46,6 +46,9 @@ std::optional<std::wstring> FromUtf8Strict(std::string_view text);
 // FromUtf8Strict appended to out, without a temporary text; false (out as it was) when the
 // bytes are not well-formed UTF-8.
 bool AppendFromUtf8Strict(std::string_view text, std::wstring& out);
+// FromUtf8Strict written to dest, which has room for text.size() wide units (never more are
+// needed); the number written, or std::string_view::npos when the bytes are not UTF-8.
+size_t DecodeUtf8StrictTo(std::string_view text, wchar_t* dest);
 // True when the bytes are well-formed UTF-8.
 bool IsValidUtf8(std::string_view text);
 

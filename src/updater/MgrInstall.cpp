@@ -11,7 +11,6 @@
 #include "updater/ItemPaths.h"
 #include "updater/MgrStageLoop.h"
 #include "updater/PackageChecks.h"
-#include "updater/PackageEntryMode.h"
 #include "updater/StageFailure.h"
 #include "updater/UnzipFile.h"
 
@@ -52,13 +51,14 @@ bool CMgr::UnzipDownloadFile() {
         [&itemFormat](const UpdateItem& item, int i, int n) { return FormatW(itemFormat.c_str(), i, n, item.OriFileName); },
         [this, &staged](const UpdateItem& item) {
             if (!CheckFilePaths(item, L"CMgr::UnzipDownloadFile()")) return false;
-            // Only the named file leaves the package, bounded by its announced size; the
-            // package goes whatever happened, so nothing of it stays in the download folder.
+            // Only the named file leaves the package, bounded by its announced size. The
+            // packages go together once this pass is over, whatever happened (so nothing of
+            // them stays in the download folder): a file system that keeps freshly freed inodes
+            // aside would otherwise step over every package freed so far for each new file.
             const std::wstring unpacked = platform::JoinPath(m_strTempFolder, item.OriFileName);
             std::wstring name;
-            const bool unpackedOk = UnzipEntry(item.DownloadPath, item.OriFileName, item.FileSize, unpacked, &name);
-            const bool bModeRecorded = !unpackedOk || PackageEntryRecordsMode(item.DownloadPath, item.OriFileName);
-            platform::DeleteFileAt(item.DownloadPath);
+            bool bModeRecorded = true;
+            const bool unpackedOk = UnzipEntry(item.DownloadPath, item.OriFileName, item.FileSize, unpacked, &name, &bModeRecorded);
             if (!unpackedOk) return false;
             if (!CheckUnpackedSha256(item, name)) {
                 RecordPackageHashMismatch(item.DownloadUrl, item.OriFileName);
@@ -73,9 +73,9 @@ bool CMgr::UnzipDownloadFile() {
             return true;
         },
         &failed);
+    DiscardPackages();
     if (failed || i != n || m_bCancel != 0) {
         discardFrom(0);
-        DiscardPackages();
         return false;
     }
 

@@ -1,6 +1,7 @@
 #include "updater/UnzipFile.h"
 
 #include "platform/debug.h"
+#include "updater/PackageEntryMode.h"
 #include "updater/StageFailure.h"
 #include "platform/fs.h"
 #include "platform/strings.h"
@@ -26,7 +27,7 @@ void LogReaderError(const CZipException& e, const std::wstring& szZipPath) {
 }  // namespace
 
 bool UnzipEntry(const std::wstring& szZipPath, const std::wstring& szName, int64_t nSize, const std::wstring& szNear,
-                std::wstring* pszUnpacked) {
+                std::wstring* pszUnpacked, bool* pbModeRecorded) {
     CZipArchive zip;
     std::wstring unpacked;
     try {
@@ -57,6 +58,7 @@ bool UnzipEntry(const std::wstring& szZipPath, const std::wstring& szName, int64
         zip.CloseArchive(false, false);
         if (ok) {
             *pszUnpacked = unpacked;
+            if (pbModeRecorded != nullptr) *pbModeRecorded = EntryRecordsMode(header);
             return true;
         }
     } catch (const CZipException& e) {

@@ -36,6 +36,32 @@ TEST(UnzipFile, ExtractsEveryEntryBesideThePackage) {
 }
 #endif
 
+// The entry's recorded mode comes with the entry from the same opening of the package: a file
+// packed where there are no Unix modes must not lose the permissions of the one it replaces.
+TEST(UnzipFile, UnzipEntryTellsWhetherTheEntryRecordsItsMode) {
+    auto dos = ZipEntry("app.bin", "payload");
+    dos.versionMadeBy = 20;  // MS-DOS
+    dos.externalAttr = 0x20;
+    auto unixNoMode = ZipEntry("app.bin", "payload");
+    unixNoMode.externalAttr = 0;
+    const struct {
+        const char* what;
+        ZipEntryDef entry;
+        bool recorded;
+    } cases[] = {{"unix", ZipEntry("app.bin", "payload"), true}, {"ms-dos", dos, false}, {"unix without a mode", unixNoMode, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        WriteFile(dir / "Temp/pkg.zip", BuildZip({c.entry}).bytes);
+        std::wstring unpacked;
+        bool recorded = !c.recorded;
+        ASSERT_TRUE(UpDater::UnzipEntry(platform::FromUtf8(dir / "Temp/pkg.zip"), L"app.bin", 7,
+                                        platform::FromUtf8(dir / "Temp/app.bin"), &unpacked, &recorded));
+        EXPECT_EQ(recorded, c.recorded);
+        EXPECT_EQ(ReadFile(platform::ToUtf8(unpacked)), "payload");
+    }
+}
+
 TEST(UnzipFile, RefusedPackagesLogTheReaderText) {
     const struct {
         const char* name;
