@@ -84,10 +84,7 @@ CHttpValidator ValidatorOf(CHttpResponse& response) {
         std::string date;
         const auto modified = HttpDateSeconds(v.strLastModified);
         const auto answered = response.GetHeader("Date", date) ? HttpDateSeconds(date) : std::nullopt;
-        if (!modified || !answered || *answered - *modified < 1) {
-            Log(FormatW(L"Weak Last-Modified [%s] Date [%s] not kept", Wide(v.strLastModified), Wide(date)));
-            v.strLastModified.clear();
-        }
+        if (!modified || !answered || *answered - *modified < 1) v.strLastModified.clear();
     }
     uint64_t n = 0;
     if (response.GetContentLength(n) && n <= static_cast<uint64_t>(INT64_MAX)) v.nLength = static_cast<int64_t>(n);
