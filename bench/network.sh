@@ -5,7 +5,8 @@
 # (downloads, unpacking, installing); the peers only download the same packages over the same
 # relay: curl once per file in a shell loop (a connection and a TLS handshake per file), and one
 # curl --parallel --parallel-max 4 over one config file. Then the nothing-to-update run with an
-# unchanged manifest (the server answers 304) against curl fetching the whole manifest.
+# unchanged manifest (the server answers 304) against curl fetching the whole manifest, for the
+# application's manifest and for one of 100,000 file items.
 # ORVO_BENCH_RUNS runs of each (default 3; the per-file loop runs once, it is slow), alternating;
 # medians count.
 # Ends with: network: ratio R (target 1.1), peak RSS M MiB — R is the updater's median over curl
@@ -47,23 +48,26 @@ url=$manifest_base/app.xml
 
 # The per-file loop reads the same addresses as the parallel config.
 sed -n 's/^url = "\(.*\)"$/\1/p' "$work/curl.cfg" >"$work/urls.txt"
+# Both peers find an empty folder (clearing the last run's files is not timed, as for the updater).
 cat >"$work/loop.sh" <<'LOOP'
 #!/usr/bin/env bash
 set -euo pipefail
-rm -rf "$2"; mkdir -p "$2"; cd "$2"
+mkdir -p "$2"; cd "$2"
 i=0
 while read -r u; do i=$((i + 1)); curl -sSf -o "$i.zip" "$u"; done <"$1"
 LOOP
 cat >"$work/par.sh" <<'PAR'
 #!/usr/bin/env bash
 set -euo pipefail
-rm -rf "$2"; mkdir -p "$2"; cd "$2"
+mkdir -p "$2"; cd "$2"
 curl -sSf --parallel --parallel-max 4 --config "$1"
 PAR
 chmod +x "$work/loop.sh" "$work/par.sh"
 
 ours=(); par=(); loop=(); peak_kib=0
 for ((r = 0; r < runs; r++)); do
+  rm -rf "$work/par-dl" "$work/loop-dl"
+  sync
   read -r secs _ rc < <(python3 "$helper" run "$work/par.log" -- "$work/par.sh" "$work/curl.cfg" "$work/par-dl")
   [ "$rc" = 0 ] || { echo "network: curl --parallel failed: $(cat "$work/par.log")" >&2; exit 1; }
   par+=("$secs")
@@ -95,13 +99,57 @@ for ((r = 0; r < runs + 2; r++)); do
   noup+=("$secs")
 done
 
+# The same with a manifest of 100,000 file items (about 25 MiB): the 1,000 installed files and
+# 99,000 empty ones more in 99 folders of the installed application, its installed copy equal to
+# the published one. One run fetches it whole and keeps it (not timed); then the updater's
+# nothing-to-update runs (a 304, the kept copy parsed and planned against the installed copy,
+# every file checked) alternate with curl fetching the whole manifest.
+python3 - "$work" "$manifest_base" <<'PYEOF'
+import os, re, sys
+work, base = sys.argv[1], sys.argv[2]
+text = open(os.path.join(work, "www", "app.xml")).read()
+head, items, tail = re.match(r"(.*<UpdateData>\n)(.*)(</UpdateData>.*)", text, re.S).groups()
+extra = []
+for d in range(99):
+    folder = os.path.join(work, "inst", "big", "d%02d" % d)
+    os.makedirs(folder, exist_ok=True)
+    for k in range(1000):
+        name = "e%02d_%03d.dat" % (d, k)
+        open(os.path.join(folder, name), "wb").close()
+        extra.append("<Item><FileHash>%032x</FileHash><DownloadUrl>%s/pkg/big/%s.zip</DownloadUrl><OriFileName>%s</OriFileName>"
+                     "<FileSize>0</FileSize><RegCom>0</RegCom><Folder>_INSTALL\\big\\d%02d</Folder></Item>\n"
+                     % (d * 1000 + k, base, name, name, d))
+big = head + items + "".join(extra) + tail
+for path in (os.path.join(work, "www", "big.xml"), os.path.join(work, "inst", "big.xml")):
+    with open(path, "w") as f:
+        f.write(big)
+PYEOF
+big_url=$manifest_base/big.xml
+read -r _ _ rc < <(python3 "$helper" run "$work/updater.log" -- "$updater" "$big_url" NULL app.sh)
+[ "$rc" = 0 ] || { echo "network: the first 100k-item run failed ($rc): $(tail -20 "$work/updater.log")" >&2; exit 1; }
+if grep -q "downloading\|installing" "$work/updater.log"; then
+  echo "network: the 100k-item manifest is not current: $(tail -20 "$work/updater.log")" >&2; exit 1
+fi
+noup_big=(); full_big=()
+for ((r = 0; r < runs + 2; r++)); do
+  read -r secs _ rc < <(python3 "$helper" run "$work/curl.log" -- curl -sSf -o "$work/big.xml" "$big_url")
+  [ "$rc" = 0 ] || { echo "network: curl failed: $(cat "$work/curl.log")" >&2; exit 1; }
+  full_big+=("$secs")
+  read -r secs _ rc < <(python3 "$helper" run "$work/updater.log" -- "$updater" "$big_url" NULL app.sh)
+  [ "$rc" = 0 ] || { echo "network: the 100k-item nothing-to-update run failed ($rc): $(tail -20 "$work/updater.log")" >&2; exit 1; }
+  noup_big+=("$secs")
+done
+
 med_ours=$(python3 "$helper" median "${ours[@]}")
 med_par=$(python3 "$helper" median "${par[@]}")
 med_loop=$(python3 "$helper" median "${loop[@]}")
 med_noup=$(python3 "$helper" median "${noup[@]}")
 med_full=$(python3 "$helper" median "${full[@]}")
+med_noup_big=$(python3 "$helper" median "${noup_big[@]}")
+med_full_big=$(python3 "$helper" median "${full_big[@]}")
 ratio() { python3 -c "print('%.2f' % ($1 / max($2, 1e-6)))"; }
 echo "network: medians: updater $med_ours s, curl --parallel 4 $med_par s, curl per-file loop $med_loop s"
 echo "network: updater over the per-file loop: ratio $(ratio "$med_ours" "$med_loop") (target 0.25)"
 echo "network: nothing to update with an unchanged manifest (304) $med_noup s, curl of the whole manifest $med_full s: ratio $(ratio "$med_noup" "$med_full")"
+echo "network: nothing to update with an unchanged 100k-item manifest (304) $med_noup_big s, curl of the whole $(du -h "$work/big.xml" | cut -f1) manifest $med_full_big s: ratio $(ratio "$med_noup_big" "$med_full_big")"
 echo "network: ratio $(ratio "$med_ours" "$med_par") (target 1.1), peak RSS $((peak_kib / 1024)) MiB"

@@ -1,5 +1,8 @@
 #include "http/HttpFileFetch.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <vector>
@@ -29,11 +32,60 @@ std::wstring Wide(const std::string& s) { return platform::FromUtf8(s); }
 // A header value may not carry a line break into the request.
 bool SafeHeaderValue(const std::string& s) { return s.find_first_of("\r\n") == std::string::npos && s.size() < 1024; }
 
+// Seconds since 1970 (UTC) of an HTTP date in any of its three forms ("Sun, 06 Nov 1994 08:49:37
+// GMT", "Sunday, 06-Nov-94 08:49:37 GMT", "Sun Nov  6 08:49:37 1994"); none when malformed.
+std::optional<int64_t> HttpDateSeconds(const std::string& szDate) {
+    static constexpr const char* kMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                              "jul", "aug", "sep", "oct", "nov", "dec"};
+    int day = -1, month = -1, year = -1, hour = -1, minute = -1, second = -1;
+    size_t pos = 0;
+    while (pos < szDate.size()) {
+        const size_t end = std::min(szDate.find_first_of(" ,-", pos), szDate.size());
+        const std::string token = szDate.substr(pos, end - pos);
+        pos = end + 1;
+        if (token.empty()) continue;
+        if (token.find(':') != std::string::npos) {
+            char tail = 0;
+            if (std::sscanf(token.c_str(), "%2d:%2d:%2d%c", &hour, &minute, &second, &tail) != 3) return std::nullopt;
+        } else if (token.find_first_not_of("0123456789") == std::string::npos) {
+            if (token.size() > 4) return std::nullopt;
+            const int n = std::atoi(token.c_str());
+            if (day < 0 && token.size() <= 2) day = n;
+            else if (year < 0) year = token.size() == 2 ? (n >= 70 ? 1900 + n : 2000 + n) : n;
+            else return std::nullopt;
+        } else if (token.size() == 3) {
+            std::string lower = token;
+            for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            for (int m = 0; m < 12; ++m)
+                if (lower == kMonths[m]) month = m + 1;
+        }
+    }
+    if (day < 1 || day > 31 || month < 1 || year < 1970 || hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 ||
+        second > 60)
+        return std::nullopt;
+    // Days from the civil date (proleptic Gregorian calendar).
+    const int y = month <= 2 ? year - 1 : year;
+    const int era = y / 400, yoe = y - era * 400;
+    const int doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const int64_t days = int64_t{era} * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
+    return days * 86400 + hour * 3600 + minute * 60 + second;
+}
+
 CHttpValidator ValidatorOf(CHttpResponse& response) {
     CHttpValidator v;
     if (!response.GetHeader("ETag", v.strETag) || !SafeHeaderValue(v.strETag)) v.strETag.clear();
     if (!response.GetHeader("Last-Modified", v.strLastModified) || !SafeHeaderValue(v.strLastModified))
         v.strLastModified.clear();
+    // A modification date is only as fine as a second: a file changed again within the second
+    // the server answered in keeps it, and asking "modified since?" with it would take the old
+    // copy for the new one. Kept only when it lies a second or more before the answer's date.
+    // (A tag is taken as the server gives it.)
+    if (!v.strLastModified.empty()) {
+        std::string date;
+        const auto modified = HttpDateSeconds(v.strLastModified);
+        const auto answered = response.GetHeader("Date", date) ? HttpDateSeconds(date) : std::nullopt;
+        if (!modified || !answered || *answered - *modified < 1) v.strLastModified.clear();
+    }
     uint64_t n = 0;
     if (response.GetContentLength(n) && n <= static_cast<uint64_t>(INT64_MAX)) v.nLength = static_cast<int64_t>(n);
     return v;

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <atomic>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "manifest/VersionBuilder.h"
@@ -46,6 +48,14 @@ public:
     static constexpr const wchar_t* kSkinFolderName = L"Skin";
     static std::wstring SkinFolder();
 
+    // The install stage's first step for the package of m_UpdateList[nIndex], taken as soon as
+    // its download ended while others still download: the install stage then finds the file
+    // unpacked and checked. A package that fails here is left to the install stage, which tries
+    // again and reports the failure. On a download thread, one package at a time.
+    void UnpackAhead(size_t nIndex, const UpdateItem& item);
+    // Deletes what was unpacked ahead and not installed (a failed or cancelled run).
+    void DiscardUnpackedAhead();
+
     // Cancels a running update: stops at the next list item, empties the lists, stops the thread.
     void Cancel();
 
@@ -76,6 +86,17 @@ private:
     bool RunComponentStep(bool bRegister);
     // Deletes the downloaded packages of the work list: a failed install leaves none behind.
     void DiscardPackages();
+
+    // A package's file, unpacked beside the downloads and checked against the manifest.
+    struct UnpackedFile {
+        std::wstring unpacked;  // the name the package gave it, for the messages
+        std::wstring staged;    // where it is
+        bool modeRecorded = false;
+    };
+    // Unpacks and checks the item's file (the package stays); false with the stage's lines.
+    bool UnpackPackage(const UpdateItem& item, UnpackedFile* pFile);
+    std::mutex m_aheadLock;
+    std::map<size_t, UnpackedFile> m_unpackedAhead;  // by position in m_UpdateList
 };
 
 }  // namespace UpDater

@@ -44,6 +44,7 @@ bool CMgr::DownloadUpdateFile() {
     });
     // Held until the last download ended, so that a cancel's clean-up waits for all of them.
     std::lock_guard<std::recursive_mutex> lock(m_cs);
+    size_t position = 0;
     const int i = RunStageLoop(
         m_UpdateList,
         [&itemFormat](const UpdateItem& item, int i, int n) {
@@ -54,15 +55,20 @@ bool CMgr::DownloadUpdateFile() {
                 std::lock_guard bytesLock(bytesMutex);
                 bytesOwner = item.DownloadPath;
             }
-            return downloads.Start(item.DownloadUrl, item.DownloadPath, PackageDownloadLimit(item));
+            // The network leaves the processor idle most of the time: the install stage's
+            // unpacking of each package starts as soon as it arrived.
+            const size_t index = position++;
+            return downloads.Start(item.DownloadUrl, item.DownloadPath, PackageDownloadLimit(item),
+                                   [this, index, &item] { UnpackAhead(index, item); });
         },
         &failed);
     const bool allDone = downloads.Finish();
-    if (failed || !allDone || i != n) return false;
+    bool ok = !failed && allDone && i == n;
     // A package of another size than announced is not the one that was published.
     for (const UpdateItem& item : m_UpdateList)
-        if (!CheckDownloadedPackage(item)) return false;
-    return true;
+        if (ok && !CheckDownloadedPackage(item)) ok = false;
+    if (!ok) DiscardUnpackedAhead();
+    return ok;
 }
 
 namespace {

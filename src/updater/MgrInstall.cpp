@@ -23,6 +23,38 @@ void CMgr::DiscardPackages() {
     for (const auto& item : m_UpdateList) platform::DeleteFileAt(item.DownloadPath);
 }
 
+bool CMgr::UnpackPackage(const UpdateItem& item, UnpackedFile* pFile) {
+    pFile->unpacked = platform::JoinPath(m_strTempFolder, item.OriFileName);
+    if (!UnzipEntry(item.DownloadPath, item.OriFileName, item.FileSize, pFile->unpacked, &pFile->staged, &pFile->modeRecorded))
+        return false;
+    if (!CheckUnpackedSha256(item, pFile->staged)) {
+        RecordPackageHashMismatch(item.DownloadUrl, item.OriFileName);
+        platform::DeleteFileAt(pFile->staged);
+        return false;
+    }
+    return true;
+}
+
+void CMgr::UnpackAhead(size_t nIndex, const UpdateItem& item) {
+    // A package of another size than announced fails the download stage; nothing to prepare.
+    if (m_bCancel != 0 || !IsSingleName(item.OriFileName) || HasParentComponent(item.Folder) ||
+        (item.PackageSize > 0 && GetFileSize(item.DownloadPath) != item.PackageSize))
+        return;
+    UnpackedFile file;
+    if (!UnpackPackage(item, &file)) return;
+    std::lock_guard ahead(m_aheadLock);
+    if (auto [it, fresh] = m_unpackedAhead.emplace(nIndex, file); !fresh) {
+        platform::DeleteFileAt(it->second.staged);
+        it->second = file;
+    }
+}
+
+void CMgr::DiscardUnpackedAhead() {
+    std::lock_guard ahead(m_aheadLock);
+    for (const auto& [index, file] : m_unpackedAhead) platform::DeleteFileAt(file.staged);
+    m_unpackedAhead.clear();
+}
+
 bool CMgr::UnzipDownloadFile() {
     const int n = static_cast<int>(m_UpdateList.size());
     if (n == 0) return true;
@@ -46,33 +78,39 @@ bool CMgr::UnzipDownloadFile() {
     };
 
     bool failed = false;
+    size_t position = 0;
     const int i = RunStageLoop(
         m_UpdateList,
         [&itemFormat](const UpdateItem& item, int i, int n) { return FormatW(itemFormat.c_str(), i, n, item.OriFileName); },
-        [this, &staged](const UpdateItem& item) {
+        [this, &staged, &position](const UpdateItem& item) {
+            const size_t index = position++;
             if (!CheckFilePaths(item, L"CMgr::UnzipDownloadFile()")) return false;
-            // Only the named file leaves the package, bounded by its announced size. The
-            // packages go together once this pass is over, whatever happened (so nothing of
-            // them stays in the download folder): a file system that keeps freshly freed inodes
+            // Only the named file leaves the package, bounded by its announced size (most were
+            // unpacked while the others still downloaded). The packages go together once this
+            // pass is over, whatever happened: a file system that keeps freshly freed inodes
             // aside would otherwise step over every package freed so far for each new file.
-            const std::wstring unpacked = platform::JoinPath(m_strTempFolder, item.OriFileName);
-            std::wstring name;
-            bool bModeRecorded = true;
-            const bool unpackedOk = UnzipEntry(item.DownloadPath, item.OriFileName, item.FileSize, unpacked, &name, &bModeRecorded);
-            if (!unpackedOk) return false;
-            if (!CheckUnpackedSha256(item, name)) {
-                RecordPackageHashMismatch(item.DownloadUrl, item.OriFileName);
-                platform::DeleteFileAt(name);
-                return false;
+            UnpackedFile file;
+            bool unpackedOk = false;
+            {
+                std::lock_guard ahead(m_aheadLock);
+                if (auto it = m_unpackedAhead.find(index); it != m_unpackedAhead.end()) {
+                    file = std::move(it->second);
+                    m_unpackedAhead.erase(it);
+                    unpackedOk = true;
+                }
             }
+            if (!unpackedOk) unpackedOk = UnpackPackage(item, &file);
+            if (!unpackedOk) return false;
+            const std::wstring& name = file.staged;
             if (!FileExists(item.Folder)) CreateFolderTree(item.Folder);
             // A package made where files have no Unix mode must not turn a program into a plain
             // file: the new file keeps the permissions of the one it replaces.
-            if (!bModeRecorded && platform::PathExists(item.InstallPath)) platform::CopyPermissions(item.InstallPath, name);
-            staged.push_back({unpacked, name, item.InstallPath, item.Folder});
+            if (!file.modeRecorded && platform::PathExists(item.InstallPath)) platform::CopyPermissions(item.InstallPath, name);
+            staged.push_back({file.unpacked, name, item.InstallPath, item.Folder});
             return true;
         },
         &failed);
+    DiscardUnpackedAhead();  // what a stop before its item left
     DiscardPackages();
     if (failed || i != n || m_bCancel != 0) {
         discardFrom(0);

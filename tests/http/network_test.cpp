@@ -3,6 +3,7 @@
 // asked for only when changed, servers that trickle, cancellation and proxies.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -161,6 +162,40 @@ TEST_F(FarServerTest, AnUnchangedDocumentIsNotTransferredAgain) {
     ASSERT_EQ(CHttpFileFetch::GetFileIfChanged(W(Url("/app.xml")), W(out / "a.xml"), first, &second), 1);
     EXPECT_EQ(ReadFile(out / "a.xml"), "<UpdateInfo><X/></UpdateInfo>");
     EXPECT_NE(second.strETag, first.strETag);
+}
+
+// Dates are only as fine as a second: a document changed again within the second its answer
+// was dated keeps its Last-Modified, so such a date must not decide that nothing changed.
+TEST(Validators, ADateNoOlderThanTheAnswerIsNotKept) {
+    NginxServer web(NginxServer::Options{.accessLog = true});
+    web.AddDirectives("etag off;");  // the date is all the server offers
+    const std::string doc = web.Root() + "/app.xml";
+    struct Case {
+        const char* what;
+        int modifiedIn;  // seconds from now; a second ahead stays in the answer's second
+        bool kept;
+    };
+    for (const Case& c : {Case{"an hour before the answer", -3600, true}, Case{"in the answer's second", 1, false}}) {
+        const timespec stamp{time(nullptr) + c.modifiedIn, 0};
+        const timespec times[2] = {stamp, stamp};
+        auto publish = [&](const std::string& text) {
+            WriteFile(doc, text);
+            ASSERT_EQ(::utimensat(AT_FDCWD, doc.c_str(), times, 0), 0);
+        };
+        TempDir out;
+        publish("<v1/>");
+        CHttpValidator first;
+        ASSERT_EQ(CHttpFileFetch::GetFileIfChanged(W(web.Url("/app.xml")), W(out / "a.xml"), {}, &first), 1) << c.what;
+        EXPECT_EQ(first.strLastModified.empty(), !c.kept) << c.what;
+        if (c.kept) {  // an old date still spares the transfer
+            EXPECT_EQ(CHttpFileFetch::GetFileIfChanged(W(web.Url("/app.xml")), W(out / "a.xml"), first, nullptr),
+                      CHttpFileFetch::kNotModified);
+            continue;
+        }
+        publish("<v2/>");  // changed within the same second: same size, same date
+        EXPECT_EQ(CHttpFileFetch::GetFileIfChanged(W(web.Url("/app.xml")), W(out / "a.xml"), first, nullptr), 1) << c.what;
+        EXPECT_EQ(ReadFile(out / "a.xml"), "<v2/>") << c.what;
+    }
 }
 
 TEST(Deadlines, ATricklingServerFailsWithinItsBounds) {

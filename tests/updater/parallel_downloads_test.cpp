@@ -102,6 +102,47 @@ TEST(ParallelDownloads, TheSameLocalFileIsNeverWrittenTwiceAtOnce) {
     EXPECT_EQ(started, (std::vector<std::wstring>{L"a", L"b", L"c"}));
 }
 
+TEST(ParallelDownloads, WorkAfterADownloadFreesItsSlotButHoldsItsFile) {
+    Gate gate;
+    std::mutex lock;
+    std::condition_variable changed;
+    std::vector<std::wstring> afterRan;
+    bool release = false;
+    auto after = [&](const wchar_t* name) {
+        return [&, name] {
+            std::unique_lock l(lock);
+            afterRan.push_back(name);
+            changed.notify_all();
+            changed.wait(l, [&] { return release; });
+        };
+    };
+    CParallelDownloads pool(1, [&](const std::wstring& url, const std::wstring&, uint64_t) { return gate.Fetch(url); });
+    std::thread stage([&] {
+        pool.Start(L"a", L"/tmp/a.zip", UINT64_MAX, after(L"a"));
+        pool.Start(L"b", L"/tmp/b.zip", UINT64_MAX, after(L"b"));
+        pool.Start(L"c", L"/tmp/A.zip");  // a's file: waits until the work after a ended
+    });
+    gate.End(L"a", true);
+    gate.WaitStarted(2);  // b has a's slot while the work after a still runs
+    {
+        std::unique_lock l(lock);
+        changed.wait(l, [&] { return !afterRan.empty(); });
+    }
+    gate.End(L"b", true);
+    EXPECT_EQ(gate.Started(), (std::vector<std::wstring>{L"a", L"b"}));
+    {
+        std::lock_guard l(lock);
+        EXPECT_EQ(afterRan, (std::vector<std::wstring>{L"a"}));  // one at a time: b's waits
+        release = true;
+        changed.notify_all();
+    }
+    gate.End(L"c", true);
+    stage.join();
+    EXPECT_TRUE(pool.Finish());
+    EXPECT_EQ(gate.Started(), (std::vector<std::wstring>{L"a", L"b", L"c"}));
+    EXPECT_EQ(afterRan, (std::vector<std::wstring>{L"a", L"b"}));
+}
+
 TEST(ParallelDownloads, TheNumberComesFromTheEnvironmentWithinBounds) {
     struct Case {
         std::optional<std::string> value;
