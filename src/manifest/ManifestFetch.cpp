@@ -1,6 +1,6 @@
 #include "manifest/ManifestFetch.h"
 
-#include <vector>
+#include <memory>
 
 #include "http/HttpFileFetch.h"
 #include "http/HttpServerClient.h"
@@ -24,15 +24,16 @@ uint32_t CopyScratch(const std::wstring& szFrom, const std::wstring& szTo) {
     if (uint32_t err = in.Open(szFrom, platform::File::Mode::Read)) return err;
     std::wstring temp;
     if (uint32_t err = platform::CreateTempSibling(szTo, out, &temp)) return err;
-    std::vector<char> buf(1 << 20);
+    constexpr size_t kBuf = 1 << 20;  // not zero-filled: this is on the road of every start
+    const auto buf = std::make_unique_for_overwrite<char[]>(kBuf);
     uint32_t err = 0;
     for (;;) {
-        const int64_t n = in.Read(buf.data(), buf.size());
+        const int64_t n = in.Read(buf.get(), kBuf);
         if (n <= 0) {
             if (n < 0) err = in.LastError();
             break;
         }
-        if (!out.Write(buf.data(), static_cast<size_t>(n))) {
+        if (!out.Write(buf.get(), static_cast<size_t>(n))) {
             err = out.LastError();
             break;
         }

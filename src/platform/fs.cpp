@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <random>
 
 #include "platform/process.h"
@@ -105,10 +106,11 @@ uint32_t CopyToTempSibling(const std::wstring& szFrom, const std::wstring& szNea
     File out;
     std::wstring staged;
     if (uint32_t err = CreateTempSibling(szNear, out, &staged)) return err;
-    std::vector<std::byte> buf(1 << 20);
+    constexpr size_t kBuf = 1 << 20;
+    const auto buf = std::make_unique_for_overwrite<std::byte[]>(kBuf);
     uint32_t err = 0;
     for (;;) {
-        const int64_t n = in.Read(buf.data(), buf.size());
+        const int64_t n = in.Read(buf.get(), kBuf);
         if (n < 0) {
             err = in.LastError();
             break;
@@ -119,7 +121,7 @@ uint32_t CopyToTempSibling(const std::wstring& szFrom, const std::wstring& szNea
             if (err == 0 && !out.Flush()) err = out.LastError();
             break;
         }
-        if (!out.Write(buf.data(), static_cast<size_t>(n))) {
+        if (!out.Write(buf.get(), static_cast<size_t>(n))) {
             err = out.LastError();
             break;
         }
