@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <new>
-#include <utility>
 
 namespace platform {
 
@@ -43,25 +42,6 @@ void LargeBlock::Trim(size_t nUsed) {
     const size_t end = (m_nSize + kPage - 1) & ~(kPage - 1);
     if (m_pData == nullptr || from >= end) return;
     ::madvise(static_cast<char*>(m_pData) + from, end - from, MADV_DONTNEED);
-}
-
-LargeBlock::~LargeBlock() { Release(); }
-
-LargeBlock::LargeBlock(LargeBlock&& other) noexcept
-    : m_pData(std::exchange(other.m_pData, nullptr)),
-      m_nSize(std::exchange(other.m_nSize, 0)),
-      m_pMapping(std::exchange(other.m_pMapping, nullptr)),
-      m_nMapped(std::exchange(other.m_nMapped, 0)) {}
-
-LargeBlock& LargeBlock::operator=(LargeBlock&& other) noexcept {
-    if (this != &other) {
-        Release();
-        m_pData = std::exchange(other.m_pData, nullptr);
-        m_nSize = std::exchange(other.m_nSize, 0);
-        m_pMapping = std::exchange(other.m_pMapping, nullptr);
-        m_nMapped = std::exchange(other.m_nMapped, 0);
-    }
-    return *this;
 }
 
 void LargeBlock::Release() noexcept {

@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <new>
-#include <utility>
 
 namespace platform {
 
@@ -16,25 +15,6 @@ LargeBlock::LargeBlock(size_t nBytes) {
 }
 
 void LargeBlock::Trim(size_t) {}
-
-LargeBlock::~LargeBlock() { Release(); }
-
-LargeBlock::LargeBlock(LargeBlock&& other) noexcept
-    : m_pData(std::exchange(other.m_pData, nullptr)),
-      m_nSize(std::exchange(other.m_nSize, 0)),
-      m_pMapping(std::exchange(other.m_pMapping, nullptr)),
-      m_nMapped(std::exchange(other.m_nMapped, 0)) {}
-
-LargeBlock& LargeBlock::operator=(LargeBlock&& other) noexcept {
-    if (this != &other) {
-        Release();
-        m_pData = std::exchange(other.m_pData, nullptr);
-        m_nSize = std::exchange(other.m_nSize, 0);
-        m_pMapping = std::exchange(other.m_pMapping, nullptr);
-        m_nMapped = std::exchange(other.m_nMapped, 0);
-    }
-    return *this;
-}
 
 void LargeBlock::Release() noexcept {
     if (m_pMapping != nullptr) ::VirtualFree(m_pMapping, 0, MEM_RELEASE);
