@@ -57,15 +57,7 @@ with open(os.path.join(work, "www", "app-win.xml"), "w") as f:
     f.write(text.replace(value, win))
 EOF
 
-trash=$work/trash
-rm -rf "$trash"
-mkdir -p "$trash"
-set_aside() {
-  local p
-  for p in "$@"; do
-    if [ -e "$p" ]; then mv "$p" "$trash/$(basename "$p").$RANDOM$RANDOM"; fi
-  done
-}
+start_trash
 
 ours=(); theirs=(); peak_kib=0
 for ((r = 0; r < runs; r++)); do

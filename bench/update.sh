@@ -35,17 +35,7 @@ rm -rf "$work/base-dl" "$work/base-x"
 EOF
 chmod +x "$work/baseline.sh"
 
-# Folders of earlier runs are set aside and only deleted at the end: freshly freed inodes can
-# make file creation slower on some file systems, and neither side should pay for the other.
-trash=$work/trash
-rm -rf "$trash"
-mkdir -p "$trash"
-set_aside() {
-  local p
-  for p in "$@"; do
-    if [ -e "$p" ]; then mv "$p" "$trash/$(basename "$p").$RANDOM$RANDOM"; fi
-  done
-}
+start_trash
 
 ours=(); theirs=(); peak_kib=0
 for ((r = 0; r < runs; r++)); do

@@ -29,6 +29,20 @@ export HOME=$work/env/home XDG_CONFIG_HOME=$work/env/home/.config XDG_CACHE_HOME
        XDG_DATA_HOME=$work/env/home/.local/share XDG_RUNTIME_DIR=$work/env/run ORVO_SYSROOT=$work/env/sysroot
 unset DISPLAY WAYLAND_DISPLAY ORVO_DEBUG
 
+# Folders of earlier runs are set aside and only deleted at the end: freshly freed inodes can
+# make file creation slower on some file systems, and neither side should pay for the other.
+start_trash() {
+  trash=$work/trash
+  rm -rf "$trash"
+  mkdir -p "$trash"
+}
+set_aside() {
+  local p
+  for p in "$@"; do
+    if [ -e "$p" ]; then mv "$p" "$trash/$(basename "$p").$RANDOM$RANDOM"; fi
+  done
+}
+
 # nginx as the current user, everything under $work/nginx, stopped when the script ends.
 nginx_pid=""
 stop_nginx() {

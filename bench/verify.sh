@@ -52,15 +52,7 @@ for side in plain signed; do
 done
 cp "$work/verify.pub" "$work/bin-signed/trusted-keys.pub"
 
-trash=$work/trash
-rm -rf "$trash"
-mkdir -p "$trash"
-set_aside() {
-  local p
-  for p in "$@"; do
-    if [ -e "$p" ]; then mv "$p" "$trash/$(basename "$p").$RANDOM$RANDOM"; fi
-  done
-}
+start_trash
 
 # Wall time, and the CPU time of the run (user + system): on a shared machine the CPU time
 # shows what the checks cost when the wall time is dominated by others' load.
