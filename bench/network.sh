@@ -88,16 +88,24 @@ for ((r = 0; r < runs; r++)); do
 done
 rm -rf "$work/par-dl" "$work/loop-dl"
 
+# Nothing-to-update runs of the updater against curl fetching the whole manifest, alternating:
+# time_noupdate URL CURL_OUTPUT WHAT UPDATER_TIMES CURL_TIMES (the last two: array names).
+time_noupdate() {
+  local url=$1 out=$2 what=$3 r secs rc
+  local -n ours_out=$4 curl_out=$5
+  ours_out=(); curl_out=()
+  for ((r = 0; r < runs + 2; r++)); do
+    read -r secs _ rc < <(python3 "$helper" run "$work/curl.log" -- curl -sSf -o "$out" "$url")
+    [ "$rc" = 0 ] || { echo "network: curl failed: $(cat "$work/curl.log")" >&2; exit 1; }
+    curl_out+=("$secs")
+    read -r secs _ rc < <(python3 "$helper" run "$work/updater.log" -- "$updater" "$url" NULL app.sh)
+    [ "$rc" = 0 ] || { echo "network: the $what run failed ($rc): $(tail -20 "$work/updater.log")" >&2; exit 1; }
+    ours_out+=("$secs")
+  done
+}
+
 # Nothing to update: the manifest is unchanged since the last run, which kept it.
-noup=(); full=()
-for ((r = 0; r < runs + 2; r++)); do
-  read -r secs _ rc < <(python3 "$helper" run "$work/curl.log" -- curl -sSf -o "$work/manifest.xml" "$url")
-  [ "$rc" = 0 ] || { echo "network: curl failed: $(cat "$work/curl.log")" >&2; exit 1; }
-  full+=("$secs")
-  read -r secs _ rc < <(python3 "$helper" run "$work/updater.log" -- "$updater" "$url" NULL app.sh)
-  [ "$rc" = 0 ] || { echo "network: the nothing-to-update run failed ($rc): $(tail -20 "$work/updater.log")" >&2; exit 1; }
-  noup+=("$secs")
-done
+time_noupdate "$url" "$work/manifest.xml" "nothing-to-update" noup full
 
 # The same with a manifest of 100,000 file items (about 25 MiB): the 1,000 installed files and
 # 99,000 empty ones more in 99 folders of the installed application, its installed copy equal to
@@ -130,15 +138,7 @@ read -r _ _ rc < <(python3 "$helper" run "$work/updater.log" -- "$updater" "$big
 if grep -q "downloading\|installing" "$work/updater.log"; then
   echo "network: the 100k-item manifest is not current: $(tail -20 "$work/updater.log")" >&2; exit 1
 fi
-noup_big=(); full_big=()
-for ((r = 0; r < runs + 2; r++)); do
-  read -r secs _ rc < <(python3 "$helper" run "$work/curl.log" -- curl -sSf -o "$work/big.xml" "$big_url")
-  [ "$rc" = 0 ] || { echo "network: curl failed: $(cat "$work/curl.log")" >&2; exit 1; }
-  full_big+=("$secs")
-  read -r secs _ rc < <(python3 "$helper" run "$work/updater.log" -- "$updater" "$big_url" NULL app.sh)
-  [ "$rc" = 0 ] || { echo "network: the 100k-item nothing-to-update run failed ($rc): $(tail -20 "$work/updater.log")" >&2; exit 1; }
-  noup_big+=("$secs")
-done
+time_noupdate "$big_url" "$work/big.xml" "100k-item nothing-to-update" noup_big full_big
 
 med_ours=$(python3 "$helper" median "${ours[@]}")
 med_par=$(python3 "$helper" median "${par[@]}")

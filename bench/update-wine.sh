@@ -61,13 +61,8 @@ start_trash
 
 ours=(); theirs=(); peak_kib=0
 for ((r = 0; r < runs; r++)); do
-  set_aside "$work/inst" "$work/env"
-  fresh_env
-  sync
-  read -r secs _ rc < <(run_updater app.sh)
-  if [ "$rc" != 0 ]; then echo "update-wine: the Linux updater failed ($rc): $(tail -20 "$work/updater.log")" >&2; exit 1; fi
-  check_installed
-  theirs+=("$secs")
+  fresh_update_run  # the Linux updater
+  theirs+=("$run_secs")
 
   set_aside "$work/inst"
   find "$WINEPREFIX/drive_c/users" -maxdepth 4 -type d -name TALVEN -prune -exec rm -rf {} +

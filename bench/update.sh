@@ -46,14 +46,9 @@ for ((r = 0; r < runs; r++)); do
   [ "$(find "$work/base" -type f | wc -l)" = 1000 ] || { echo "update: the baseline installed a wrong file count" >&2; exit 1; }
   theirs+=("$secs")
 
-  set_aside "$work/inst" "$work/env"
-  fresh_env
-  sync
-  read -r secs kib rc < <(run_updater app.sh)
-  if [ "$rc" != 0 ]; then echo "update: the updater failed ($rc): $(tail -20 "$work/updater.log")" >&2; exit 1; fi
-  check_installed
-  ours+=("$secs")
-  [ "$kib" -gt "$peak_kib" ] && peak_kib=$kib
+  fresh_update_run
+  ours+=("$run_secs")
+  [ "$run_kib" -gt "$peak_kib" ] && peak_kib=$run_kib
   echo "update [run $((r + 1))/$runs]: updater ${ours[-1]} s, baseline ${theirs[-1]} s"
 done
 rm -rf "$work/base" "$trash"

@@ -4,6 +4,7 @@
 # folder (the updater's registry store and its download folder live there).
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 source "$here/bench/lib.bash"
+bench_name=$(basename "$0" .sh)  # what the messages start with
 bench_prepare OrvoUpdaterService >/dev/null
 build=$bench_build
 updater=$build/src/app/OrvoUpdaterService
@@ -111,6 +112,18 @@ EOF
 # Runs the updater from an empty or installed folder: "seconds peak_kib exit_code".
 run_updater() {
   python3 "$helper" run "$work/updater.log" -- "$updater" "$base_url/app.xml" NULL "$@"
+}
+
+# One update into an empty folder and a fresh environment, checked afterwards; its seconds and
+# peak RSS (KiB) in run_secs and run_kib. Stops the benchmark when the run fails.
+fresh_update_run() {
+  local rc
+  set_aside "$work/inst" "$work/env"
+  fresh_env
+  sync
+  read -r run_secs run_kib rc < <(run_updater app.sh)
+  if [ "$rc" != 0 ]; then echo "$bench_name: the updater failed ($rc): $(tail -20 "$work/updater.log")" >&2; exit 1; fi
+  check_installed
 }
 
 # Compares the installed tree with the published application.
