@@ -11,6 +11,7 @@
 #include "platform/fs.h"
 #include "platform/inet.h"
 #include "platform/strings.h"
+#include "updater/FileServices.h"
 
 namespace UpDater {
 
@@ -77,7 +78,7 @@ void CMgr::RemoveStagingLeftovers() {
     std::set<std::wstring> names;
     for (const auto& item : m_UpdateList) {
         names.insert(item.OriFileName);
-        names.insert(item.DownloadPath.substr(item.DownloadPath.find_last_of(L"\\/") + 1));
+        names.insert(GetFileName(item.DownloadPath));
     }
     platform::RemoveTempSiblings(m_strTempFolder, names);
 }
