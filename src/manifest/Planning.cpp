@@ -140,6 +140,10 @@ bool CVersionBuilder::HasRegistryValue(const RegistItem& item) {
 bool CVersionBuilder::CompareXml() {
     const bool bTrusted = CheckInstallRegPath();
 
+    // The usual run finds the installed copy holding the very text it fetched: then every item
+    // pairs with itself, nothing is left over, and the copy need not be parsed.
+    const bool bSameText = bTrusted && platform::SameFileContents(m_strTempXmlPath, m_strInstallXmlPath);
+
     UpdateList newFiles, oldFiles;
     RegistList newRegistry, oldRegistry;
     ShortcutList newShortcuts, oldShortcuts;
@@ -158,7 +162,7 @@ bool CVersionBuilder::CompareXml() {
         else
             ParseXmlWith(doc, m_strTempXmlPath, newFiles, newRegistry, newShortcuts, newFirewall, false);
         // Without a trusted installed copy everything is planned and nothing is removed.
-        if (bTrusted && platform::PathExists(m_strInstallXmlPath))
+        if (bTrusted && !bSameText && platform::PathExists(m_strInstallXmlPath))
             ParseXmlWith(doc, m_strInstallXmlPath, oldFiles, oldRegistry, oldShortcuts, oldFirewall, false);
     }
 
@@ -174,7 +178,7 @@ bool CVersionBuilder::CompareXml() {
     std::vector<size_t> kept;  // new items left out of the plan, still files of the new manifest
     for (size_t k = 0; k < newFiles.size(); ++k) {
         UpdateItem& item = newFiles[k];
-        const UpdateItem* old = files.TakeFirst(item);
+        const UpdateItem* old = bSameText ? &item : files.TakeFirst(item);
         const bool unchanged = !bPlanAll && old != nullptr && item.FileHash == old->FileHash &&
                                platform::EqualsNoCase(item.DownloadUrl, old->DownloadUrl) && item.FileSize == old->FileSize &&
                                installed.Exists(item);
@@ -188,7 +192,7 @@ bool CVersionBuilder::CompareXml() {
 
     CInstalledItems<RegistItem, 2> registry(oldRegistry, RegistryIdentity);
     for (RegistItem& item : newRegistry) {
-        const RegistItem* old = registry.TakeFirst(item);
+        const RegistItem* old = bSameText ? &item : registry.TakeFirst(item);
         bool unchanged = !bPlanAll && old != nullptr && item.Version == old->Version;
         if (unchanged && IsInstallFolderEntry(*old)) unchanged = item.Value == old->Value;
         if (unchanged) unchanged = HasRegistryValue(item);
@@ -197,7 +201,7 @@ bool CVersionBuilder::CompareXml() {
 
     CInstalledItems<ShortcutItem, 2> shortcuts(oldShortcuts, ShortcutIdentity);
     for (ShortcutItem& item : newShortcuts) {
-        const ShortcutItem* old = shortcuts.TakeFirst(item);
+        const ShortcutItem* old = bSameText ? &item : shortcuts.TakeFirst(item);
         const bool unchanged = !bPlanAll && old != nullptr && item.Version == old->Version && item.Des == old->Des &&
                                platform::PathExists(item.DestFolderPath) && item.IsUrlType == old->IsUrlType;
         if (!unchanged) m_ShortcutList.push_back(std::move(item));
@@ -205,7 +209,7 @@ bool CVersionBuilder::CompareXml() {
 
     CInstalledItems<FirewallItem, 4> firewall(oldFirewall, FirewallIdentity);
     for (FirewallItem& item : newFirewall) {
-        if (firewall.TakeFirst(item) == nullptr || bPlanAll) m_FirewallList.push_back(std::move(item));
+        if ((!bSameText && firewall.TakeFirst(item) == nullptr) || bPlanAll) m_FirewallList.push_back(std::move(item));
     }
 
     m_RemoveUpdateList = files.TakeLeftovers();

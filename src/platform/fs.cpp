@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <memory>
 #include <random>
 
@@ -98,6 +99,32 @@ std::optional<std::vector<std::byte>> ReadWholeFile(const std::wstring& szPath) 
         out.insert(out.end(), buf, buf + n);
     }
     return out;
+}
+
+bool SameFileContents(const std::wstring& szA, const std::wstring& szB) {
+    File a, b;
+    if (a.Open(szA, File::Mode::Read) != 0 || b.Open(szB, File::Mode::Read) != 0) return false;
+    const auto nA = a.Size(), nB = b.Size();
+    if (!nA || !nB || *nA != *nB) return false;
+    constexpr size_t kBuf = 1 << 16;
+    const auto bufA = std::make_unique_for_overwrite<std::byte[]>(kBuf);
+    const auto bufB = std::make_unique_for_overwrite<std::byte[]>(kBuf);
+    for (;;) {
+        const int64_t n = a.Read(bufA.get(), kBuf);
+        if (n < 0) return false;
+        // Short reads on either side are filled up before comparing.
+        int64_t m = 0;
+        while (m < n) {
+            const int64_t r = b.Read(bufB.get() + m, static_cast<size_t>(n - m));
+            if (r <= 0) return false;
+            m += r;
+        }
+        if (n == 0) {
+            std::byte extra;
+            return b.Read(&extra, 1) == 0;
+        }
+        if (std::memcmp(bufA.get(), bufB.get(), static_cast<size_t>(n)) != 0) return false;
+    }
 }
 
 uint32_t CopyToTempSibling(const std::wstring& szFrom, const std::wstring& szNear, std::wstring* pszStaged) {

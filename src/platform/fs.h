@@ -172,6 +172,8 @@ private:
 // Writes the bytes to a temporary sibling, flushes it and renames it over szPath.
 uint32_t WriteFileAtomically(const std::wstring& szPath, std::span<const std::byte> data);
 std::optional<std::vector<std::byte>> ReadWholeFile(const std::wstring& szPath);
+// Whether both files can be read and hold the same bytes.
+bool SameFileContents(const std::wstring& szA, const std::wstring& szB);
 // Copies szFrom, with its permissions and flushed to disk, into a new file created beside
 // szNear as CreateTempSibling does; its path in *pszStaged. A failed copy leaves nothing.
 uint32_t CopyToTempSibling(const std::wstring& szFrom, const std::wstring& szNear, std::wstring* pszStaged);

@@ -292,6 +292,33 @@ TEST_F(PlanningTest, ADroppedEntryNamingAnUnchangedFileIsNotRemoved) {
     EXPECT_TRUE(builder.m_RemoveUpdateList.empty());
 }
 
+// A copy with the very text fetched is not parsed again: its plan must be the one a copy with
+// other text but the same items gives.
+TEST_F(PlanningTest, AnInstalledCopyWithTheSameTextPlansLikeACopyWithTheSameItems) {
+    Touch("bin/a.dll");
+    Touch("a.desktop");
+    SetString(L"Soft\\Name", L"x");
+    const std::string doc =
+        Body(FileXml("a.dll", "H1") + FileXml("a.dll", "H2") + FileXml("gone.dll"), RegXml("Soft\\Name", "x") + RegXml("Soft\\Gone", "y"),
+             ShortcutXml("_INSTALL\\bin\\a.dll", "_INSTALL\\a.desktop") + ShortcutXml("_INSTALL\\bin\\a.dll", "_INSTALL\\gone.desktop"),
+             FirewallXml("fw"));
+    auto plan = [&](const std::string& installed) {
+        CVersionBuilder builder;
+        Plan(builder, doc, installed);
+        return std::vector<Strings>{Names(builder.m_UpdateList),         Paths(builder.m_RegistList),
+                                    Dests(builder.m_ShortcutList),       Apps(builder.m_FirewallList),
+                                    Names(builder.m_RemoveUpdateList),   Paths(builder.m_RemoveRegistList),
+                                    Dests(builder.m_RemoveShortcutList), Apps(builder.m_RemoveFirewallList)};
+    };
+    for (const bool pending : {false, true}) {
+        SCOPED_TRACE(pending ? "after an interrupted update" : "plain");
+        if (pending) WriteFile(app() + "/update.xml.orvo-pending", "");
+        const auto same = plan(doc);
+        EXPECT_EQ(same, plan(doc + "\n"));
+        EXPECT_EQ(same[0], pending ? (Strings{"a.dll/H1", "a.dll/H2", "gone.dll/H1"}) : (Strings{"gone.dll/H1"}));
+    }
+}
+
 TEST_F(PlanningTest, AfterAnInterruptedUpdateEverythingIsPlannedAndDroppedItemsAreStillRemoved) {
     Touch("bin/a.dll");
     Touch("bin/b.dll");
