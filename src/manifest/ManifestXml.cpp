@@ -269,18 +269,16 @@ void ReserveText(platform::LargeBlock& text, size_t nLength, size_t nMore) {
 // nLimit bytes are refused before they are read (or as soon as a growing file passes the limit).
 ReadResult ReadManifestText(const std::wstring& szPath, uint64_t nLimit, platform::LargeBlock& text, size_t& nLength,
                             uint32_t& nError) {
-    constexpr size_t kChunk = 1 << 20;
+    // Small enough to stay in the cache and to cost few fresh pages; the text is decoded
+    // from it chunk by chunk.
+    constexpr size_t nChunk = 64 << 10;
     nLength = 0;
     platform::File file;
     nError = file.Open(szPath, platform::File::Mode::Read);
     if (nError != 0) return ReadResult::OpenFailed;
-    // A small file gets a buffer of its size (plus one byte, to see the end in the first
-    // read) instead of a whole chunk that would be zeroed and mapped for nothing.
-    size_t nChunk = kChunk;
     if (auto size = file.Size()) {
         if (*size > nLimit) return ReadResult::TooLarge;
         ReserveText(text, 0, static_cast<size_t>(*size) + 1);
-        if (*size < kChunk) nChunk = static_cast<size_t>(*size) + 1;
     }
     // Left uninitialised: the reads fill it.
     const std::unique_ptr<char[]> buffer(new char[nChunk + 4]);

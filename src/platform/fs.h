@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <set>
 #include <span>
@@ -107,9 +108,10 @@ enum class FolderTrust { Trusted, Missing, NotAFolder, Link, OtherOwner, Writabl
 FolderTrust CheckFolderTrust(const std::wstring& szFolder);
 
 // Answers PathExists(szFolder + "\\" + szName) for many names of one folder, with the folder
-// looked up once (Linux: opened once, each name looked up relative to it; a name that is empty
-// or starts with a separator, or a folder that cannot be opened, takes the full path; Windows:
-// every name takes the full path).
+// looked up once (Linux: opened and listed once; a listed name that is not a link is answered
+// from the list, any other name is looked up relative to the folder; a name that is empty or
+// starts with a separator, or a folder that cannot be opened, takes the full path; Windows:
+// every name takes the full path). Changes made after the probe was made may go unseen.
 class FolderProbe {
 public:
     explicit FolderProbe(const std::wstring& szFolder);
@@ -122,8 +124,10 @@ public:
     bool Exists(const std::wstring& szName) const;
 
 private:
+    struct Listing;
     std::wstring m_folder;
     intptr_t m_fd = -1;
+    std::unique_ptr<Listing> m_listing;  // Linux, when the folder could be read
 };
 
 // An open file; closed by the destructor.

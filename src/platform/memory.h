@@ -1,5 +1,5 @@
 // Large scratch memory filled once and dropped whole (a manifest's text and its tree).
-// Linux: an anonymous mapping; from 4 MiB on it is aligned and advised for transparent huge
+// Linux: an anonymous mapping; from 512 KiB on it is aligned and advised for transparent huge
 // pages, so filling it costs a page fault per 2 MiB instead of per 4 KiB. Windows: VirtualAlloc.
 // Both: the memory reads as zero until written, and is returned to the system when dropped.
 #pragma once
@@ -19,8 +19,9 @@ public:
     LargeBlock(const LargeBlock&) = delete;
     LargeBlock& operator=(const LargeBlock&) = delete;
 
-    // Gives the pages after the first nUsed bytes back to the system; they read as zero when
-    // touched again. Linux: also splits a huge page that the end of the used part falls in.
+    // Gives the pages after the first nUsed bytes back to the system (Linux: a huge block
+    // keeps the huge page the end of the used part falls in); they read as zero when touched
+    // again.
     // Windows: nothing to do (no huge pages are used there).
     void Trim(size_t nUsed);
 
@@ -33,6 +34,7 @@ private:
     size_t m_nSize = 0;
     void* m_pMapping = nullptr;  // what was mapped (Data() may lie inside it)
     size_t m_nMapped = 0;
+    size_t m_nSpan = 0;  // Linux: the whole huge pages behind a huge block, 0 otherwise
 };
 
 }  // namespace platform

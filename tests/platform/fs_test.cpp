@@ -51,7 +51,8 @@ TEST(Files, BothSeparatorsAndWinErrors) {
 }
 
 // A folder opened once answers each name as the full path would: names with separators,
-// "..", empty names, absolute names, a folder that is a file, missing, empty or a link.
+// "..", empty names, absolute names, links in the folder, a folder that is a file, missing,
+// empty or a link.
 TEST(Files, FolderProbeAnswersAsThePathWould) {
     TempDir dir;
     const std::wstring root = dir.wpath();
@@ -65,20 +66,23 @@ TEST(Files, FolderProbeAnswersAsThePathWould) {
     // Wine cannot make folder links; on Linux a linked folder must answer like the real one.
     std::filesystem::create_directory_symlink(dir / "sub", dir / "link");
     folders.push_back(root + L"\\link");
+    // Listed links are answered by where they lead: a dangling one is no file.
+    std::filesystem::create_symlink(dir / "sub/a.txt", dir / "sub/to-a.txt");
+    std::filesystem::create_symlink(dir / "sub/gone.txt", dir / "sub/dangling");
 #endif
-    const std::wstring names[] = {L"a.txt", L"A.TXT", L"missing", L"deep\\b.txt", L"deep/b.txt", L"deep\\", L"..",
-                                  L"..\\file.txt", L"", L"\\", root + L"\\sub\\a.txt", L"sub", L"sub\\a.txt"};
+    const std::wstring names[] = {L"a.txt",      L"A.TXT", L"missing", L"deep\\b.txt", L"deep/b.txt", L"deep\\", L"..", L".", L"deep",
+                                  L"..\\file.txt", L"",      L"\\",      root + L"\\sub\\a.txt", L"sub", L"sub\\a.txt", L"to-a.txt",
+                                  L"dangling"};
     for (const auto& folder : folders) {
         const FolderProbe probe(folder);
         for (const auto& name : names) {
             EXPECT_EQ(probe.Exists(name), PathExists(folder + L"\\" + name)) << ToUtf8(folder) << " + " << ToUtf8(name);
         }
     }
-    // Asked again after the folder changed, the open folder sees the change.
-    const FolderProbe probe(root + L"\\sub");
-    EXPECT_FALSE(probe.Exists(L"new.txt"));
+    // A probe made after the folder changed sees the change.
+    EXPECT_FALSE(FolderProbe(root + L"\\sub").Exists(L"new.txt"));
     orvo::test::WriteFile(dir / "sub/new.txt", "n");
-    EXPECT_TRUE(probe.Exists(L"new.txt"));
+    EXPECT_TRUE(FolderProbe(root + L"\\sub").Exists(L"new.txt"));
 }
 
 TEST(Files, AtomicWriteLeavesNoTemporaryBehind) {

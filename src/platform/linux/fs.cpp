@@ -7,6 +7,9 @@
 #include <unistd.h>
 
 #include <map>
+#include <memory>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 #include <cerrno>
 #include <cstdio>
@@ -68,21 +71,66 @@ bool IsDirectory(const std::wstring& szPath) {
     return ::stat(ToNativePath(szPath).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// The names a folder listed, and those whose answer needs a lookup (links, which may dangle,
+// and entries of unknown type).
+struct FolderProbe::Listing {
+    std::unordered_set<std::string> present;
+    std::unordered_set<std::string> lookUp;
+};
+
+namespace {
+// A folder with more entries is not listed: its few names looked up cost less.
+constexpr size_t kMaxListed = 1 << 16;
+}  // namespace
+
 FolderProbe::FolderProbe(const std::wstring& szFolder) : m_folder(szFolder) {
-    // O_PATH: only the lookup right is needed, as for a stat through the folder.
-    if (!szFolder.empty()) m_fd = ::open(ToNativePath(szFolder).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (szFolder.empty()) return;
+    const std::string folder = ToNativePath(szFolder);
+    m_fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_fd < 0) {
+        // A folder that may be searched but not read: every name is looked up.
+        m_fd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        return;
+    }
+    // One listing answers the usual many names of a folder with a few calls instead of one
+    // lookup each.
+    const int dup = ::fcntl(static_cast<int>(m_fd), F_DUPFD_CLOEXEC, 0);
+    if (dup < 0) return;
+    DIR* dir = ::fdopendir(dup);
+    if (dir == nullptr) {
+        ::close(dup);
+        return;
+    }
+    auto listing = std::make_unique<Listing>();
+    size_t count = 0;
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (++count > kMaxListed) break;
+        const bool lookUp = entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN;
+        (lookUp ? listing->lookUp : listing->present).emplace(entry->d_name);
+        errno = 0;
+    }
+    const bool complete = errno == 0 && count <= kMaxListed;
+    ::closedir(dir);
+    if (complete) m_listing = std::move(listing);
 }
 
 FolderProbe::~FolderProbe() {
     if (m_fd >= 0) ::close(static_cast<int>(m_fd));
 }
 
-FolderProbe::FolderProbe(FolderProbe&& other) noexcept : m_folder(std::move(other.m_folder)), m_fd(other.m_fd) { other.m_fd = -1; }
+FolderProbe::FolderProbe(FolderProbe&& other) noexcept
+    : m_folder(std::move(other.m_folder)), m_fd(std::exchange(other.m_fd, -1)), m_listing(std::move(other.m_listing)) {}
 
 bool FolderProbe::Exists(const std::wstring& szName) const {
     if (m_fd < 0 || szName.empty() || szName[0] == L'\\' || szName[0] == L'/') return PathExists(m_folder + L"\\" + szName);
+    const std::string name = ToNativePath(szName);
+    if (m_listing != nullptr && name.find('/') == std::string::npos && name != "." && name != "..") {
+        if (m_listing->present.count(name) != 0) return true;
+        if (m_listing->lookUp.count(name) == 0) return false;
+    }
     struct stat st;
-    return ::fstatat(static_cast<int>(m_fd), ToNativePath(szName).c_str(), &st, 0) == 0;
+    return ::fstatat(static_cast<int>(m_fd), name.c_str(), &st, 0) == 0;
 }
 
 namespace {

@@ -10,15 +10,18 @@ namespace platform {
 namespace {
 constexpr size_t kHugePage = size_t(2) << 20;
 constexpr size_t kPage = 4096;
+constexpr size_t kHugeFrom = size_t(512) << 10;
 }  // namespace
 
 LargeBlock::LargeBlock(size_t nBytes) {
     if (nBytes == 0) return;
     const size_t rounded = (nBytes + kPage - 1) & ~(kPage - 1);
-    // Huge pages only for blocks of several: a small block, often filled only in part, keeps
-    // its memory to the pages it touches.
-    const bool huge = rounded >= 2 * kHugePage;
-    const size_t mapped = huge ? rounded + kHugePage : rounded;
+    // From 512 KiB on a block is backed by huge pages: on virtual machines a page fault costs
+    // microseconds, so filling 1 MiB page by page costs more than the rest of a short run.
+    // Smaller blocks keep their memory to the pages they touch.
+    const bool huge = rounded >= kHugeFrom;
+    const size_t span = huge ? (rounded + kHugePage - 1) & ~(kHugePage - 1) : rounded;
+    const size_t mapped = huge ? span + kHugePage : span;
     void* p = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) throw std::bad_alloc();
     m_pMapping = p;
@@ -31,15 +34,18 @@ LargeBlock::LargeBlock(size_t nBytes) {
     const auto start = reinterpret_cast<uintptr_t>(p);
     const uintptr_t aligned = (start + kHugePage - 1) & ~(uintptr_t(kHugePage) - 1);
     m_pData = reinterpret_cast<void*>(aligned);
-    // Only advice: without huge pages the block still works, page by page. The tail that
-    // fills no whole huge page stays in small pages, so a block filled to its end holds no
-    // memory beyond its size.
-    ::madvise(m_pData, rounded & ~(kHugePage - 1), MADV_HUGEPAGE);
+    m_nSpan = span;
+    // Only advice: without huge pages the block still works, page by page.
+    ::madvise(m_pData, span, MADV_HUGEPAGE);
 }
 
 void LargeBlock::Trim(size_t nUsed) {
-    const size_t from = (nUsed + kPage - 1) & ~(kPage - 1);
-    const size_t end = (m_nSize + kPage - 1) & ~(kPage - 1);
+    // A huge block gives back whole huge pages only: splitting one costs more here than what
+    // its unused part holds (on virtual machines every small page of the rest is faulted in
+    // again, microseconds each).
+    const size_t unit = m_nSpan != 0 ? kHugePage : kPage;
+    const size_t from = (nUsed + unit - 1) & ~(unit - 1);
+    const size_t end = m_nSpan != 0 ? m_nSpan : (m_nSize + kPage - 1) & ~(kPage - 1);
     if (m_pData == nullptr || from >= end) return;
     ::madvise(static_cast<char*>(m_pData) + from, end - from, MADV_DONTNEED);
 }
@@ -50,6 +56,7 @@ void LargeBlock::Release() noexcept {
     m_pData = nullptr;
     m_nSize = 0;
     m_nMapped = 0;
+    m_nSpan = 0;
 }
 
 }  // namespace platform

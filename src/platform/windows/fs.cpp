@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <climits>
+#include <utility>
 #include <vector>
 
 #include "platform/strings.h"
@@ -48,11 +49,14 @@ bool PathExists(const std::wstring& szPath) {
 }
 
 // Windows has no lookup relative to an open folder here: each name takes the full path.
+struct FolderProbe::Listing {};
+
 FolderProbe::FolderProbe(const std::wstring& szFolder) : m_folder(szFolder) {}
 
 FolderProbe::~FolderProbe() = default;
 
-FolderProbe::FolderProbe(FolderProbe&& other) noexcept : m_folder(std::move(other.m_folder)), m_fd(other.m_fd) { other.m_fd = -1; }
+FolderProbe::FolderProbe(FolderProbe&& other) noexcept
+    : m_folder(std::move(other.m_folder)), m_fd(std::exchange(other.m_fd, -1)), m_listing(std::move(other.m_listing)) {}
 
 bool FolderProbe::Exists(const std::wstring& szName) const { return PathExists(m_folder + L"\\" + szName); }
 
