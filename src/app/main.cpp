@@ -7,7 +7,9 @@
 #include "platform/strings.h"
 
 int main(int argc, char** argv) {
-    std::setlocale(LC_ALL, "");
+    // Only what the updater uses (text and wide characters, number formats, the language of
+    // messages): every other category is a file to load on the road of every start.
+    for (const int category : {LC_CTYPE, LC_NUMERIC, LC_MESSAGES}) std::setlocale(category, "");
     if (const std::vector<std::string> args(argv + 1, argv + argc); OrvoApp::IsCrashReportCall(args)) {
         OrvoApp::COrvoUpdaterServiceApp reporter;
         return OrvoApp::RunCrashReport(args, reporter);

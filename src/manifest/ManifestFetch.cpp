@@ -17,12 +17,19 @@ namespace ValidatorFile = Kaver::ValidatorFile;
 
 namespace {
 
-// The working copy is scratch, so unlike the kept copy it is not flushed: a plain copy to a
-// fresh sibling renamed into place.
+// The working copy is scratch, so unlike the kept copy it is not flushed: a second name for
+// the kept file where the system allows it, otherwise a plain copy to a fresh sibling; renamed
+// into place either way. Sharing the file is safe: both names are only ever replaced by a
+// rename or removed, never written through.
 uint32_t CopyScratch(const std::wstring& szFrom, const std::wstring& szTo) {
+    std::wstring temp;
+    if (platform::LinkTempSibling(szFrom, szTo, &temp) == 0) {
+        const uint32_t err = platform::RenameReplacing(temp, szTo);
+        if (err != 0) platform::DeleteFileAt(temp);
+        return err;
+    }
     platform::File in, out;
     if (uint32_t err = in.Open(szFrom, platform::File::Mode::Read)) return err;
-    std::wstring temp;
     if (uint32_t err = platform::CreateTempSibling(szTo, out, &temp)) return err;
     constexpr size_t kBuf = 1 << 20;  // not zero-filled: this is on the road of every start
     const auto buf = std::make_unique_for_overwrite<char[]>(kBuf);

@@ -11,13 +11,17 @@
 
 namespace platform {
 
-uint32_t CreateTempSibling(const std::wstring& szPath, File& file, std::wstring* pszPath) {
+namespace {
+
+// Draws names "<szPath>.orvo-<16 hex>.tmp" until create(name) makes one that did not exist.
+template <class Create>
+uint32_t WithFreshSiblingName(const std::wstring& szPath, std::wstring* pszPath, Create create) {
     std::random_device rd;
     for (int attempt = 0;; ++attempt) {
         const uint64_t r = (static_cast<uint64_t>(rd()) << 32) | rd();
         const std::wstring candidate = FormatW(L"%s.orvo-%08x%08x.tmp", szPath, static_cast<unsigned>(r >> 32),
                                                static_cast<unsigned>(r & 0xFFFFFFFFu));
-        const uint32_t err = file.Open(candidate, File::Mode::CreateNew);
+        const uint32_t err = create(candidate);
         if (err == 0) {
             if (pszPath != nullptr) *pszPath = candidate;
             return 0;
@@ -25,6 +29,16 @@ uint32_t CreateTempSibling(const std::wstring& szPath, File& file, std::wstring*
         // Only a name taken meanwhile is worth another draw.
         if ((err != ERROR_ALREADY_EXISTS_ && err != ERROR_FILE_EXISTS_) || attempt == 16) return err;
     }
+}
+
+}  // namespace
+
+uint32_t CreateTempSibling(const std::wstring& szPath, File& file, std::wstring* pszPath) {
+    return WithFreshSiblingName(szPath, pszPath, [&file](const std::wstring& candidate) { return file.Open(candidate, File::Mode::CreateNew); });
+}
+
+uint32_t LinkTempSibling(const std::wstring& szFrom, const std::wstring& szNear, std::wstring* pszPath) {
+    return WithFreshSiblingName(szNear, pszPath, [&szFrom](const std::wstring& candidate) { return CreateHardLink(szFrom, candidate); });
 }
 
 void RemoveTempSiblings(const std::wstring& szFolder, const std::set<std::wstring>& names) {
@@ -106,7 +120,7 @@ bool SameFileContents(const std::wstring& szA, const std::wstring& szB) {
     if (a.Open(szA, File::Mode::Read) != 0 || b.Open(szB, File::Mode::Read) != 0) return false;
     const auto nA = a.Size(), nB = b.Size();
     if (!nA || !nB || *nA != *nB) return false;
-    constexpr size_t kBuf = 1 << 16;
+    constexpr size_t kBuf = 1 << 14;  // two small buffers: few fresh pages on the road of every start
     const auto bufA = std::make_unique_for_overwrite<std::byte[]>(kBuf);
     const auto bufB = std::make_unique_for_overwrite<std::byte[]>(kBuf);
     for (;;) {

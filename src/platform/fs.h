@@ -85,6 +85,12 @@ std::vector<std::wstring> FindFiles(const std::wstring& szPattern);
 // Creates a new file beside szPath, exclusively, under a name nobody can predict (szPath plus a
 // random suffix ending in ".tmp"); its path in *pszPath.
 uint32_t CreateTempSibling(const std::wstring& szPath, File& file, std::wstring* pszPath);
+// Gives the file szFrom a second name beside szNear, drawn as CreateTempSibling draws it
+// (fails when the system cannot link the two, across volumes for instance).
+uint32_t LinkTempSibling(const std::wstring& szFrom, const std::wstring& szNear, std::wstring* pszPath);
+// A second name szNew for the existing file szExisting (never replaces anything at szNew; a
+// link at szExisting is not followed).
+uint32_t CreateHardLink(const std::wstring& szExisting, const std::wstring& szNew);
 // Removes the siblings CreateTempSibling made for szPath that a killed run left behind. Only
 // for a path no other process may be writing meanwhile.
 void RemoveTempSiblings(const std::wstring& szPath);

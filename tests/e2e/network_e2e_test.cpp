@@ -72,8 +72,12 @@ TEST_F(NetworkRun, FiftyFilesTakeAFewConnectionsAndAnUnchangedManifestNoBody) {
     EXPECT_EQ(log[0].uri, "/app.xml");
     EXPECT_EQ(log[0].status, "304");
     EXPECT_EQ(log[0].bytes, 0u);
+    const std::string kept = home() + "/.cache/TALVEN/Update/Kept_app.xml";
+    const std::string published = ReadFile(server.Root() + "/app.xml");
+    EXPECT_EQ(ReadFile(kept), published);
 
-    // Changed: fetched whole again and planned from the new copy.
+    // Changed: fetched whole again and planned from the new copy; the working copy the run
+    // before made from the kept one is replaced without touching what was kept.
     auto v2 = files;
     v2[7].content = "changed";
     Publish(v2);
@@ -81,6 +85,8 @@ TEST_F(NetworkRun, FiftyFilesTakeAFewConnectionsAndAnUnchangedManifestNoBody) {
     ASSERT_EQ(RunUpdater(&out), 0) << out;
     EXPECT_EQ(ReadFile(Installed("d2/f7.txt")), "changed");
     EXPECT_EQ(Log().front().status, "200");
+    EXPECT_EQ(ReadFile(kept), ReadFile(server.Root() + "/app.xml"));
+    EXPECT_NE(ReadFile(kept), published);
 }
 
 TEST_F(NetworkRun, APackageBrokenAtSixtyPercentResumesWithTheRest) {

@@ -179,6 +179,10 @@ uint32_t ReplaceFileAtomic(const std::wstring& szFrom, const std::wstring& szTo)
                : SysError();
 }
 
+uint32_t CreateHardLink(const std::wstring& szExisting, const std::wstring& szNew) {
+    return ::CreateHardLinkW(NativePath(szNew).c_str(), NativePath(szExisting).c_str(), nullptr) ? 0 : SysError();
+}
+
 uint32_t RenameReplacing(const std::wstring& szFrom, const std::wstring& szTo) {
     // No copy allowed: across volumes this fails and moves nothing.
     return ::MoveFileExW(NativePath(szFrom).c_str(), NativePath(szTo).c_str(), MOVEFILE_REPLACE_EXISTING) ? 0
