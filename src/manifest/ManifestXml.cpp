@@ -475,6 +475,12 @@ std::array<std::wstring_view, N> ChildTexts(const XmlNode* pItem, const std::arr
 
 }  // namespace
 
+FileItemPlace ReadFileItemPlace(const XmlNode* pItem) {
+    static constexpr std::array<std::wstring_view, 2> kNames{L"Folder", L"OriFileName"};
+    const auto texts = ChildTexts(pItem, kNames);
+    return {texts[0], texts[1]};
+}
+
 UpdateItem ReadUpdateItem(const XmlNode* pItem) {
     static constexpr std::array<std::wstring_view, 8> kNames{L"FileHash", L"DownloadUrl", L"OriFileName", L"FileSize",
                                                              L"RegCom",   L"Folder",      L"Sha256",      L"PackageSize"};

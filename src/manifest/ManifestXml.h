@@ -132,6 +132,13 @@ std::wstring ToUpperText(std::wstring_view szText);
 // Item readers: the record with its defaults, filled from the item's field elements.
 // No folder tokens are resolved here.
 UpdateItem ReadUpdateItem(const XmlNode* pItem);
+// Where a file item installs its file (Folder and OriFileName as ReadUpdateItem reads them),
+// as views into the document.
+struct FileItemPlace {
+    std::wstring_view Folder;
+    std::wstring_view OriFileName;
+};
+FileItemPlace ReadFileItemPlace(const XmlNode* pItem);
 RegistItem ReadRegistItem(const XmlNode* pItem);
 ShortcutItem ReadShortcutItem(const XmlNode* pItem);
 FirewallItem ReadFirewallItem(const XmlNode* pItem);

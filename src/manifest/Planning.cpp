@@ -98,13 +98,14 @@ constexpr uint32_t kMissingDword = 78965;
 class CInstalledFileCheck {
 public:
     // Whether the item's InstallPath (Folder + "\\" + OriFileName) exists.
-    bool Exists(const UpdateItem& item) {
-        auto it = m_probes.find(item.Folder);
+    bool Exists(const UpdateItem& item) { return Exists(item.Folder, item.OriFileName); }
+    bool Exists(const std::wstring& szFolder, const std::wstring& szName) {
+        auto it = m_probes.find(szFolder);
         if (it == m_probes.end()) {
-            if (m_probes.size() >= kMaxFolders) return platform::PathExists(item.Folder + L"\\" + item.OriFileName);
-            it = m_probes.try_emplace(item.Folder, item.Folder).first;
+            if (m_probes.size() >= kMaxFolders) return platform::PathExists(szFolder + L"\\" + szName);
+            it = m_probes.try_emplace(szFolder, szFolder).first;
         }
-        return it->second.Exists(item.OriFileName);
+        return it->second.Exists(szName);
     }
 
 private:
@@ -137,6 +138,26 @@ bool CVersionBuilder::HasRegistryValue(const RegistItem& item) {
     }
 }
 
+void CVersionBuilder::PlanMissingFiles(const CManifestDocument& doc,
+                                       const std::function<bool(const std::wstring&, const std::wstring&)>& exists) {
+    const XmlNode* section = doc.Root() != nullptr ? FindChild(doc.Root(), L"UpdateData") : nullptr;
+    std::unordered_map<std::wstring_view, std::wstring> folders;  // as written -> resolved, a few distinct ones
+    std::wstring name;
+    // Every child node is an item, text nodes included, as when the records are read.
+    for (const XmlNode* node = section != nullptr ? section->first_node() : nullptr; node != nullptr; node = node->next_sibling()) {
+        const FileItemPlace place = ReadFileItemPlace(node);
+        auto folder = folders.find(place.Folder);
+        if (folder == folders.end()) folder = folders.emplace(place.Folder, ReplaceFolder(std::wstring(place.Folder))).first;
+        name.assign(place.OriFileName);
+        if (exists(folder->second, name)) continue;
+        UpdateItem item = ReadUpdateItem(node);
+        item.Folder = folder->second;
+        SetFilePaths(item);
+        std::lock_guard<std::recursive_mutex> lock(m_cs);
+        m_UpdateList.push_back(std::move(item));
+    }
+}
+
 bool CVersionBuilder::CompareXml() {
     const bool bTrusted = CheckInstallRegPath();
 
@@ -144,10 +165,19 @@ bool CVersionBuilder::CompareXml() {
     // pairs with itself, nothing is left over, and the copy need not be parsed.
     const bool bSameText = bTrusted && platform::SameFileContents(m_strTempXmlPath, m_strInstallXmlPath);
 
+    // An interrupted update left the installed files somewhere between the copy and a newer
+    // manifest: every item is planned again, but what the copy lists and the new manifest
+    // dropped is still removed.
+    const bool bPlanAll = !PendingUpdateMarker().empty() && platform::PathExists(PendingUpdateMarker());
+    // Then a file item is planned only when its file is missing: records are made for those
+    // items alone instead of for every item.
+    const bool bFilesByPresence = bSameText && !bPlanAll;
+
     UpdateList newFiles, oldFiles;
     RegistList newRegistry, oldRegistry;
     ShortcutList newShortcuts, oldShortcuts;
     FirewallList newFirewall, oldFirewall;
+    CInstalledFileCheck installed;
     {
         // One document for both: the second parse reuses the text buffer and node memory of the
         // first. The downloaded manifest is usually still parsed from Init_InstallRegPath.
@@ -157,24 +187,22 @@ bool CVersionBuilder::CompareXml() {
         if (pDoc == nullptr) pDoc = std::make_unique<CManifestDocument>();
         CManifestDocument& doc = *pDoc;
         // The file items' paths are set only on the items that end up in a list.
+        UpdateList* pNewFiles = bFilesByPresence ? nullptr : &newFiles;
         if (bParsed)
-            ReadDocument(doc, newFiles, newRegistry, newShortcuts, newFirewall, false);
+            ReadDocument(doc, pNewFiles, newRegistry, newShortcuts, newFirewall, false);
         else
-            ParseXmlWith(doc, m_strTempXmlPath, newFiles, newRegistry, newShortcuts, newFirewall, false);
+            ParseXmlWith(doc, m_strTempXmlPath, pNewFiles, newRegistry, newShortcuts, newFirewall, false);
         // Without a trusted installed copy everything is planned and nothing is removed.
         if (bTrusted && !bSameText && platform::PathExists(m_strInstallXmlPath))
-            ParseXmlWith(doc, m_strInstallXmlPath, oldFiles, oldRegistry, oldShortcuts, oldFirewall, false);
+            ParseXmlWith(doc, m_strInstallXmlPath, &oldFiles, oldRegistry, oldShortcuts, oldFirewall, false);
+        if (bFilesByPresence) PlanMissingFiles(doc, [&installed](const std::wstring& szFolder, const std::wstring& szName) {
+            return installed.Exists(szFolder, szName);
+        });
     }
-
-    // An interrupted update left the installed files somewhere between the copy and a newer
-    // manifest: every item is planned again, but what the copy lists and the new manifest
-    // dropped is still removed.
-    const bool bPlanAll = !PendingUpdateMarker().empty() && platform::PathExists(PendingUpdateMarker());
 
     std::lock_guard<std::recursive_mutex> lock(m_cs);
 
     CInstalledItems<UpdateItem, 2> files(oldFiles, FileIdentity);
-    CInstalledFileCheck installed;
     std::vector<size_t> kept;  // new items left out of the plan, still files of the new manifest
     for (size_t k = 0; k < newFiles.size(); ++k) {
         UpdateItem& item = newFiles[k];

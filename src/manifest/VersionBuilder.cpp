@@ -77,14 +77,14 @@ void CVersionBuilder::ReadSection(const XmlNode* section, std::vector<Item>& lis
 bool CVersionBuilder::ParseXml(const std::wstring& szPath, UpdateList& files, RegistList& registry,
                                ShortcutList& shortcuts, FirewallList& firewall) {
     CManifestDocument doc;
-    return ParseXmlWith(doc, szPath, files, registry, shortcuts, firewall);
+    return ParseXmlWith(doc, szPath, &files, registry, shortcuts, firewall);
 }
 
-bool CVersionBuilder::ParseXmlWith(CManifestDocument& doc, const std::wstring& szPath, UpdateList& files,
+bool CVersionBuilder::ParseXmlWith(CManifestDocument& doc, const std::wstring& szPath, UpdateList* pFiles,
                                    RegistList& registry, ShortcutList& shortcuts, FirewallList& firewall, bool bFilePaths) {
     if (!doc.Load(szPath, kParseXmlLines)) return false;
     if (doc.Root() == nullptr) return false;
-    ReadDocument(doc, files, registry, shortcuts, firewall, bFilePaths);
+    ReadDocument(doc, pFiles, registry, shortcuts, firewall, bFilePaths);
     return true;
 }
 
@@ -99,13 +99,13 @@ void CVersionBuilder::SetFilePaths(UpdateItem& item) const {
     item.InstallPath.append(item.Folder).append(1, platform::kPathSeparator).append(item.OriFileName);
 }
 
-void CVersionBuilder::ReadDocument(const CManifestDocument& doc, UpdateList& files, RegistList& registry,
+void CVersionBuilder::ReadDocument(const CManifestDocument& doc, UpdateList* pFiles, RegistList& registry,
                                    ShortcutList& shortcuts, FirewallList& firewall, bool bFilePaths) {
     const XmlNode* root = doc.Root();
     if (root == nullptr) return;
 
-    if (const XmlNode* section = FindChild(root, L"UpdateData")) {
-        ReadSection(section, files, ReadUpdateItem, [this, bFilePaths](UpdateItem& item) {
+    if (const XmlNode* section = pFiles != nullptr ? FindChild(root, L"UpdateData") : nullptr) {
+        ReadSection(section, *pFiles, ReadUpdateItem, [this, bFilePaths](UpdateItem& item) {
             item.Folder = ReplaceFolder(item.Folder);
             if (bFilePaths) SetFilePaths(item);
         });

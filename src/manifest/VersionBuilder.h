@@ -2,6 +2,7 @@
 // where the application is installed, and the work lists that planning fills for the stages.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -98,11 +99,14 @@ private:
     // ParseXml with a document whose buffers a second parse may reuse.
     // Without bFilePaths the file items' DownloadPath and InstallPath stay empty, for
     // SetFilePaths on the few items that are kept.
-    bool ParseXmlWith(CManifestDocument& doc, const std::wstring& szPath, UpdateList& files, RegistList& registry,
+    bool ParseXmlWith(CManifestDocument& doc, const std::wstring& szPath, UpdateList* pFiles, RegistList& registry,
                       ShortcutList& shortcuts, FirewallList& firewall, bool bFilePaths = true);
-    // The items of a loaded document appended to the four lists.
-    void ReadDocument(const CManifestDocument& doc, UpdateList& files, RegistList& registry, ShortcutList& shortcuts,
+    // The items of a loaded document appended to the four lists (no file items without pFiles).
+    void ReadDocument(const CManifestDocument& doc, UpdateList* pFiles, RegistList& registry, ShortcutList& shortcuts,
                       FirewallList& firewall, bool bFilePaths = true);
+    // Plans the file items of a loaded document whose files are missing (the check given:
+    // folder resolved, file name).
+    void PlanMissingFiles(const CManifestDocument& doc, const std::function<bool(const std::wstring&, const std::wstring&)>& exists);
     // DownloadPath and InstallPath of a file item whose Folder is resolved.
     void SetFilePaths(UpdateItem& item) const;
 
