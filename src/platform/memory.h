@@ -19,9 +19,8 @@ public:
     LargeBlock(const LargeBlock&) = delete;
     LargeBlock& operator=(const LargeBlock&) = delete;
 
-    // Gives the pages after the first nUsed bytes back to the system (Linux: a huge block
-    // keeps the huge page the end of the used part falls in); they read as zero when touched
-    // again.
+    // Gives the pages after the first nUsed bytes back to the system (Linux: a block of one
+    // huge page keeps it whole); they read as zero when touched again.
     // Windows: nothing to do (no huge pages are used there).
     void Trim(size_t nUsed);
 

@@ -40,10 +40,10 @@ LargeBlock::LargeBlock(size_t nBytes) {
 }
 
 void LargeBlock::Trim(size_t nUsed) {
-    // A huge block gives back whole huge pages only: splitting one costs more here than what
-    // its unused part holds (on virtual machines every small page of the rest is faulted in
-    // again, microseconds each).
-    const size_t unit = m_nSpan != 0 ? kHugePage : kPage;
+    // A small huge block gives back whole huge pages only: splitting one costs about 1 ms (on
+    // virtual machines every small page of the rest is faulted in again), a lot for a short
+    // run and nothing for a block of several huge pages, where the memory counts more.
+    const size_t unit = m_nSpan != 0 && m_nSpan < 2 * kHugePage ? kHugePage : kPage;
     const size_t from = (nUsed + unit - 1) & ~(unit - 1);
     const size_t end = m_nSpan != 0 ? m_nSpan : (m_nSize + kPage - 1) & ~(kPage - 1);
     if (m_pData == nullptr || from >= end) return;
