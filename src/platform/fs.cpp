@@ -38,7 +38,7 @@ uint32_t CreateTempSibling(const std::wstring& szPath, File& file, std::wstring*
 }
 
 uint32_t LinkTempSibling(const std::wstring& szFrom, const std::wstring& szNear, std::wstring* pszPath) {
-    return WithFreshSiblingName(szNear, pszPath, [&szFrom](const std::wstring& candidate) { return CreateHardLink(szFrom, candidate); });
+    return WithFreshSiblingName(szNear, pszPath, [&szFrom](const std::wstring& candidate) { return AddHardLink(szFrom, candidate); });
 }
 
 void RemoveTempSiblings(const std::wstring& szFolder, const std::set<std::wstring>& names) {

@@ -90,7 +90,7 @@ uint32_t CreateTempSibling(const std::wstring& szPath, File& file, std::wstring*
 uint32_t LinkTempSibling(const std::wstring& szFrom, const std::wstring& szNear, std::wstring* pszPath);
 // A second name szNew for the existing file szExisting (never replaces anything at szNew; a
 // link at szExisting is not followed).
-uint32_t CreateHardLink(const std::wstring& szExisting, const std::wstring& szNew);
+uint32_t AddHardLink(const std::wstring& szExisting, const std::wstring& szNew);
 // Removes the siblings CreateTempSibling made for szPath that a killed run left behind. Only
 // for a path no other process may be writing meanwhile.
 void RemoveTempSiblings(const std::wstring& szPath);

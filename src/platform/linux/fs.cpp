@@ -262,7 +262,7 @@ uint32_t MoveFileNoReplace(const std::wstring& szFrom, const std::wstring& szTo)
     return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : FromErrno(errno);
 }
 
-uint32_t CreateHardLink(const std::wstring& szExisting, const std::wstring& szNew) {
+uint32_t AddHardLink(const std::wstring& szExisting, const std::wstring& szNew) {
     return ::linkat(AT_FDCWD, ToNativePath(szExisting).c_str(), AT_FDCWD, ToNativePath(szNew).c_str(), 0) == 0 ? 0 : FromErrno(errno);
 }
 

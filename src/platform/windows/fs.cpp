@@ -179,7 +179,7 @@ uint32_t ReplaceFileAtomic(const std::wstring& szFrom, const std::wstring& szTo)
                : SysError();
 }
 
-uint32_t CreateHardLink(const std::wstring& szExisting, const std::wstring& szNew) {
+uint32_t AddHardLink(const std::wstring& szExisting, const std::wstring& szNew) {
     return ::CreateHardLinkW(NativePath(szNew).c_str(), NativePath(szExisting).c_str(), nullptr) ? 0 : SysError();
 }
 
