@@ -284,7 +284,10 @@ TEST_F(WineRun, KilledAtRandomInstantsTheInstallStaysOldOrNew) {
     std::cout << "[ kill test under Wine ] " << kKills << " kill points, " << interrupted << " of them during a run\n";
     EXPECT_GE(interrupted, kKills / 2);
 
-    // One uninterrupted run to version 2 leaves exactly version 2.
+    // One uninterrupted run to version 2 leaves exactly version 2, once the targets that runs of
+    // the loop started have ended: a running app.exe cannot be replaced under Windows rules.
+    const std::string running = "pgrep -f " + Quoted(std::filesystem::path(m_root.path()).filename().string() + ".inst.app\\.exe") + " >/dev/null";
+    for (int i = 0; i < 200 && orvo::test::Run(running) == 0; ++i) usleep(50000);
     Publish(v2);
     std::string out;
     ASSERT_EQ(RunWine(&out), 0) << out;
