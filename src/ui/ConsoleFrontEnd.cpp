@@ -1,5 +1,7 @@
 #include "ui/ConsoleFrontEnd.h"
 
+#include <memory>
+
 #include "platform/debug.h"
 #include "platform/failure_cause.h"
 #include "platform/i18n.h"
@@ -13,22 +15,20 @@
 
 namespace OrvoUi {
 
-ConsoleOutcome RunConsoleFrontEnd(UpDater::CUpdaterMgrEx& mgr, UpDater::IHandOver& handOver) {
+ConsoleOutcome RunConsoleFrontEnd(UpDater::CUpdaterMgrEx& mgr, UpDater::IHandOver& handOver, const StartedUpdate& update,
+                                  platform::InterruptWatch& interrupt) {
     auto close = [&] { CloseUpdater(handOver, mgr, nullptr); };
     if (mgr.m_bExecuteApp != 0) {  // nothing to update, but a caller window waits to hear so
         close();
         return ConsoleOutcome::NothingToDo;
     }
-
-    platform::InterruptWatch interrupt;
-    // Only what goes wrong in this run is its cause.
-    platform::ClearFailureCause();
-    auto* progress = new CConsoleProgress();  // owned by the manager from StartUp on
-    if (!mgr.StartUp(progress)) {
+    if (update.pRelay == nullptr) {
         platform::OutputDebug(L"[OVUSVC] the update could not be started\n");
         close();
         return ConsoleOutcome::Failed;
     }
+    auto* progress = new CConsoleProgress();
+    update.pRelay->Attach(std::unique_ptr<UpDater::CMgrInterface>(progress));  // owned with the relay by the manager
 
     for (;;) {
         if (progress->WaitForEnd(50)) break;

@@ -3,6 +3,8 @@
 // dialog does.
 #pragma once
 
+#include "platform/terminal.h"
+#include "ui/ProgressRelay.h"
 #include "updater/HandOver.h"
 #include "updater/UpdaterMgrEx.h"
 
@@ -15,8 +17,8 @@ enum class ConsoleOutcome {
     Cancelled,    // the user interrupted the run
 };
 
-// Runs the planned update to its end and hands over. The manager must be initialised and
-// planned.
-ConsoleOutcome RunConsoleFrontEnd(UpDater::CUpdaterMgrEx& mgr, UpDater::IHandOver& handOver);
+// Shows the started update to its end and hands over; interrupt acts as the close button.
+ConsoleOutcome RunConsoleFrontEnd(UpDater::CUpdaterMgrEx& mgr, UpDater::IHandOver& handOver, const StartedUpdate& update,
+                                  platform::InterruptWatch& interrupt);
 
 }  // namespace OrvoUi

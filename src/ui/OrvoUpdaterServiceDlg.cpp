@@ -37,8 +37,9 @@ std::wstring Call(const wchar_t* szName, std::vector<std::wstring> args) { retur
 
 }  // namespace
 
-COrvoUpdaterServiceDlg::COrvoUpdaterServiceDlg(UpDater::CUpdaterMgrEx& mgr, UpDater::IHandOver& handOver, std::wstring strTitle)
-    : m_mgr(mgr), m_handOver(handOver), m_strTitle(std::move(strTitle)) {}
+COrvoUpdaterServiceDlg::COrvoUpdaterServiceDlg(UpDater::CUpdaterMgrEx& mgr, UpDater::IHandOver& handOver, std::wstring strTitle,
+                                               const StartedUpdate& update, platform::InterruptWatch& interrupt)
+    : m_mgr(mgr), m_handOver(handOver), m_strTitle(std::move(strTitle)), m_update(update), m_interrupt(interrupt) {}
 
 COrvoUpdaterServiceDlg::~COrvoUpdaterServiceDlg() {
     if (m_stopper.joinable()) m_stopper.join();
@@ -52,52 +53,25 @@ COrvoUpdaterServiceDlg::~COrvoUpdaterServiceDlg() {
 bool COrvoUpdaterServiceDlg::DoModal() {
     if (!platform::WindowFrontEndAvailable()) return false;
     m_tStart = std::chrono::steady_clock::now();
-    // Ctrl-C acts as the close button from before the update starts; one that comes while the
-    // window is being made is acted on once it exists.
-    platform::InterruptWatch interrupt;
     m_hCallEvent = platform::CreateEvent(false, false);
+    m_bStartFailed = m_update.bStartFailed;
+    // The update already runs: making the web views and loading the skin take a while, and the
+    // skin catches up with the reports once the window exists.
+    auto wnd = platform::CreateDialogWindow(*this);
+    if (!wnd) return false;  // not expected once the front end was found usable; the terminal takes over
+    m_pWnd = std::move(wnd);
     m_bAlive = true;
     {
         std::lock_guard<std::mutex> guard(m_link->cs);
         m_link->pDlg = this;
     }
-    // The update does not wait for the window: making the web views and loading the skin take a
-    // while, and the skin catches up with the reports. The end of the run is acted on once the
-    // start timer has run (OnStartTimer).
-    bool bStarted = false;
-    if (m_mgr.m_bExecuteApp != 1 && UpDater::CUpdaterMgrEx::PeekInstance() != nullptr) {
-        platform::OutputDebug(L"[OVUSVC] update started\n");
-        platform::ClearFailureCause();  // only what goes wrong in this run is its cause
-        m_bStartFailed = !m_mgr.StartUp(new COrvoUpdaterInterface(m_link));
-        bStarted = !m_bStartFailed;
-    }
-    auto wnd = platform::CreateDialogWindow(*this);
-    if (!wnd) {
-        // Not expected once the window front end was found usable; the update must not run on
-        // with nobody to show it to.
-        m_bAlive = false;
-        if (bStarted) {
-            m_mgr.m_bCancel = 1;
-            m_mgr.Clear();
-            m_mgr.m_EventChecker.Stop();
-        }
-        m_outcome = Outcome::Failed;
-        std::lock_guard<std::mutex> guard(m_link->cs);
-        m_link->pDlg = nullptr;
-        return true;
-    }
-    {
-        // From here on the end of the run is posted to the window; an end reported before it
-        // existed is posted now.
-        std::lock_guard<std::mutex> guard(m_csEnd);
-        m_pWnd = std::move(wnd);
-        for (uint32_t m : m_earlyEnds) m_pWnd->PostDialogMessage(m, 0, 0);
-        m_earlyEnds.clear();
-    }
+    // From here on the reports, the end of the run included, are posted to the window; those
+    // that came before are handed on now.
+    if (m_update.pRelay != nullptr) m_update.pRelay->Attach(std::make_unique<COrvoUpdaterInterface>(m_link));
     m_flash.Attach(&m_pWnd->Skin(IDialogWindow::kSkinVisible));
     m_flashShape.Attach(&m_pWnd->Skin(IDialogWindow::kSkinShape));
     OnInitDialog();
-    RunModalWatching(interrupt);
+    RunModalWatching(m_interrupt);
     // The window is gone, but the stop the close button began still needs it until it is done.
     if (m_stopper.joinable()) m_stopper.join();
     m_pWnd->Destroy();
@@ -205,17 +179,19 @@ void COrvoUpdaterServiceDlg::SetStatesPos(const wchar_t* szText, int nPos) {
 }
 
 void COrvoUpdaterServiceDlg::OnUpdateComplete() {
-    std::lock_guard<std::mutex> guard(m_csEnd);
-    m_tCompleteReport = std::chrono::steady_clock::now();
-    if (m_pWnd) m_pWnd->PostDialogMessage(WM_ORVO_COMPLETE, 0, 0);
-    else m_earlyEnds.push_back(WM_ORVO_COMPLETE);
+    {
+        std::lock_guard<std::mutex> guard(m_csEnd);
+        m_tCompleteReport = std::chrono::steady_clock::now();
+    }
+    m_pWnd->PostDialogMessage(WM_ORVO_COMPLETE, 0, 0);
 }
 
 void COrvoUpdaterServiceDlg::OnUpdateError(const wchar_t* szText) {
-    std::lock_guard<std::mutex> guard(m_csEnd);
-    m_strError = szText != nullptr ? szText : L"";
-    if (m_pWnd) m_pWnd->PostDialogMessage(WM_ORVO_ERROR, 0, 0);
-    else m_earlyEnds.push_back(WM_ORVO_ERROR);
+    {
+        std::lock_guard<std::mutex> guard(m_csEnd);
+        m_strError = szText != nullptr ? szText : L"";
+    }
+    m_pWnd->PostDialogMessage(WM_ORVO_ERROR, 0, 0);
 }
 
 void COrvoUpdaterServiceDlg::OnFlashCall() {
@@ -277,7 +253,8 @@ void COrvoUpdaterServiceDlg::OnTimer(uint32_t nId) {
 void COrvoUpdaterServiceDlg::OnShowTimer() {
     m_pWnd->KillTimer(kTimerShow);
     const platform::WindowHandle parent = m_mgr.GetParentWnd();
-    if (parent == 0 || !platform::IsWindowHandle(parent)) {
+    const bool bCaller = parent != 0 && platform::IsWindowHandle(parent);
+    if (!bCaller) {
         BuildShape();
     } else {
         int w = 0, h = 0;
@@ -289,6 +266,17 @@ void COrvoUpdaterServiceDlg::OnShowTimer() {
     m_pWnd->SetTopmost();
     m_pWnd->Show(true);
     m_flash.ShowWindow(true);
+    m_bShown = true;
+    if (m_bEnded) {
+        // The run ended before the window was shown, and the hand-over is done. A caller window
+        // was told then and ends this one; without one (or once it is gone) the window closes
+        // itself, after showing the finished bars for the pause.
+        if (!bCaller) {
+            if (m_outcome == Outcome::Complete) m_pWnd->SetTimer(kTimerCloseAfterComplete, kCompletePauseMs);
+            else m_pWnd->PostDialogMessage(platform::WM_SYSCOMMAND_, platform::SC_CLOSE_, 0);
+        }
+        return;
+    }
     if (m_mgr.m_bExecuteApp == 1) {
         m_outcome = Outcome::NothingToDo;
         CloseUpdater();
@@ -299,8 +287,6 @@ void COrvoUpdaterServiceDlg::OnShowTimer() {
 
 void COrvoUpdaterServiceDlg::OnStartTimer() {
     m_pWnd->KillTimer(kTimerStartUpdate);
-    m_bStartTimerDone = true;
-    m_tStartTimer = std::chrono::steady_clock::now();
     if (UpDater::CUpdaterMgrEx::PeekInstance() == nullptr) return;
     if (m_bStartFailed) {
         m_outcome = Outcome::Failed;
@@ -308,8 +294,6 @@ void COrvoUpdaterServiceDlg::OnStartTimer() {
         return;
     }
     if (m_hCallEvent) m_hCallEvent->Set();
-    // A run that ended before the window was up is acted on now.
-    if (const uint32_t end = std::exchange(m_nEndDeferred, 0); end != 0) OnMessage(end, 0, 0);
 }
 
 int COrvoUpdaterServiceDlg::BuildShape() {
@@ -359,15 +343,10 @@ void COrvoUpdaterServiceDlg::OnMessage(uint32_t nMessage, uintptr_t wParam, intp
             platform::WriteStderr(platform::ToUtf8(platform::Translate(L"Update cancelled.")) + "\n");
             UserClose();
             break;
-        case WM_ORVO_COMPLETE:
-        case WM_ORVO_ERROR:
-            if (!m_bStartTimerDone) {
-                m_nEndDeferred = nMessage;
-                break;
-            }
-            if (nMessage == WM_ORVO_COMPLETE) OnComplete();
-            else OnError();
-            break;
+        // The end of the run is acted on when it comes, also before the window is shown: the
+        // target does not wait for the window's timers.
+        case WM_ORVO_COMPLETE: OnComplete(); break;
+        case WM_ORVO_ERROR: OnError(); break;
         default: break;
     }
 }
@@ -384,12 +363,12 @@ void COrvoUpdaterServiceDlg::OnComplete() {
     OnFlashCall();  // the finished bars go to the skin before anything else happens
     ShowFileInUseWarning(m_mgr);
     m_outcome = Outcome::Complete;
-    // The target starts now; the window keeps the finished bars on screen for the rest of the
-    // pause (counted from the report, or from the start timer when the run ended before it).
+    // The target starts now; a window already shown keeps the finished bars on screen for the
+    // rest of the pause, counted from the report (one not shown yet does so once it is shown).
     std::chrono::steady_clock::time_point from;
     {
         std::lock_guard<std::mutex> guard(m_csEnd);
-        from = std::max(m_tCompleteReport, m_tStartTimer);
+        from = m_tCompleteReport;
     }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(from + std::chrono::milliseconds(kCompletePauseMs) -
                                                                             std::chrono::steady_clock::now());
@@ -465,8 +444,11 @@ void COrvoUpdaterServiceDlg::OnDestroy() {
 }
 
 void COrvoUpdaterServiceDlg::CloseUpdater(uint32_t nCloseAfterMs) {
+    m_bEnded = true;
     OrvoUi::CloseUpdater(m_handOver, m_mgr, [this, nCloseAfterMs] {
         if (!m_pWnd) return;
+        // A completed run shows its finished bars before the window closes (OnShowTimer).
+        if (!m_bShown && m_outcome == Outcome::Complete) return;
         if (nCloseAfterMs > 0) m_pWnd->SetTimer(kTimerCloseAfterComplete, nCloseAfterMs);
         else m_pWnd->PostDialogMessage(platform::WM_SYSCOMMAND_, platform::SC_CLOSE_, 0);
     });

@@ -21,6 +21,7 @@
 #include "platform/sync.h"
 #include "platform/terminal.h"
 #include "ui/FlashControl.h"
+#include "ui/ProgressRelay.h"
 #include "ui/WindowShape.h"
 #include "updater/HandOver.h"
 #include "updater/UpdaterMgrEx.h"
@@ -61,12 +62,16 @@ public:
     // An interrupt from the terminal (Ctrl-C), which acts as the close button.
     static constexpr uint32_t WM_ORVO_INTERRUPT = 0x8004;
 
-    COrvoUpdaterServiceDlg(UpDater::CUpdaterMgrEx& mgr, UpDater::IHandOver& handOver, std::wstring strTitle);
+    // update: the run this window shows (started before the window is made); interrupt acts as
+    // the close button.
+    COrvoUpdaterServiceDlg(UpDater::CUpdaterMgrEx& mgr, UpDater::IHandOver& handOver, std::wstring strTitle, const StartedUpdate& update,
+                           platform::InterruptWatch& interrupt);
     ~COrvoUpdaterServiceDlg() override;
     COrvoUpdaterServiceDlg(const COrvoUpdaterServiceDlg&) = delete;
     COrvoUpdaterServiceDlg& operator=(const COrvoUpdaterServiceDlg&) = delete;
 
-    // Creates the window and runs it until it ends; false when no window could be created.
+    // Creates the window and runs it until it ends; false when no window could be created (the
+    // update then still waits for a front end).
     bool DoModal();
     Outcome GetOutcome() const { return m_outcome; }
     platform::IDialogWindow* Window() const { return m_pWnd.get(); }
@@ -114,7 +119,9 @@ private:
     UpDater::CUpdaterMgrEx& m_mgr;
     UpDater::IHandOver& m_handOver;
     std::wstring m_strTitle;
-    std::unique_ptr<platform::IDialogWindow> m_pWnd;  // set under m_csEnd (the worker posts to it)
+    StartedUpdate m_update;
+    platform::InterruptWatch& m_interrupt;
+    std::unique_ptr<platform::IDialogWindow> m_pWnd;  // set before the reports come through
     std::shared_ptr<DialogLink> m_link = std::make_shared<DialogLink>();
     std::atomic<bool> m_bAlive{false};
 
@@ -134,15 +141,13 @@ private:
     std::mutex m_csEnd;
     std::wstring m_strError;  // the text of the last error report
     std::chrono::steady_clock::time_point m_tCompleteReport;
-    std::vector<uint32_t> m_earlyEnds;  // ends reported before the window existed
     Outcome m_outcome = Outcome::Cancelled;
 
     std::chrono::steady_clock::time_point m_tStart;  // DoModal began
     bool m_bInitErrorShown = false;
     bool m_bStartFailed = false;  // the update could not be started with the window
-    bool m_bStartTimerDone = false;
-    uint32_t m_nEndDeferred = 0;  // the end of the run, reported before the start timer
-    std::chrono::steady_clock::time_point m_tStartTimer;
+    bool m_bShown = false;  // the show timer has run
+    bool m_bEnded = false;  // the end of the run was acted on (hand-over done)
     // Pacing: the page has acknowledged every call delivered so far.
     size_t m_nUnacknowledged = 0;
     // Clears the lists and stops the checker after the close button: both wait for the worker,
