@@ -53,6 +53,7 @@ COrvoUpdaterServiceDlg::~COrvoUpdaterServiceDlg() {
 bool COrvoUpdaterServiceDlg::DoModal() {
     if (!platform::WindowFrontEndAvailable()) return false;
     m_tStart = std::chrono::steady_clock::now();
+    m_windowThread = std::this_thread::get_id();
     m_hCallEvent = platform::CreateEvent(false, false);
     m_bStartFailed = m_update.bStartFailed;
     // The update already runs: making the web views and loading the skin take a while, and the
@@ -122,7 +123,9 @@ void COrvoUpdaterServiceDlg::OnSkinLoaded(bool bOk, const platform::DispatchErro
 }
 
 void COrvoUpdaterServiceDlg::QueueReport(std::wstring strValueCall, std::wstring strLabelCall) {
-    if (m_nQueued.load() > kMaxBacklog && m_hCallEvent) m_hCallEvent->Wait(1000);
+    // The window's own thread (handing on the reports held before it existed) never waits for
+    // itself.
+    if (m_nQueued.load() > kMaxBacklog && m_hCallEvent && std::this_thread::get_id() != m_windowThread) m_hCallEvent->Wait(1000);
     {
         std::lock_guard<std::mutex> guard(m_csQueue);
         // A report whose two calls are still waiting at the end of the queue is replaced by a

@@ -144,6 +144,7 @@ private:
     Outcome m_outcome = Outcome::Cancelled;
 
     std::chrono::steady_clock::time_point m_tStart;  // DoModal began
+    std::thread::id m_windowThread;                  // the thread DoModal runs on
     bool m_bInitErrorShown = false;
     bool m_bStartFailed = false;  // the update could not be started with the window
     bool m_bShown = false;  // the show timer has run
