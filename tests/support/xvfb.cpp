@@ -3,7 +3,7 @@
 #include <X11/Xlib.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,8 +12,6 @@
 #include <thread>
 
 #include "platform/window.h"
-
-extern char** environ;
 
 namespace orvo::test {
 
@@ -26,14 +24,20 @@ XvfbServer::XvfbServer() {
         m_display = ":" + std::to_string(n);
         std::string bin = "Xvfb";
         const char* argv[] = {"Xvfb", m_display.c_str(), "-nolisten", "tcp", "-noreset", "-screen", "0", "640x480x24", nullptr};
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-        pid_t pid = -1;
-        const int rc = posix_spawnp(&pid, bin.c_str(), &fa, nullptr, const_cast<char**>(argv), environ);
-        posix_spawn_file_actions_destroy(&fa);
-        if (rc != 0) return;
+        const pid_t parent = ::getpid();
+        const pid_t pid = ::fork();
+        if (pid < 0) return;
+        if (pid == 0) {
+            // The server ends with the test process, also with one that never tears it down (the
+            // toolkit of the window tests keeps its display for the whole process) or crashes.
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+            if (::getppid() != parent) ::_exit(127);
+            const int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, 1);
+            ::dup2(null, 2);
+            ::execvp(bin.c_str(), const_cast<char**>(argv));
+            ::_exit(127);
+        }
         for (int i = 0; i < 100; ++i) {
             if (::stat(sock.c_str(), &st) == 0) {
                 if (Display* d = XOpenDisplay(m_display.c_str())) {
