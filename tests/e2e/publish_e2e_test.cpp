@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <ctime>
+
 #include "support/update_world.h"
 
 using namespace orvo::test;
@@ -36,8 +38,14 @@ protected:
                        &log),
                   0)
             << log;
-        orvo::test::Run("rm -rf '" + server.Root() + "/rel' && cp -r '" + (m_root / name) + "' '" + server.Root() + "/rel'");
+        // Each release's files get a time of their own, as releases made a while apart would:
+        // two made within the same second with a manifest of the same size would carry the
+        // same validators, and the server would call the second one not modified.
+        orvo::test::Run("rm -rf '" + server.Root() + "/rel' && cp -r '" + (m_root / name) + "' '" + server.Root() + "/rel' && find '" +
+                        server.Root() + "/rel' -exec touch -m -d @" + std::to_string(m_tFirstRelease + 60 * m_nReleases++) + " {} +");
     }
+    const long long m_tFirstRelease = static_cast<long long>(::time(nullptr)) - 3600;
+    int m_nReleases = 0;
 };
 
 TEST_F(PublishedRelease, InstallThenUpdateFetchesOnlyChangedPackages) {
