@@ -2,7 +2,14 @@
 // the request text the dialog builds.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <map>
 #include <memory>
+#include <sstream>
 
 #include "platform/gui.h"
 #include "platform/strings.h"
@@ -118,6 +125,54 @@ TEST_F(SkinBridge, FailuresAreReportedNotHidden) {
                                    &err));
     events.RunUntil(1);
     EXPECT_NE(missing.find(L"NoSuchFunction"), std::wstring::npos) << platform::ToUtf8(missing);
+}
+
+// The engine's processes only draw the progress: they run at a lower priority than the window,
+// and nothing else the process started (a target, say) is touched.
+TEST_F(SkinBridge, TheEnginesProcessesRunBelowTheWindowsPriority) {
+    const pid_t other = ::fork();
+    if (other == 0) {
+        ::execlp("sleep", "sleep", "30", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ASSERT_GT(other, 0);
+    platform::DispatchError err;
+    ASSERT_TRUE(flash.LoadMovie(0, platform::FromUtf8(dir / "page.html"), &err)) << platform::ToUtf8(err.strText);
+    ASSERT_TRUE(flash.CallFunction(OrvoUi::BuildInvokeRequest(L"Echo", {L"loaded"}), nullptr, &err));
+    events.RunUntil(2);
+
+    // Every process under this one: parent, nice value, name.
+    std::string table;
+    ASSERT_EQ(orvo::test::Run("ps -eo pid=,ppid=,ni=,comm=", &table), 0);
+    struct Proc {
+        long ppid = 0;
+        int nice = 0;
+        std::string comm;
+    };
+    std::map<long, Proc> procs;
+    std::istringstream in(table);
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream row(line);  // names may hold spaces: the rest of the line
+        long pid = 0;
+        Proc p;
+        if (row >> pid >> p.ppid >> p.nice >> std::ws && std::getline(row, p.comm)) procs[pid] = p;
+    }
+    const auto under = [&](long pid) {
+        for (int depth = 0; depth < 8 && pid > 1; ++depth)
+            if ((pid = procs[pid].ppid) == ::getpid()) return true;
+        return false;
+    };
+    const int own = ::getpriority(PRIO_PROCESS, 0);
+    int engines = 0;
+    for (const auto& [pid, p] : procs) {
+        if (!under(pid) || p.comm.rfind("WebKit", 0) != 0) continue;
+        ++engines;
+        EXPECT_GE(p.nice, std::min(own + 10, 19)) << p.comm << " " << pid;
+    }
+    EXPECT_GE(engines, 1) << table;
+    EXPECT_EQ(procs[other].nice, own);
+    ::kill(other, SIGTERM);
+    ::waitpid(other, nullptr, 0);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/linux/gtk/engine_priority.h"
 #include "platform/linux/gtk/gtk_util.h"
 
 namespace platform::gtkwin {
@@ -135,6 +136,7 @@ bool SkinView::LoadMovie(int nLayer, const std::wstring& szPath, DispatchError* 
     m_strLoadError.clear();
     webkit_web_view_load_uri(m_view, uri);
     g_free(uri);
+    LowerEnginePriority();
     // The page loads while the dialog goes on; calls made meanwhile wait for it, and a page
     // that never finishes is given up after a while.
     if (m_loadTimer != 0) g_source_remove(m_loadTimer);
@@ -188,6 +190,7 @@ void SkinView::FinishLoad(bool bOk) {
 
 void SkinView::OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self) {
     auto* v = static_cast<SkinView*>(self);
+    if (event == WEBKIT_LOAD_STARTED || event == WEBKIT_LOAD_COMMITTED) LowerEnginePriority();
     if (event != WEBKIT_LOAD_FINISHED || v->m_load != LoadState::Loading) return;
     v->m_load = LoadState::Loaded;
     v->FinishLoad(true);
