@@ -9,7 +9,7 @@ void CProgressRelay::Attach(std::unique_ptr<UpDater::CMgrInterface> pSink) {
     std::lock_guard<std::mutex> guard(m_cs);
     if (m_pSink || !pSink) return;
     m_pSink = std::move(pSink);
-    m_pBytes = dynamic_cast<UpDater::CMgrByteProgress*>(m_pSink.get());
+    m_pBytes.store(dynamic_cast<UpDater::CMgrByteProgress*>(m_pSink.get()), std::memory_order_release);
     for (const Report& r : m_held) Deliver(r);
     m_held.clear();
 }
@@ -22,8 +22,9 @@ void CProgressRelay::UpdateComplete() { Pass(Kind::Complete, nullptr, 0); }
 void CProgressRelay::UpdateError(const wchar_t* szText) { Pass(Kind::Error, szText, 0); }
 
 void CProgressRelay::SetItemBytes(uint64_t nDone, uint64_t nTotal) {
-    std::lock_guard<std::mutex> guard(m_cs);
-    if (m_pBytes != nullptr) m_pBytes->SetItemBytes(nDone, nTotal);
+    // Several downloads report their bytes many times a second: they need no order with the
+    // other reports, so they do not take the lock.
+    if (auto* bytes = m_pBytes.load(std::memory_order_acquire)) bytes->SetItemBytes(nDone, nTotal);
 }
 
 void CProgressRelay::Pass(Kind kind, const wchar_t* szText, int n) {

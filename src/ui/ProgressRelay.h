@@ -5,6 +5,7 @@
 // is; from then on each report goes straight through.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -46,7 +47,7 @@ private:
 
     std::mutex m_cs;  // orders the reports with the attaching
     std::unique_ptr<UpDater::CMgrInterface> m_pSink;
-    UpDater::CMgrByteProgress* m_pBytes = nullptr;  // the sink, when it takes bytes
+    std::atomic<UpDater::CMgrByteProgress*> m_pBytes{nullptr};  // the sink, when it takes bytes
     std::deque<Report> m_held;
 };
 
