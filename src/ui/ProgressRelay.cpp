@@ -10,7 +10,7 @@ void CProgressRelay::Attach(std::unique_ptr<UpDater::CMgrInterface> pSink) {
     if (m_pSink || !pSink) return;
     m_pSink = std::move(pSink);
     m_pBytes.store(dynamic_cast<UpDater::CMgrByteProgress*>(m_pSink.get()), std::memory_order_release);
-    for (const Report& r : m_held) Deliver(r);
+    for (const Report& r : m_held) Deliver(r.kind, r.text.c_str(), r.n);
     m_held.clear();
 }
 
@@ -28,10 +28,10 @@ void CProgressRelay::SetItemBytes(uint64_t nDone, uint64_t nTotal) {
 }
 
 void CProgressRelay::Pass(Kind kind, const wchar_t* szText, int n) {
-    Report report{kind, szText != nullptr ? szText : L"", n};
+    if (szText == nullptr) szText = L"";
     std::lock_guard<std::mutex> guard(m_cs);
-    if (m_pSink) Deliver(report);
-    else Hold(std::move(report));
+    if (m_pSink) Deliver(kind, szText, n);
+    else Hold({kind, szText, n});
 }
 
 void CProgressRelay::Hold(Report report) {
@@ -51,14 +51,14 @@ void CProgressRelay::Hold(Report report) {
     m_held.push_back(std::move(report));
 }
 
-void CProgressRelay::Deliver(const Report& r) {
-    switch (r.kind) {
-        case Kind::InstallMax: m_pSink->SetInstallProgressMax(r.text.c_str(), r.n); break;
-        case Kind::StatesMax: m_pSink->SetStatesProgressMax(r.text.c_str(), r.n); break;
-        case Kind::InstallPos: m_pSink->SetInstallProgress(r.text.c_str(), r.n); break;
-        case Kind::StatesPos: m_pSink->SetStatesProgress(r.text.c_str(), r.n); break;
+void CProgressRelay::Deliver(Kind kind, const wchar_t* szText, int n) {
+    switch (kind) {
+        case Kind::InstallMax: m_pSink->SetInstallProgressMax(szText, n); break;
+        case Kind::StatesMax: m_pSink->SetStatesProgressMax(szText, n); break;
+        case Kind::InstallPos: m_pSink->SetInstallProgress(szText, n); break;
+        case Kind::StatesPos: m_pSink->SetStatesProgress(szText, n); break;
         case Kind::Complete: m_pSink->UpdateComplete(); break;
-        case Kind::Error: m_pSink->UpdateError(r.text.c_str()); break;
+        case Kind::Error: m_pSink->UpdateError(szText); break;
     }
 }
 

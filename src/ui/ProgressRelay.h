@@ -43,7 +43,7 @@ private:
     };
     void Pass(Kind kind, const wchar_t* szText, int n);
     void Hold(Report report);
-    void Deliver(const Report& report);
+    void Deliver(Kind kind, const wchar_t* szText, int n);
 
     std::mutex m_cs;  // orders the reports with the attaching
     std::unique_ptr<UpDater::CMgrInterface> m_pSink;

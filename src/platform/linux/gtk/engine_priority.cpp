@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <set>
 #include <string>
@@ -52,7 +52,7 @@ void Lower(pid_t pid, int nNice) {
     // Nice values belong to threads: every thread the process has so far, and the ones they
     // start later inherit it.
     for (const std::string& task : Entries("/proc/" + std::to_string(pid) + "/task/")) {
-        const id_t tid = static_cast<id_t>(std::stol(task));
+        const id_t tid = static_cast<id_t>(std::strtol(task.c_str(), nullptr, 10));
         errno = 0;
         const int now = ::getpriority(PRIO_PROCESS, tid);
         if (errno == 0 && now < nNice) ::setpriority(PRIO_PROCESS, tid, nNice);
