@@ -55,7 +55,6 @@ bool COrvoUpdaterServiceDlg::DoModal() {
     m_tStart = std::chrono::steady_clock::now();
     m_windowThread = std::this_thread::get_id();
     m_hCallEvent = platform::CreateEvent(false, false);
-    m_bStartFailed = m_update.bStartFailed;
     // The update already runs: making the web views and loading the skin take a while, and the
     // skin catches up with the reports once the window exists.
     auto wnd = platform::CreateDialogWindow(*this);
@@ -291,7 +290,7 @@ void COrvoUpdaterServiceDlg::OnShowTimer() {
 void COrvoUpdaterServiceDlg::OnStartTimer() {
     m_pWnd->KillTimer(kTimerStartUpdate);
     if (UpDater::CUpdaterMgrEx::PeekInstance() == nullptr) return;
-    if (m_bStartFailed) {
+    if (m_update.bStartFailed) {
         m_outcome = Outcome::Failed;
         CloseUpdater();
         return;

@@ -146,7 +146,6 @@ private:
     std::chrono::steady_clock::time_point m_tStart;  // DoModal began
     std::thread::id m_windowThread;                  // the thread DoModal runs on
     bool m_bInitErrorShown = false;
-    bool m_bStartFailed = false;  // the update could not be started with the window
     bool m_bShown = false;  // the show timer has run
     bool m_bEnded = false;  // the end of the run was acted on (hand-over done)
     // Pacing: the page has acknowledged every call delivered so far.
