@@ -1,6 +1,5 @@
 #include "ui/OrvoUpdaterServiceDlg.h"
 
-#include <algorithm>
 #include <cstring>
 #include <utility>
 
