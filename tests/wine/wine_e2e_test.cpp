@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <functional>
 #include <random>
+#include <sstream>
 #include <thread>
 
 #include "support/update_world.h"
@@ -45,14 +46,29 @@ protected:
         return "exec env ORVO_DEBUG=1 " + Wine() + " " + Quoted(WindowsBuild() + "/src/app/OrvoUpdaterService.exe") + " " +
                Quoted(manifestUrl) + " NULL app.exe " + params;
     }
-    // Runs the updater to its end. Its output goes through a file: a pipe would stay open as
-    // long as anything it starts lives (the target, or Wine's desktop process, which lives as
-    // long as the Wine server).
+    // Runs the updater to its end and waits for the target it started. Its output goes through
+    // a file: a pipe would stay open as long as anything it starts lives (Wine's desktop process
+    // lives as long as the Wine server).
     int RunWine(std::string* out = nullptr, const std::string& params = kParams) {
         const std::string log = m_root / "run.log";
         const int rc = orvo::test::Run("cd " + Quoted(m_root.path()) + " && " + Command(params) + " >" + Quoted(log) + " 2>&1 </dev/null");
+        WaitForTargets(10);
         if (out != nullptr) *out = ReadFile(log);
         return rc;
+    }
+    // Waits up to the given time for the targets this test's updater runs started to end, and
+    // says what is left ("pid command" lines). A target just being started still shows its
+    // updater's command line. Programs the test starts itself are not counted: Wine shows
+    // them under the Linux path they were given.
+    std::string WaitForTargets(int nSeconds) const {
+        std::string url = manifestUrl;
+        for (size_t at = 0; (at = url.find('.', at)) != std::string::npos; at += 2) url.insert(at, "\\");
+        // Never matches the shell that runs pgrep with it.
+        const std::string ours = Quoted(std::filesystem::path(m_root.path()).filename().string() + "\\\\inst\\\\app\\.exe|" + url);
+        for (int i = 0; i < nSeconds * 20 && orvo::test::Run("pgrep -f " + ours + " >/dev/null") == 0; ++i) usleep(50000);
+        std::string left;
+        orvo::test::Run("pgrep -af " + ours, &left);
+        return left;
     }
     // Starts the updater in the background with its output in out.log.
     pid_t StartWine(const std::string& params = kParams) {
@@ -290,19 +306,13 @@ TEST_F(WineRun, KilledAtRandomInstantsTheInstallStaysOldOrNew) {
     // the loop started have ended: a running app.exe cannot be replaced under Windows rules (the
     // run would warn and keep version 1 for the next run). A target whose updater was killed
     // while starting it can stay stopped for good before it runs (seen about once in five
-    // tests), and a target just being started still shows its updater's command line. Both are
-    // this test's own: what is left after 10 s is stopped. The pattern never matches the shell
-    // that runs pgrep with it.
-    std::string url = manifestUrl;
-    for (size_t at = 0; (at = url.find('.', at)) != std::string::npos; at += 2) url.insert(at, "\\");
-    const std::string ours = std::filesystem::path(m_root.path()).filename().string() + "[/\\]inst[/\\]app\\.exe|" + url;
-    const std::string anyOfOurs = "pgrep -f " + Quoted(ours) + " >/dev/null";
-    for (int i = 0; i < 200 && orvo::test::Run(anyOfOurs) == 0; ++i) usleep(50000);
-    std::string left;
-    if (orvo::test::Run("pgrep -af " + Quoted(ours), &left) == 0) {
+    // tests): what is left after 10 s is stopped; it is this test's own.
+    if (const std::string left = WaitForTargets(10); !left.empty()) {
         std::cout << "[ kill test under Wine ] still running after 10 s, stopped:\n" << left;
-        orvo::test::Run("pkill -KILL -f " + Quoted(ours));
-        for (int i = 0; i < 100 && orvo::test::Run(anyOfOurs) == 0; ++i) usleep(50000);
+        std::istringstream lines(left);
+        pid_t pid = 0;
+        for (std::string command; lines >> pid && std::getline(lines, command);) ::kill(pid, SIGKILL);
+        WaitForTargets(5);
         usleep(300000);  // the Wine server lets go of their files
     }
     Publish(v2);
