@@ -2,11 +2,14 @@
 // format standard debuggers read) into a folder, then hands the rest of the crash to the updater.
 // Linux: handlers for SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT and SIGSYS run on an alternate
 // stack of the faulting thread; everything they need is allocated at install time and they make
-// raw system calls only. The dump holds the faulting thread (other threads are not captured),
-// its stack, the modules with their build ids, the fault and the /proc streams (maps, status,
-// cmdline, auxv). The upload and the hand-over never run in the handler: it re-executes the
-// program with ReportArguments (execve), and a crash before InstallCrashHandler, after
-// RemoveCrashHandler, or in the re-executed process gets the system's default action.
+// raw system calls only, reading other mappings through calls that fail instead of faulting (a
+// library truncated under the process). The dump holds every thread with its registers and
+// stack (a copy of the process stops the others with ptrace; where ptrace is refused, the
+// faulting thread alone), the modules with their build ids, the fault and the /proc streams
+// (maps, status, cmdline, auxv); never the environment's bytes. The upload and the hand-over
+// never run in the handler: it re-executes the program with the kCrashReportSwitch arguments
+// (execve), and a crash before InstallCrashHandler, after RemoveCrashHandler, or in the
+// re-executed process gets the system's default action.
 // Windows: SetUnhandledExceptionFilter; DBGHELP.DLL is loaded at crash time (from the given
 // folder first, then by name) and MiniDumpWriteDump writes the dump; the continuation then runs
 // in the faulting process itself and the process ends with exit code 0.
@@ -44,7 +47,9 @@ struct CrashHandOver {
 // written), "1"/"0" target due, caller window, target, parameters.
 inline constexpr const char* kCrashReportSwitch = "--crash-report";
 
-// Installs the handler (replacing one installed before). False when it cannot be installed.
+// Installs the handler (replacing one installed before). False when it cannot be installed. A
+// dump path the system cannot take (too long) does not stop it: a crash then writes no dump and
+// is still handed over.
 bool InstallCrashHandler(const CrashHandlerSettings& settings);
 // Restores what was installed before; the handler's memory stays reserved.
 void RemoveCrashHandler();

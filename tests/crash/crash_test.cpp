@@ -6,6 +6,7 @@
 // and SIGABRT to the updater's handler, as a release build has them.
 #include <dirent.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,9 +17,11 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <thread>
+#include <utility>
 
 #include "platform/folders.h"
 #include "platform/registry.h"
@@ -164,11 +167,28 @@ protected:
         return c;
     }
 
-    // Crashes the update worker while it waits for the stalled package.
-    void CrashWhileStalled(Child& c) {
+    // Waits until the updater's request reached the server that never answers.
+    void WaitForStall() {
         const auto end = std::chrono::steady_clock::now() + 60s;
         while (m_stalled.load() == 0 && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(20ms);
         ASSERT_GT(m_stalled.load(), 0) << Log();
+    }
+
+    // Starts the updater on a manifest that never comes and crashes its main thread while it
+    // waits for it (the caller window is already known then).
+    void CrashWhileManifestStalls(Child& c, const std::string& program, const std::string& parentWnd,
+                                  const std::function<void()>& beforeFault = {}) {
+        Child started = Start({program, m_stall.Url("/app.xml"), parentWnd, "app.sh", "-v"});
+        c.pid = std::exchange(started.pid, -1);
+        WaitForStall();
+        if (beforeFault) beforeFault();
+        m_stalled = 0;
+        ASSERT_EQ(syscall(SYS_tgkill, c.pid, c.pid, SIGSEGV), 0);
+    }
+
+    // Crashes the update worker while it waits for the stalled package.
+    void CrashWhileStalled(Child& c) {
+        WaitForStall();
         std::optional<pid_t> worker;
         for (int i = 0; i < 100 && !worker; ++i, std::this_thread::sleep_for(20ms)) worker = NetworkThread(c.pid);
         ASSERT_TRUE(worker) << "no thread of the updater waits for the network";
@@ -307,8 +327,7 @@ TEST_F(CrashRun, MissingUpdaterFolderIsRecreated) {
     PublishStalledVersionTwo();
     m_receiverStatus = 500;
     Child c = StartUpdater();
-    const auto end = std::chrono::steady_clock::now() + 60s;
-    while (m_stalled.load() == 0 && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(20ms);
+    WaitForStall();
     ASSERT_EQ(orvo::test::Run("rm -rf '" + bin + "'"), 0);
     CrashWhileStalled(c);
     ExpectExitZero(c);
@@ -430,4 +449,96 @@ TEST_F(CrashRun, FaultInReportModeDoesNotReportAgain) {
     EXPECT_EQ(m_stall.Connections(), 1);
     EXPECT_EQ(ReadFile(dump), bytes);
     EXPECT_EQ(ListFolder(bin).size(), 2u);
+}
+
+// The environment holds secrets (here a proxy password): neither the dump nor its upload carries
+// any of it, whichever thread faults, while the command line stays in the dump.
+TEST_F(CrashRun, EnvironmentStaysOutOfTheDump) {
+    const std::string marker = "env-marker-0d9c4e7a61b2f853";
+    const std::string password = "proxy-password-5e1f7b9a3c";
+    ScopedEnv markerVar("ORVO_TEST_MARKER", marker);
+    ScopedEnv proxy("http_proxy", "http://tester:" + password + "@127.0.0.1:9");
+    ScopedEnv direct("no_proxy", std::string("127.0.0.1,localhost"));
+    m_receiverStatus = 500;  // the dump stays, to be searched too
+    InstallVersionOne();
+    PublishStalledVersionTwo();
+    for (const bool worker : {true, false}) {
+        SCOPED_TRACE(worker ? "the update worker faults" : "the main thread faults");
+        Child c;
+        if (worker) {
+            Child started = StartUpdater();
+            c.pid = std::exchange(started.pid, -1);
+            CrashWhileStalled(c);
+        } else {
+            CrashWhileManifestStalls(c, exe, "NULL");
+        }
+        ExpectExitZero(c);
+        ASSERT_TRUE(Exists(dump)) << Log();
+        const std::string bytes = ReadFile(dump);
+        const auto uploads = Uploads();
+        ASSERT_FALSE(uploads.empty()) << Log();
+        EXPECT_EQ(FilePart(uploads.back(), "userfile").value_or(""), bytes);
+        for (const std::string& secret : {marker, password}) {
+            EXPECT_EQ(bytes.find(secret), std::string::npos) << secret;
+            EXPECT_EQ(uploads.back().head.find(secret), std::string::npos) << secret;
+            EXPECT_EQ(uploads.back().body.find(secret), std::string::npos) << secret;
+        }
+        const std::string manifest = worker ? manifestUrl : m_stall.Url("/app.xml");
+        EXPECT_NE(bytes.find(manifest + '\0'), std::string::npos) << "the command line is missing";
+    }
+}
+
+// A library mapped into the updater is truncated in place (as an upgrade under a running
+// process does) before the fault: reading it would raise a SIGBUS of its own, yet the dump is
+// written and readable, uploaded, and the caller still hears from the updater.
+TEST_F(CrashRun, TruncatedLibraryDoesNotStopTheReport) {
+    XvfbServer x;
+    if (!x.ok()) GTEST_SKIP() << "Xvfb is not available";
+    MessageWindow caller;
+    const std::string library = m_root / "preloaded.so";
+    WriteFile(library, ReadFile(ORVO_FIXTURE_CRASHREG));
+    {
+        ScopedEnv preload("LD_PRELOAD", library);
+        ScopedEnv asan("ASAN_OPTIONS", AsanOptions() + ":verify_asan_link_order=0");
+        Child c;
+        CrashWhileManifestStalls(c, exe, std::to_string(caller.id()),
+                                 [&] { ASSERT_EQ(::truncate(library.c_str(), 0), 0); });
+        ExpectExitZero(c);
+        EXPECT_GE(caller.CountMessages(3034, 2000), 1);
+    }
+    ASSERT_EQ(Uploads().size(), 1u) << Log();
+    EXPECT_FALSE(Exists(dump));
+    WriteFile(m_root / "uploaded.dmp", FilePart(Uploads()[0], "userfile").value_or(""));
+    const std::string bt = Backtrace(m_root / "uploaded.dmp");
+    EXPECT_NE(bt.find("stop reason = signal SIGSEGV"), std::string::npos) << bt;
+    EXPECT_NE(bt.find("main"), std::string::npos) << bt;
+}
+
+// A dump path one byte longer than the handler can hold: no dump, but the crash still ends in
+// the report process, which hands over and exits 0.
+TEST_F(CrashRun, OverlongDumpPathStillHandsOver) {
+    XvfbServer x;
+    if (!x.ok()) GTEST_SKIP() << "Xvfb is not available";
+    MessageWindow caller;
+    const std::string name = DumpNameOf(exe);
+    const size_t limit = 4095;  // bytes of a path the kernel takes
+    const size_t folderSize = limit + 1 - 1 - name.size();
+    std::string folder = m_root / "deep";
+    while (folder.size() < folderSize) {
+        const size_t rest = folderSize - folder.size();
+        folder += "/" + std::string(rest <= 201 ? rest - 1 : rest - 201 >= 2 ? 200 : 100, 'd');
+    }
+    ASSERT_EQ(folder.size() + 1 + name.size(), limit + 1);
+    for (size_t at = 1; at <= folder.size(); ++at)
+        if (at == folder.size() || folder[at] == '/') ::mkdir(folder.substr(0, at).c_str(), 0755);
+    const std::string program = folder + "/OrvoUpdaterService";
+    ASSERT_EQ(orvo::test::Run("cp '" + exe + "' '" + program + "'"), 0);
+
+    Child c;
+    CrashWhileManifestStalls(c, program, std::to_string(caller.id()));
+    ExpectExitZero(c);
+    EXPECT_GE(caller.CountMessages(3034, 2000), 1);
+    EXPECT_EQ(ListFolder(folder), std::vector<std::string>{"OrvoUpdaterService"});
+    EXPECT_EQ(m_receiver.Connections(), 0);
+    EXPECT_NE(Log().find("no dump could be written"), std::string::npos) << Log();
 }
