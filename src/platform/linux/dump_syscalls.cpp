@@ -7,6 +7,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 namespace platform::dumping {
 
 long Sys(long n, long a, long b, long c, long d, long e, long f) { return syscall(n, a, b, c, d, e, f); }
@@ -47,6 +49,17 @@ void SysDefaultAction(int sig) {
     Sys(SYS_rt_sigaction, sig, reinterpret_cast<long>(&action), 0, sizeof action.mask);
 }
 
+// Where a sandbox filters process_vm_readv out: the /proc mem file reads the same memory.
+size_t MemorySource::ReadThroughMemFile(uint64_t addr, void* buf, size_t n) const {
+    char path[64];
+    ProcPath(path, pid, "mem");
+    const MemorySource file{pid, SysOpen(path, O_RDONLY | O_CLOEXEC)};
+    if (file.memFd < 0) return 0;
+    const size_t read = file.Read(addr, buf, n);
+    SysClose(file.memFd);
+    return read;
+}
+
 size_t MemorySource::Read(uint64_t addr, void* buf, size_t n) const {
     size_t total = 0;
     while (total < n) {
@@ -57,6 +70,7 @@ size_t MemorySource::Read(uint64_t addr, void* buf, size_t n) const {
             struct iovec local {static_cast<char*>(buf) + total, n - total};
             struct iovec remote {reinterpret_cast<void*>(addr + total), n - total};
             r = Sys(SYS_process_vm_readv, pid, reinterpret_cast<long>(&local), 1, reinterpret_cast<long>(&remote), 1, 0);
+            if (r < 0 && (errno == ENOSYS || errno == EPERM)) return ReadThroughMemFile(addr, buf, n);
         }
         if (r <= 0) break;
         total += static_cast<size_t>(r);

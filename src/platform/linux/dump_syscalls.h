@@ -30,6 +30,9 @@ struct MemorySource {
     size_t Read(uint64_t addr, void* buf, size_t n) const;
     // All n bytes, or false.
     bool ReadAll(uint64_t addr, void* buf, size_t n) const { return Read(addr, buf, n) == n; }
+
+private:
+    size_t ReadThroughMemFile(uint64_t addr, void* buf, size_t n) const;
 };
 
 // Reads a whole /proc file into buf; the number of bytes read (the file may be cut at cap).
