@@ -76,10 +76,15 @@ protected:
 
     // Publishes the files and the skin page (zipped, as the manifest's Skin entry).
     void PublishWithSkin(const std::vector<PublishedFile>& files, const std::string& skinName, const std::string& skinContent);
-    // The default skin, with a script that reports every call it receives to the host as a
-    // "trace" command (tab-separated function name and arguments); with bTicks it also sends a
-    // "tick" command every 50 ms, which shows whether the window's thread answers.
-    static std::string TracingSkin(bool bTicks = false);
+    // Publishes the files and a native skin: every file of the folder zipped, the layout
+    // skin.xml named in the Skin entry.
+    void PublishWithSkinFolder(const std::vector<PublishedFile>& files, const std::string& folder);
+    // A copy of the default skin's folder under the test's root, to be spoilt.
+    std::string CopyOfDefaultSkin(const std::string& name);
+    // The example HTML skin, with a script that reports every call it receives to the host as
+    // a "trace" command (tab-separated function name and arguments), as a native skin does
+    // with ORVO_SKIN_TRACE.
+    static std::string TracingSkin();
     std::string Command(const std::string& frontEnd, const std::string& caller = "NULL") const;
     // "name\targ\targ" for each call the page reported, in order.
     static std::vector<std::string> Trace(const std::string& output);
@@ -89,6 +94,9 @@ protected:
 
     XvfbServer x;
     std::string binDir;
+    // ORVO_SKIN_TRACE for the runs: "1" traces every call; "ticks" also sends a "tick" command
+    // every 50 ms, which shows whether the window's thread answers.
+    std::string skinTrace = "1";
 };
 
 }  // namespace orvo::test
