@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <dirent.h>
@@ -94,6 +95,21 @@ std::vector<uint32_t> XClient::Pixels(unsigned long w, int* pWidth, int* pHeight
     XDestroyImage(img);
     *pWidth = a.width;
     *pHeight = a.height;
+    return px;
+}
+
+std::vector<uint32_t> XClient::ScreenPixels(XRect r, XRect* pArea) {
+    Display* d = D(m_dpy);
+    const int sw = DisplayWidth(d, DefaultScreen(d)), sh = DisplayHeight(d, DefaultScreen(d));
+    const int x0 = std::max(r.x, 0), y0 = std::max(r.y, 0), x1 = std::min(r.x + r.w, sw), y1 = std::min(r.y + r.h, sh);
+    *pArea = {x0, y0, std::max(x1 - x0, 0), std::max(y1 - y0, 0)};
+    if (pArea->w == 0 || pArea->h == 0) return {};
+    XImage* img = XGetImage(d, DefaultRootWindow(d), x0, y0, pArea->w, pArea->h, AllPlanes, ZPixmap);
+    if (img == nullptr) return {};
+    std::vector<uint32_t> px(static_cast<size_t>(pArea->w) * pArea->h);
+    for (int y = 0; y < pArea->h; ++y)
+        for (int x = 0; x < pArea->w; ++x) px[static_cast<size_t>(y) * pArea->w + x] = XGetPixel(img, x, y) & 0xFFFFFF;
+    XDestroyImage(img);
     return px;
 }
 

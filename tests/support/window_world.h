@@ -36,6 +36,9 @@ public:
     std::vector<XRect> ShapeRects(unsigned long w);
     // The window's pixels as 0xRRGGBB, row by row; empty when it cannot be read.
     std::vector<uint32_t> Pixels(unsigned long w, int* pWidth, int* pHeight);
+    // The screen's pixels in the rectangle (root coordinates, clipped to the screen), row by
+    // row; *pArea gets the part that was read. For windows larger than the screen.
+    std::vector<uint32_t> ScreenPixels(XRect r, XRect* pArea);
     // Saves the pixels as an image under the build tree's test artifacts; returns the path.
     std::string SaveScreenshot(unsigned long w, const std::string& name);
     void Click(int rootX, int rootY);

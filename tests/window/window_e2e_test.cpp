@@ -348,12 +348,25 @@ TEST_F(WindowRun, KoreanLabelsAreDrawnWithGlyphsAndAScaledScreenGetsATwiceAsLarg
         }
     EXPECT_GT(differ, 200u) << "the Korean labels look like the rendering of boxes";
 
-    const Picture scaled = picture("env GDK_SCALE=2 ", "scaled", &g3);
+    // Scaled by two: twice as large (wider than the test's screen: what is on it is read).
+    orvo::test::Run("rm -rf '" + installDir + "'");
+    UpdaterProcess run(std::string("env GDK_SCALE=2 ") + Command("window"), m_root / "scaled.log");
+    unsigned long dlg = 0;
+    ASSERT_TRUE(WaitFor([&] { return (dlg = xc.FindWindow(kDialogName)) != 0; }, 30000)) << run.Output();
+    ASSERT_TRUE(WaitFor([&] { return run.OutputHas("SetInstallProgressValue\t4\t4"); }, 30000)) << run.Output();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(xc.Geometry(dlg, &g3));
     EXPECT_EQ(g3.w, 2 * 448);
     EXPECT_EQ(g3.h, 2 * 198);
-    int n = 0;
-    for (int xx = 60; xx < 60 + 792 && xx < scaled.w; ++xx) n += Near(scaled.px[static_cast<size_t>(2 * 88 + 14) * scaled.w + xx], kInstallFill);
-    EXPECT_NEAR(n, 792, 4) << "the overall bar, full, twice as long";
+    // The full overall bar's middle row: every pixel of it on the screen has the fill colour.
+    XRect area;
+    const auto row = xc.ScreenPixels({g3.x + 60, g3.y + 2 * 88 + 14, 792, 1}, &area);
+    ASSERT_GT(area.w, 300);
+    EXPECT_NEAR(static_cast<int>(CountColor(row, kInstallFill)), area.w, 4) << "the overall bar, full, twice as long";
+    // Sharp: the card's 2-pixel border is 4 device pixels of the border colour, not a blur.
+    const auto column = xc.ScreenPixels({g3.x + 2 * 200, g3.y + 2 * 22, 1, 12}, &area);
+    EXPECT_GE(CountColor(column, 0x2a4d7a), 4u);
+    EXPECT_EQ(run.Wait(30000), 0) << run.Output();
 }
 
 TEST_F(WindowRun, TheAccessibleTreeShowsTheBarsLabelsAndAPressableCloseButton) {
