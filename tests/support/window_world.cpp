@@ -292,7 +292,8 @@ std::string WindowWorld::TracingSkin() {
 // The leak checker cannot walk the dynamic thread-local storage of the toolkit's threads (it
 // crashes there), so thread-local storage is not scanned in runs that load the window module.
 std::string WindowWorld::Command(const std::string& frontEnd, const std::string& caller) const {
-    return "env ORVO_DEBUG=1 ORVO_SKIN_TRACE=" + skinTrace + " ORVO_FRONTEND=" + frontEnd + " LSAN_OPTIONS=suppressions=" + ORVO_SOURCE_DIR +
+    // The updater's own window module (another test of the process may point elsewhere).
+    return "env ORVO_DEBUG=1 ORVO_WINDOW_MODULE='" + binDir + "/orvo-window.so' ORVO_SKIN_TRACE=" + skinTrace + " ORVO_FRONTEND=" + frontEnd + " LSAN_OPTIONS=suppressions=" + ORVO_SOURCE_DIR +
            "/tests/support/lsan_gui.supp:print_suppressions=0:use_tls=0 '" + binDir + "/OrvoUpdaterService' " + manifestUrl + " " + caller +
            " app.sh -v two";
 }

@@ -28,6 +28,10 @@ cairo_surface_t* DecodePng(const std::vector<uint8_t>& png) {
         &cursor);
 }
 
+bool Bad(cairo_surface_t* s, int w, int h) {
+    return cairo_surface_status(s) != CAIRO_STATUS_SUCCESS || cairo_image_surface_get_width(s) != w || cairo_image_surface_get_height(s) != h;
+}
+
 void SetColor(cairo_t* cr, const SkinColor& c) { cairo_set_source_rgba(cr, c.r / 255.0, c.g / 255.0, c.b / 255.0, c.a / 255.0); }
 
 void RoundedRect(cairo_t* cr, double x, double y, double w, double h, double r) {
@@ -48,25 +52,16 @@ void RoundedRect(cairo_t* cr, double x, double y, double w, double h, double r) 
 
 std::unique_ptr<SkinPainter> SkinPainter::Create(const SkinLayout& layout, std::string* pszWhy) {
     std::unique_ptr<SkinPainter> painter(new SkinPainter(layout));
-    for (const SkinImage& img : painter->m_layout.images) {
+    for (SkinImage& img : painter->m_layout.images) {
         Decoded d;
         d.one = DecodePng(img.png);
-        if (!img.png2x.empty()) d.two = DecodePng(img.png2x);
         painter->m_images.push_back(d);
-        const auto bad = [](cairo_surface_t* s, int w, int h) {
-            return cairo_surface_status(s) != CAIRO_STATUS_SUCCESS || cairo_image_surface_get_width(s) != w ||
-                   cairo_image_surface_get_height(s) != h;
-        };
-        if (bad(d.one, img.nWidth, img.nHeight) || (d.two != nullptr && bad(d.two, 2 * img.nWidth, 2 * img.nHeight))) {
+        if (Bad(d.one, img.nWidth, img.nHeight)) {
             *pszWhy = Utf8(img.strName) + " cannot be decoded as a PNG image";
             return nullptr;
         }
-        if (d.two != nullptr) cairo_surface_set_device_scale(d.two, 2, 2);
-    }
-    // The PNG bytes are not needed any more.
-    for (SkinImage& img : painter->m_layout.images) {
+        // Decoded only when drawn: most screens never need the 2x images.
         std::vector<uint8_t>().swap(img.png);
-        std::vector<uint8_t>().swap(img.png2x);
     }
     return painter;
 }
@@ -79,7 +74,22 @@ SkinPainter::~SkinPainter() {
 }
 
 cairo_surface_t* SkinPainter::Surface(int nImage, int nScale) const {
-    const Decoded& d = m_images[nImage];
+    Decoded& d = m_images[nImage];
+    if (nScale >= 2 && !d.bTriedTwo) {
+        d.bTriedTwo = true;
+        SkinImage& img = m_layout.images[nImage];
+        if (!img.png2x.empty()) {
+            d.two = DecodePng(img.png2x);
+            // A 2x image that does not decode leaves the 1x one enlarged.
+            if (Bad(d.two, 2 * img.nWidth, 2 * img.nHeight)) {
+                cairo_surface_destroy(d.two);
+                d.two = nullptr;
+            } else {
+                cairo_surface_set_device_scale(d.two, 2, 2);
+            }
+            std::vector<uint8_t>().swap(img.png2x);
+        }
+    }
     return nScale >= 2 && d.two != nullptr ? d.two : d.one;
 }
 

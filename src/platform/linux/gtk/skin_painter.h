@@ -32,6 +32,7 @@ private:
     struct Decoded {
         cairo_surface_t* one = nullptr;
         cairo_surface_t* two = nullptr;  // device scale 2: drawn at the same logical size
+        bool bTriedTwo = false;
     };
     cairo_surface_t* Surface(int nImage, int nScale) const;
     void PaintImage(cairo_t* cr, int nImage, int nScale, const SkinRect& to, int nBorder) const;
@@ -39,8 +40,9 @@ private:
     void PaintPaint(cairo_t* cr, int nScale, const SkinPaint& paint, const SkinRect& to, int nFullWidth) const;
     void PaintText(cairo_t* cr, const SkinText& text, const std::wstring& szText) const;
 
-    SkinLayout m_layout;
-    std::vector<Decoded> m_images;
+    // The 2x images are decoded on first use, from a const draw.
+    mutable SkinLayout m_layout;
+    mutable std::vector<Decoded> m_images;
 };
 
 }  // namespace platform::gtkwin
