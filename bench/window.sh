@@ -6,13 +6,14 @@
 # their own (the skin is unpacked beside it). The update starts before the window module loads,
 # and its end is acted on when it comes: the window's timers (it appears 1 s after the dialog
 # starts, and keeps the finished bars on screen 1 s) hold back neither the update nor the target.
-# Ends with: window: ratio R (target 1.15), peak RSS M MiB — R is the window run's median time to
-# the end of the update (the line both front ends write just before the hand-over starts the
-# target) over the terminal run's; M the updater's largest peak resident set with the window.
-# The lines before give the ratio of the whole process lifetimes (the window keeps the finished
-# bars on screen for 1 s after the hand-over), the time from start to the window's first painted
-# frame (the updater's own debug line; both runs write their debug lines), the CPU time of each
-# side (the updater's, and that of the web engine's processes) and the web process's peak RSS.
+# Ends with: window: ratio R (target 1.15), window side peak RSS M MiB (target 60) — R is the
+# window run's median time to the end of the update (the line both front ends write just before
+# the hand-over starts the target) over the terminal run's; M the updater's largest peak
+# resident set with the window. The lines before give the ratio of the whole process lifetimes
+# (the window keeps the finished bars on screen for 1 s after the hand-over), the time from the
+# start to the window's first painted frame and from the window being shown to that frame (the
+# updater's own debug line), and the CPU time of each side. The default skin is native: the run
+# fails when a web engine process starts (the web module lies beside the updater all the same).
 set -euo pipefail
 bench_name=window
 source "$(dirname "$0")/update_world.bash"
@@ -23,14 +24,14 @@ start_nginx
 # The default skin as the manifest's Skin.
 mkdir -p "$work/www/skin"
 rm -f "$work/www/skin/skin.zip"
-(cd "$here/skins/default" && zip -q -X "$work/www/skin/skin.zip" skin.html)
-skin_size=$(stat -c %s "$here/skins/default/skin.html")
+(cd "$here/skins/default" && zip -q -X "$work/www/skin/skin.zip" ./*)
+skin_size=$(stat -c %s "$here/skins/default/skin.xml")
 python3 - "$work/www/app.xml" "$base_url" "$skin_size" <<'PY'
 import sys
 path, url, size = sys.argv[1], sys.argv[2], sys.argv[3]
 xml = open(path, encoding="utf-8").read()
 skin = ("<Skin><FileHash>default-%s</FileHash><DownloadUrl>%s/skin/skin.zip</DownloadUrl>"
-        "<OriFileName>skin.html</OriFileName><FileSize>%s</FileSize></Skin>\n" % (size, url, size))
+        "<OriFileName>skin.xml</OriFileName><FileSize>%s</FileSize></Skin>\n" % (size, url, size))
 open(path, "w", encoding="utf-8").write(xml.replace("</UpdateInfo>", skin + "</UpdateInfo>"))
 PY
 
@@ -51,6 +52,8 @@ for side in terminal window; do
   rm -rf "$work/bin-$side"
   mkdir -p "$work/bin-$side"
   cp "$updater" "$build/src/app/orvo-window.so" "$work/bin-$side/"
+  # With the web module beside it, as installed: a native skin must not start the engine.
+  [ -f "$build/src/app/orvo-window-web.so" ] && cp "$build/src/app/orvo-window-web.so" "$work/bin-$side/"
 done
 
 run_side() {  # run_side terminal|window
@@ -59,7 +62,7 @@ run_side() {  # run_side terminal|window
 }
 
 start_trash
-term=(); win=(); term_done=(); win_done=(); frames=(); peak_kib=0; web_kib=0
+term=(); win=(); term_done=(); win_done=(); frames=(); shown=(); peak_kib=0; term_kib=0; web_kib=0
 for ((r = 0; r < runs; r++)); do
   for side in terminal window; do
     set_aside "$work/inst" "$work/env"
@@ -71,11 +74,15 @@ for ((r = 0; r < runs; r++)); do
     [ "$done" != "-1.000" ] || { echo "window: the $side run never said it completed" >&2; exit 1; }
     if [ "$side" = terminal ]; then
       term+=("$secs"); term_done+=("$done")
+      [ "$kib" -gt "$term_kib" ] && term_kib=$kib
     else
       win+=("$secs"); win_done+=("$done"); frames+=("$frame")
       [ "$kib" -gt "$peak_kib" ] && peak_kib=$kib
       [ "$web" -gt "$web_kib" ] && web_kib=$web
       [ "$frame" != "-1.000" ] || { echo "window: the window never painted" >&2; exit 1; }
+      [ "$web" = 0 ] && [ "$helpers" = "0.00" ] || { echo "window: a web engine process ran for the native default skin" >&2; exit 1; }
+      shown+=("$(grep -o 'first frame painted [0-9]* ms after the dialog started ([0-9]* ms after it was shown' "$work/updater-window.log" |
+                 sed 's/.*(\([0-9]*\) ms after it was shown/\1/' | head -1)")
     fi
     eval "cpu_$side=\$cpu helpers_$side=\$helpers"
   done
@@ -92,6 +99,8 @@ med_term_done=$(python3 "$helper" median "${term_done[@]}")
 ratio=$(python3 -c "print('%.2f' % ($med_win_done / max($med_term_done, 1e-6)))")
 exit_ratio=$(python3 -c "print('%.2f' % ($med_win / max($med_term, 1e-6)))")
 echo "window: medians: update done: window $med_win_done s, terminal $med_term_done s; process exit: window $med_win s, terminal $med_term s (ratio $exit_ratio)"
-echo "window: first painted frame after $med_frame s (the window shows 1 s after the dialog starts by design)"
-echo "window: web process peak RSS $((web_kib / 1024)) MiB"
-echo "window: ratio $ratio (target 1.15), peak RSS $((peak_kib / 1024)) MiB"
+med_shown=$(python3 "$helper" median "${shown[@]}")
+echo "window: first painted frame after $med_frame s from the start (the window shows 1 s after the dialog starts by design)"
+echo "window: from the window's creation (shown) to its first painted frame: $med_shown ms (target 250 ms)"
+echo "window: the terminal run's peak RSS $((term_kib / 1024)) MiB (what the update itself takes)"
+echo "window: ratio $ratio (target 1.15), window side peak RSS $((peak_kib / 1024)) MiB (target 60 MiB)"

@@ -1,13 +1,14 @@
 // The dialog window, its timers and posted messages, the skin views it hosts, the window shape
 // and message boxes while a window front end runs.
-// Linux: GTK 3 and WebKitGTK in a module loaded only when a window is shown (a run that shows
-// no window never maps them); a skin view is a web view showing the skin page, whose script
-// functions are called with their arguments as data and which posts commands to the host
-// through `orvoHost.command(command, argument)`. Shapes use the X Shape extension; a caller
-// window is a decimal X11 window id and the dialog is reparented into it.
-// Windows: a Win32 popup window; the skin is drawn natively with GDI (no web engine there), so the
-// skin file is only checked to exist and the six skin functions and the close button are built
-// in. Shapes are window regions; a caller window is an HWND and the dialog becomes its child.
+// Linux: GTK 3 in a module loaded only when a window is shown (a run that shows no window never
+// maps it); a native skin (skin_layout.h) is drawn with Cairo and Pango. An HTML skin page is
+// shown by a second module with the web engine, loaded only for such a skin: its script
+// functions are called with their arguments as data and it posts commands to the host through
+// `orvoHost.command(command, argument)`. Shapes use the X Shape extension; a caller window is a
+// decimal X11 window id and the dialog is reparented into it.
+// Windows: a Win32 popup window drawn with GDI, with no web engine: HTML skins cannot be shown
+// there; a native skin's layout is taken but the built-in picture is drawn in its place for
+// now. Shapes are window regions; a caller window is an HWND and the dialog becomes its child.
 // Without a desktop (Wine with no X display, a service) no window can be shown.
 #pragma once
 
@@ -17,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/skin_layout.h"
 #include "platform/window.h"
 
 namespace platform {
@@ -57,6 +59,8 @@ public:
     // Starts loading the page at a local path; false when it cannot even start (no such file).
     // Calls made while the page loads wait for it. A backend may also load synchronously.
     virtual bool LoadMovie(int nLayer, const std::wstring& szPath, DispatchError* pError) = 0;
+    // Shows a native skin (checked by the reader); replaces whatever was loaded before.
+    virtual bool LoadLayout(const SkinLayout& layout, DispatchError* pError) = 0;
     // done gets the outcome of the last load on the dialog's thread once it is known (at once
     // when it already is, or when the backend loads synchronously).
     virtual void WhenLoaded(std::function<void(bool bOk, const DispatchError& error)> done) {

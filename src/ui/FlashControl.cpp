@@ -27,6 +27,10 @@ bool CFlash_main::LoadMovie(int nLayer, const std::wstring& szPath, platform::Di
     return HasWindow() ? m_pView->LoadMovie(nLayer, szPath, pError) : NoWindow(pError);
 }
 
+bool CFlash_main::LoadLayout(const platform::SkinLayout& layout, platform::DispatchError* pError) {
+    return HasWindow() ? m_pView->LoadLayout(layout, pError) : NoWindow(pError);
+}
+
 void CFlash_main::WhenLoaded(std::function<void(bool, const platform::DispatchError&)> done) {
     if (HasWindow()) {
         m_pView->WhenLoaded(std::move(done));

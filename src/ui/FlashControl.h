@@ -17,6 +17,7 @@ public:
     bool SetWMode(const std::wstring& szMode, platform::DispatchError* pError);
     bool SetBackgroundColor(int32_t nColor, platform::DispatchError* pError);
     bool LoadMovie(int nLayer, const std::wstring& szPath, platform::DispatchError* pError);
+    bool LoadLayout(const platform::SkinLayout& layout, platform::DispatchError* pError);
     // The outcome of the load LoadMovie started (see platform::ISkinView::WhenLoaded).
     void WhenLoaded(std::function<void(bool, const platform::DispatchError&)> done);
     // Calls the function the request names. A request that is not well formed fails at once

@@ -46,8 +46,9 @@ ConsoleOutcome RunFrontEnd(UpDater::CUpdaterMgrEx& mgr, UpDater::IHandOver& hand
     // Ctrl-C acts as the close button from the start of the update.
     platform::InterruptWatch interrupt;
     const StartedUpdate update = StartUpdate(mgr);
-    std::wstring why = L"no skin to show";
-    if (!mgr.m_strSkinPath.empty() && platform::WindowFrontEndAvailable(&why)) {
+    // Without a downloaded skin the window shows the default one.
+    std::wstring why;
+    if (platform::WindowFrontEndAvailable(&why)) {
         COrvoUpdaterServiceDlg dlg(mgr, handOver, szTitle, update, interrupt);
         if (dlg.DoModal()) return FromDialog(dlg.GetOutcome());
         why = L"the window could not be created";

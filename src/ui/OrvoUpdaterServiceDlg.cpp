@@ -14,6 +14,7 @@
 #include "ui/FileInUseWarning.h"
 #include "ui/InvokeRequest.h"
 #include "ui/OrvoUpdaterInterface.h"
+#include "ui/SkinLayoutReader.h"
 #include "updater/FileServices.h"
 
 namespace OrvoUi {
@@ -29,6 +30,7 @@ constexpr int kShapeHeight = 600;
 // the same kind replace each other while they wait, so this takes a skin that stopped taking
 // calls).
 constexpr size_t kMaxBacklog = 64;
+constexpr int32_t kSkinFault = static_cast<int32_t>(0x80004005);  // the generic failure status
 
 std::wstring Limit260(const std::wstring& text) { return text.size() > 260 ? text.substr(0, 260) : text; }
 
@@ -90,14 +92,12 @@ bool COrvoUpdaterServiceDlg::OnInitDialog() {
 
     platform::DispatchError err;
     bool ok = m_flash.SetWMode(L"Transparent", &err) && m_flash.SetBackgroundColor(kKeyColor, &err) &&
-              m_flash.LoadMovie(0, m_mgr.m_strSkinPath, &err);
-    // The hidden copy is pictured on the key colour, so what the skin leaves uncovered is
-    // exactly the background of the shape.
-    if (ok) ok = m_flashShape.SetBackgroundColor(kKeyColor, &err) && m_flashShape.LoadMovie(0, m_mgr.m_strSkinPath, &err);
+              m_flashShape.SetBackgroundColor(kKeyColor, &err);
+    if (ok) ok = LoadSkin(&err);
     if (!ok) {
         OnSkinLoaded(false, err);
     } else {
-        // The pages load while the dialog goes on; a page that fails is reported when it does.
+        // A page loads while the dialog goes on; one that fails is reported when it does.
         m_flash.WhenLoaded([this](bool bOk, const platform::DispatchError& e) { OnSkinLoaded(bOk, e); });
         m_flashShape.WhenLoaded([this](bool bOk, const platform::DispatchError& e) { OnSkinLoaded(bOk, e); });
     }
@@ -110,6 +110,28 @@ bool COrvoUpdaterServiceDlg::OnInitDialog() {
     m_pWnd->Show(false);
     m_pWnd->SetTopmost();
     return true;
+}
+
+bool COrvoUpdaterServiceDlg::LoadSkin(platform::DispatchError* pError) {
+    const std::wstring& path = m_mgr.m_strSkinPath;
+    platform::DispatchError why{L"no skin was downloaded", kSkinFault, 0};
+    if (!path.empty() && IsWebSkinPath(path)) {
+        if (m_flash.LoadMovie(0, path, &why) && m_flashShape.LoadMovie(0, path, &why)) return true;
+    } else if (!path.empty()) {
+        const size_t slash = path.find_last_of(L"/\\");
+        std::wstring fault;
+        if (auto layout = ReadSkinFolder(path.substr(0, slash == std::wstring::npos ? 0 : slash),
+                                         slash == std::wstring::npos ? path : path.substr(slash + 1), &fault)) {
+            if (m_flash.LoadLayout(*layout, &why) && m_flashShape.LoadLayout(*layout, &why)) return true;
+        } else {
+            why.strText = fault;
+        }
+    }
+    // A skin that cannot be shown is reported, and the default skin shows the update instead.
+    platform::OutputDebug(FormatW(L"[Error] Init Flash Err [%s]strErr [%d][%d]Errcode\n", Limit260(why.strText), why.scode,
+                                  static_cast<int>(why.wCode)));
+    const platform::SkinLayout fallback = DefaultSkinLayout();
+    return m_flash.LoadLayout(fallback, pError) && m_flashShape.LoadLayout(fallback, pError);
 }
 
 void COrvoUpdaterServiceDlg::OnSkinLoaded(bool bOk, const platform::DispatchError& err) {
@@ -265,6 +287,7 @@ void COrvoUpdaterServiceDlg::OnShowTimer() {
         }
     }
     m_pWnd->SetTopmost();
+    m_tShown = std::chrono::steady_clock::now();
     m_pWnd->Show(true);
     m_flash.ShowWindow(true);
     m_bShown = true;
@@ -456,8 +479,11 @@ void COrvoUpdaterServiceDlg::CloseUpdater(uint32_t nCloseAfterMs) {
 }
 
 void COrvoUpdaterServiceDlg::OnFirstFrame() {
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_tStart).count();
-    platform::OutputDebug(FormatW(L"[OVUSVC] first frame painted %d ms after the dialog started\n", static_cast<int>(ms)));
+    const auto now = std::chrono::steady_clock::now();
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now - m_tStart).count();
+    const auto shown = std::chrono::duration_cast<std::chrono::milliseconds>(now - m_tShown).count();
+    platform::OutputDebug(FormatW(L"[OVUSVC] first frame painted %d ms after the dialog started (%d ms after it was shown)\n",
+                                  static_cast<int>(ms), static_cast<int>(shown)));
 }
 
 }  // namespace OrvoUi

@@ -108,6 +108,9 @@ private:
     // Appends the two calls of one report and posts their delivery.
     void QueueReport(std::wstring strValueCall, std::wstring strLabelCall);
     void OnSkinLoaded(bool bOk, const platform::DispatchError& error);
+    // The vendor's skin, native or a page; a skin that cannot be shown is reported in the
+    // debug output and the default skin is shown. False only when not even that can be.
+    bool LoadSkin(platform::DispatchError* pError);
     void OnComplete();
     void OnError();
     // The close button: cancel, stop the update without blocking the window, then close.
@@ -144,6 +147,7 @@ private:
     Outcome m_outcome = Outcome::Cancelled;
 
     std::chrono::steady_clock::time_point m_tStart;  // DoModal began
+    std::chrono::steady_clock::time_point m_tShown;  // the window was shown (timer 1200)
     std::thread::id m_windowThread;                  // the thread DoModal runs on
     bool m_bInitErrorShown = false;
     bool m_bShown = false;  // the show timer has run

@@ -139,6 +139,34 @@ TEST_F(Publish, PreviousReleaseGivesWhatClientsDownloadAndTheNextSequence) {
     EXPECT_EQ(same, "2\n");
 }
 
+TEST_F(Publish, SkinFolderBecomesOneSkinPackage) {
+    WriteFile(m_root / "release.toml", std::string(kConfig) + "\n[skin]\nfolder = \"" + ORVO_SOURCE_DIR + "/skins/default\"\n");
+    std::string log;
+    ASSERT_EQ(Build(m_root / "r1", "", &log), 0) << log;
+    const std::string xml = ReadFile(m_root / "r1/app.xml");
+    const size_t at = xml.find("<Skin>");
+    ASSERT_NE(at, std::string::npos) << xml;
+    const std::string skin = xml.substr(at, xml.find("</Skin>") - at);
+    const auto field = [&](const std::string& name) {
+        const size_t from = skin.find("<" + name + ">") + name.size() + 2;
+        return skin.substr(from, skin.find("</" + name + ">") - from);
+    };
+    EXPECT_EQ(field("OriFileName"), "skin.xml");
+    EXPECT_EQ(field("FileSize"), std::to_string(ReadFile(std::string(ORVO_SOURCE_DIR) + "/skins/default/skin.xml").size()));
+    const std::string url = field("DownloadUrl");
+    ASSERT_EQ(url.rfind("https://updates.example.com/app/pkg/", 0), 0u) << url;
+    const std::string zip = m_root / ("r1/" + url.substr(32));
+    // The package's own hash, so that any changed image makes clients fetch the skin again.
+    std::string sum, listing;
+    orvo::test::Run("sha256sum '" + zip + "' | cut -c1-64", &sum);
+    EXPECT_EQ(field("FileHash") + "\n", sum);
+    orvo::test::Run("unzip -Z1 '" + zip + "'", &listing);
+    EXPECT_EQ(listing, "background.png\nbackground@2x.png\nclose-hover.png\nclose-hover@2x.png\nclose-pressed.png\nclose-pressed@2x.png\n"
+                       "close.png\nclose@2x.png\nskin.xml\n");
+    ASSERT_EQ(Build(m_root / "r2", "", &log), 0) << log;
+    EXPECT_EQ(orvo::test::Run("cmp '" + zip + "' '" + (m_root / ("r2/" + url.substr(32))) + "'"), 0) << "reproducible";
+}
+
 TEST_F(Publish, BadInputIsNamedAndLeavesNoRelease) {
     const std::string good = kConfig;
     struct Case {
@@ -158,6 +186,10 @@ TEST_F(Publish, BadInputIsNamedAndLeavesNoRelease) {
         {"link in the build folder", good, [&] { ::symlink("/etc/passwd", (build + "/bin/passwd").c_str()); },
          "bin/passwd: a symbolic link"},
         {"missing key", good, nullptr, "nokey.key: no such secret key file"},
+        {"skin file and folder", good + "\n[skin]\nfile = \"a.html\"\nfolder = \"s\"\n", nullptr, "either file"},
+        {"skin folder the updater would refuse", good + "\n[skin]\nfolder = \"badskin\"\n",
+         [&] { WriteFile(m_root / "badskin/skin.xml", "<Skin width=\"10\" height=\"10\" background=\"bg.png\"/>"); },
+         "badskin: not a skin the updater can show: skin.xml: <Skin>: bg.png is not in the skin"},
     };
     for (const auto& c : cases) {
         WriteFile(m_root / "release.toml", c.config);

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <dirent.h>
@@ -94,6 +95,21 @@ std::vector<uint32_t> XClient::Pixels(unsigned long w, int* pWidth, int* pHeight
     XDestroyImage(img);
     *pWidth = a.width;
     *pHeight = a.height;
+    return px;
+}
+
+std::vector<uint32_t> XClient::ScreenPixels(XRect r, XRect* pArea) {
+    Display* d = D(m_dpy);
+    const int sw = DisplayWidth(d, DefaultScreen(d)), sh = DisplayHeight(d, DefaultScreen(d));
+    const int x0 = std::max(r.x, 0), y0 = std::max(r.y, 0), x1 = std::min(r.x + r.w, sw), y1 = std::min(r.y + r.h, sh);
+    *pArea = {x0, y0, std::max(x1 - x0, 0), std::max(y1 - y0, 0)};
+    if (pArea->w == 0 || pArea->h == 0) return {};
+    XImage* img = XGetImage(d, DefaultRootWindow(d), x0, y0, pArea->w, pArea->h, AllPlanes, ZPixmap);
+    if (img == nullptr) return {};
+    std::vector<uint32_t> px(static_cast<size_t>(pArea->w) * pArea->h);
+    for (int y = 0; y < pArea->h; ++y)
+        for (int x = 0; x < pArea->w; ++x) px[static_cast<size_t>(y) * pArea->w + x] = XGetPixel(img, x, y) & 0xFFFFFF;
+    XDestroyImage(img);
     return px;
 }
 
@@ -225,6 +241,7 @@ WindowWorld::WindowWorld() {
     // With its message catalogs, which it finds beside itself.
     orvo::test::Run("cp -R '" + BuiltBinary("src/app/OrvoUpdaterService") + "' '" + BuiltBinary("src/app/orvo-window.so") + "' '" +
                     BuiltBinary("src/app/locale") + "' '" + binDir + "/'");
+    if (Exists(BuiltBinary("src/app/orvo-window-web.so"))) orvo::test::Run("cp '" + BuiltBinary("src/app/orvo-window-web.so") + "' '" + binDir + "/'");
 }
 
 void WindowWorld::PublishWithSkin(const std::vector<PublishedFile>& files, const std::string& skinName, const std::string& skinContent) {
@@ -239,8 +256,24 @@ void WindowWorld::PublishWithSkin(const std::vector<PublishedFile>& files, const
     Publish(files, skinXml);
 }
 
-std::string WindowWorld::TracingSkin(bool bTicks) {
-    std::string page = ReadFile(std::string(ORVO_SOURCE_DIR) + "/skins/default/skin.html");
+void WindowWorld::PublishWithSkinFolder(const std::vector<PublishedFile>& files, const std::string& folder) {
+    MakeDirs(server.Root() + "/skin");
+    orvo::test::Run("cd '" + folder + "' && rm -f '" + server.Root() + "/skin/skin.zip' && zip -q -X '" + server.Root() + "/skin/skin.zip' *");
+    const std::string layout = Exists(folder + "/skin.xml") ? ReadFile(folder + "/skin.xml") : std::string();
+    const std::string skinXml = "<Skin><FileHash>skin-" + std::to_string(ReadFile(server.Root() + "/skin/skin.zip").size()) + "</FileHash><DownloadUrl>" +
+                                server.Url("/skin/skin.zip") + "</DownloadUrl><OriFileName>skin.xml</OriFileName><FileSize>" +
+                                std::to_string(layout.size()) + "</FileSize></Skin>\n";
+    Publish(files, skinXml);
+}
+
+std::string WindowWorld::CopyOfDefaultSkin(const std::string& name) {
+    const std::string dir = m_root / name;
+    orvo::test::Run("rm -rf '" + dir + "' && cp -R '" + std::string(ORVO_SOURCE_DIR) + "/skins/default' '" + dir + "'");
+    return dir;
+}
+
+std::string WindowWorld::TracingSkin() {
+    std::string page = ReadFile(std::string(ORVO_SOURCE_DIR) + "/skins/html-example/skin.html");
     const std::string trace = R"(<script>
 ["SetInstallProgressMaxValue","SetInstallLabelText","SetInstallProgressValue",
  "SetStatesProgressMaxValue","SetStatesLabelText","SetStatesProgressValue"].forEach(function (name) {
@@ -253,14 +286,14 @@ std::string WindowWorld::TracingSkin(bool bTicks) {
 </script>
 )";
     page.insert(page.rfind("</body>"), trace);
-    if (bTicks) page.insert(page.rfind("</body>"), "<script>setInterval(function () { orvoHost.command('tick', ''); }, 50);</script>\n");
     return page;
 }
 
 // The leak checker cannot walk the dynamic thread-local storage of the toolkit's threads (it
 // crashes there), so thread-local storage is not scanned in runs that load the window module.
 std::string WindowWorld::Command(const std::string& frontEnd, const std::string& caller) const {
-    return "env ORVO_DEBUG=1 ORVO_FRONTEND=" + frontEnd + " LSAN_OPTIONS=suppressions=" + ORVO_SOURCE_DIR +
+    // The updater's own window module (another test of the process may point elsewhere).
+    return "env ORVO_DEBUG=1 ORVO_WINDOW_MODULE='" + binDir + "/orvo-window.so' ORVO_SKIN_TRACE=" + skinTrace + " ORVO_FRONTEND=" + frontEnd + " LSAN_OPTIONS=suppressions=" + ORVO_SOURCE_DIR +
            "/tests/support/lsan_gui.supp:print_suppressions=0:use_tls=0 '" + binDir + "/OrvoUpdaterService' " + manifestUrl + " " + caller +
            " app.sh -v two";
 }

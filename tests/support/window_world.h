@@ -36,6 +36,9 @@ public:
     std::vector<XRect> ShapeRects(unsigned long w);
     // The window's pixels as 0xRRGGBB, row by row; empty when it cannot be read.
     std::vector<uint32_t> Pixels(unsigned long w, int* pWidth, int* pHeight);
+    // The screen's pixels in the rectangle (root coordinates, clipped to the screen), row by
+    // row; *pArea gets the part that was read. For windows larger than the screen.
+    std::vector<uint32_t> ScreenPixels(XRect r, XRect* pArea);
     // Saves the pixels as an image under the build tree's test artifacts; returns the path.
     std::string SaveScreenshot(unsigned long w, const std::string& name);
     void Click(int rootX, int rootY);
@@ -76,10 +79,15 @@ protected:
 
     // Publishes the files and the skin page (zipped, as the manifest's Skin entry).
     void PublishWithSkin(const std::vector<PublishedFile>& files, const std::string& skinName, const std::string& skinContent);
-    // The default skin, with a script that reports every call it receives to the host as a
-    // "trace" command (tab-separated function name and arguments); with bTicks it also sends a
-    // "tick" command every 50 ms, which shows whether the window's thread answers.
-    static std::string TracingSkin(bool bTicks = false);
+    // Publishes the files and a native skin: every file of the folder zipped, the layout
+    // skin.xml named in the Skin entry.
+    void PublishWithSkinFolder(const std::vector<PublishedFile>& files, const std::string& folder);
+    // A copy of the default skin's folder under the test's root, to be spoilt.
+    std::string CopyOfDefaultSkin(const std::string& name);
+    // The example HTML skin, with a script that reports every call it receives to the host as
+    // a "trace" command (tab-separated function name and arguments), as a native skin does
+    // with ORVO_SKIN_TRACE.
+    static std::string TracingSkin();
     std::string Command(const std::string& frontEnd, const std::string& caller = "NULL") const;
     // "name\targ\targ" for each call the page reported, in order.
     static std::vector<std::string> Trace(const std::string& output);
@@ -89,6 +97,9 @@ protected:
 
     XvfbServer x;
     std::string binDir;
+    // ORVO_SKIN_TRACE for the runs: "1" traces every call; "ticks" also sends a "tick" command
+    // every 50 ms, which shows whether the window's thread answers.
+    std::string skinTrace = "1";
 };
 
 }  // namespace orvo::test

@@ -3,10 +3,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <map>
 
 #include <signal.h>
+#include <zlib.h>
 
+#include "platform/skin_layout.h"
+#include "platform/strings.h"
 #include "platform/window.h"
 #include "support/test_env.h"
 #include "support/window_world.h"
@@ -26,15 +30,73 @@ std::vector<std::string> Split(const std::string& s, char sep) {
     return out;
 }
 
+bool Near(uint32_t a, uint32_t b) {
+    for (int s = 0; s < 24; s += 8)
+        if (std::abs(static_cast<int>((a >> s) & 0xFF) - static_cast<int>((b >> s) & 0xFF)) > 6) return false;
+    return true;
+}
+
 size_t CountColor(const std::vector<uint32_t>& px, uint32_t color) {
     // The screen may round colours a little.
-    auto near = [](uint32_t a, uint32_t b) {
-        for (int s = 0; s < 24; s += 8)
-            if (std::abs(static_cast<int>((a >> s) & 0xFF) - static_cast<int>((b >> s) & 0xFF)) > 6) return false;
-        return true;
-    };
-    return static_cast<size_t>(std::count_if(px.begin(), px.end(), [&](uint32_t p) { return near(p, color); }));
+    return static_cast<size_t>(std::count_if(px.begin(), px.end(), [&](uint32_t p) { return Near(p, color); }));
 }
+
+
+// The alpha of an 8-bit RGBA PNG as the default skin's images are saved; empty when it is not one.
+std::vector<uint8_t> PngAlpha(const std::string& path, int* pWidth, int* pHeight) {
+    const std::string png = ReadFile(path);
+    const auto be32 = [&](size_t at) {
+        return (uint32_t(uint8_t(png[at])) << 24) | (uint32_t(uint8_t(png[at + 1])) << 16) | (uint32_t(uint8_t(png[at + 2])) << 8) |
+               uint32_t(uint8_t(png[at + 3]));
+    };
+    if (png.size() < 33 || png[25] != 6 || png[24] != 8 || png[28] != 0) return {};
+    const int w = static_cast<int>(be32(16)), h = static_cast<int>(be32(20));
+    std::string idat;
+    for (size_t at = 8; at + 8 <= png.size();) {
+        const uint32_t len = be32(at);
+        if (png.compare(at + 4, 4, "IDAT") == 0) idat += png.substr(at + 8, len);
+        at += 12 + len;
+    }
+    const size_t stride = static_cast<size_t>(w) * 4;
+    std::vector<uint8_t> raw((stride + 1) * h);
+    uLongf rawLen = raw.size();
+    if (uncompress(raw.data(), &rawLen, reinterpret_cast<const Bytef*>(idat.data()), idat.size()) != Z_OK) return {};
+    std::vector<uint8_t> px(stride * h), alpha(static_cast<size_t>(w) * h);
+    for (int y = 0; y < h; ++y) {
+        const uint8_t filter = raw[y * (stride + 1)];
+        const uint8_t* in = &raw[y * (stride + 1) + 1];
+        uint8_t* out = &px[y * stride];
+        const uint8_t* up = y > 0 ? &px[(y - 1) * stride] : nullptr;
+        for (size_t i = 0; i < stride; ++i) {
+            const int a = i >= 4 ? out[i - 4] : 0, b = up ? up[i] : 0, c = (up && i >= 4) ? up[i - 4] : 0;
+            int pred = 0;
+            switch (filter) {
+                case 1: pred = a; break;
+                case 2: pred = b; break;
+                case 3: pred = (a + b) / 2; break;
+                case 4: {
+                    const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+                    pred = (pa <= pb && pa <= pc) ? a : (pb <= pc ? b : c);
+                    break;
+                }
+                default: break;
+            }
+            out[i] = static_cast<uint8_t>(in[i] + pred);
+        }
+        for (int x = 0; x < w; ++x) alpha[static_cast<size_t>(y) * w + x] = out[x * 4 + 3];
+    }
+    *pWidth = w;
+    *pHeight = h;
+    return alpha;
+}
+
+// The filled length of a bar of the default skin: pixels of the fill colour along its middle row.
+int FilledPixels(const std::vector<uint32_t>& px, int w, int barY, uint32_t fill) {
+    int n = 0;
+    for (int x = 30; x < 30 + 396 && x < w; ++x) n += Near(px[static_cast<size_t>(barY + 7) * w + x], fill);
+    return n;
+}
+
 
 std::vector<PublishedFile> App(const std::string& version) {
     // The last file's name is in the last label of each step, which is never left out.
@@ -45,54 +107,87 @@ std::vector<PublishedFile> App(const std::string& version) {
 
 class WindowRun : public WindowWorld {};
 
-TEST_F(WindowRun, UpdatesWithTheSkinWhoseCallsFollowTheReports) {
+
+// The bar states the skin went through, call by call, from its trace.
+std::vector<platform::SkinState> States(const std::vector<std::string>& trace) {
+    std::vector<platform::SkinState> states(1);
+    for (const auto& line : trace) {
+        const auto parts = Split(line, '\t');
+        std::vector<std::wstring> args;
+        for (size_t i = 1; i < parts.size(); ++i) args.push_back(platform::FromUtf8(parts[i]));
+        platform::SkinState next = states.back();
+        next.Apply(platform::FromUtf8(parts[0]), args);
+        states.push_back(next);
+    }
+    return states;
+}
+
+// True when the two bars of the picture are filled as far as some state the skin was in says,
+// within 2 pixels (the picture may lag a call behind the trace).
+bool BarsMatchSomeState(const std::vector<uint32_t>& px, int w, const std::vector<platform::SkinState>& states, std::string* seen) {
+    const int install = FilledPixels(px, w, 88, kInstallFill), step = FilledPixels(px, w, 142, kStatesFill);
+    *seen = "install " + std::to_string(install) + " px, step " + std::to_string(step) + " px";
+    for (const auto& st : states)
+        if (std::abs(install - platform::FilledLength(396, st.install.nValue, st.install.nMax)) <= 2 &&
+            std::abs(step - platform::FilledLength(396, st.states.nValue, st.states.nMax)) <= 2)
+            return true;
+    return false;
+}
+
+std::string DefaultSkin() { return std::string(ORVO_SOURCE_DIR) + "/skins/default"; }
+
+TEST_F(WindowRun, UpdatesWithTheNativeSkinWhoseBarsFollowTheReports) {
     ASSERT_TRUE(x.ok());
     XClient xc;
     ASSERT_TRUE(xc.ok());
-    PublishWithSkin(App("2"), "skin.html", TracingSkin());
+    PublishWithSkinFolder(App("2"), DefaultSkin());
 
     UpdaterProcess run(Command("window"), m_root / "window.log");
     unsigned long dlg = 0;
     ASSERT_TRUE(WaitFor([&] { return (dlg = xc.FindWindow(kDialogName)) != 0; }, 30000)) << run.Output();
 
-    // The outline of the skin, not a rectangle: the window is shaped before it is shown.
+    // The outline is the background's alpha, pixel for pixel: shaped before it is shown.
     std::vector<XRect> shape;
     ASSERT_TRUE(WaitFor([&] { return (shape = xc.ShapeRects(dlg)).size() > 1; }, 5000));
     XRect g;
     ASSERT_TRUE(xc.Geometry(dlg, &g));
-    long area = 0;
-    for (const auto& r : shape) {
-        EXPECT_GE(r.x, 0);
-        EXPECT_LE(r.x + r.w, g.w);
-        EXPECT_LE(r.y + r.h, g.h);
-        area += static_cast<long>(r.w) * r.h;
-    }
-    EXPECT_LT(area, static_cast<long>(g.w) * g.h);  // rounded card and badge leave corners out
-    EXPECT_GT(area, static_cast<long>(g.w) * g.h * 3 / 4);
-    // The skin's card is 440 wide from x 8, the badge reaches up to y 4: right and bottom edges.
     EXPECT_EQ(g.w, 448);
     EXPECT_EQ(g.h, 198);
+    int aw = 0, ah = 0;
+    const auto alpha = PngAlpha(DefaultSkin() + "/background.png", &aw, &ah);
+    ASSERT_EQ(aw, 448);
+    std::vector<uint8_t> inShape(alpha.size(), 0);
+    for (const auto& r : shape)
+        for (int yy = r.y; yy < r.y + r.h; ++yy)
+            for (int xx = r.x; xx < r.x + r.w; ++xx)
+                if (xx >= 0 && yy >= 0 && xx < aw && yy < ah) inShape[static_cast<size_t>(yy) * aw + xx] = 1;
+    size_t wrong = 0;
+    for (size_t i = 0; i < alpha.size(); ++i) wrong += inShape[i] != (alpha[i] > 0);
+    EXPECT_EQ(wrong, 0u) << "pixels where the shape and the background's alpha disagree";
     // Centred on the 640 x 480 screen by the shape's own centre.
     EXPECT_EQ(g.x, 320 - 8 - 440 / 2);
     EXPECT_EQ(g.y, 240 - 4 - 194 / 2);
 
-    // During the run: both bars drawn, then the finished bars before the window closes.
-    ASSERT_TRUE(WaitFor([&] { return !Trace(run.Output()).empty() && run.OutputHas("[trace] [SetStatesProgressValue"); }, 20000))
-        << run.Output();
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // During the run and at its end, the bars are filled as far as the reports said.
+    ASSERT_TRUE(WaitFor([&] { return run.OutputHas("[trace] [SetStatesProgressValue"); }, 20000)) << run.Output();
+    int w = 0, h = 0;
+    auto px = xc.Pixels(dlg, &w, &h);
     xc.SaveScreenshot(dlg, "update-during");
+    std::string seen;
+    EXPECT_TRUE(BarsMatchSomeState(px, w, States(Trace(run.Output())), &seen)) << seen;
     ASSERT_TRUE(WaitFor([&] { return run.OutputHas("SetInstallProgressValue\t4\t4"); }, 20000)) << run.Output();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    int w = 0, h = 0;
-    const auto px = xc.Pixels(dlg, &w, &h);
+    px = xc.Pixels(dlg, &w, &h);
     xc.SaveScreenshot(dlg, "update-end");
-    EXPECT_GT(CountColor(px, kInstallFill), 396u * 10);  // the full overall bar
-    EXPECT_GT(CountColor(px, kStatesFill), 396u * 10);   // the last step's full bar
-    // Label text: dark pixels in the label rows of the card.
+    const auto endStates = States(Trace(run.Output()));
+    EXPECT_TRUE(BarsMatchSomeState(px, w, {endStates.back()}, &seen)) << seen;
+    EXPECT_NEAR(FilledPixels(px, w, 88, kInstallFill), 396, 2);
+    // Label text: dark pixels in the overall label's rectangle.
     size_t ink = 0;
-    for (int y = 22 + 42; y < 22 + 60 && y < h; ++y)
-        for (int xx = 28; xx < 300 && xx < w; ++xx) ink += (px[static_cast<size_t>(y) * w + xx] & 0xFF) < 0x80;
+    for (int y = 66; y < 84 && y < h; ++y)
+        for (int xx = 30; xx < 300 && xx < w; ++xx) ink += (px[static_cast<size_t>(y) * w + xx] & 0xFF) < 0x80;
     EXPECT_GT(ink, 30u);
+    EXPECT_FALSE(run.OutputHas("Init Flash Err")) << run.Output();
 
     ASSERT_EQ(run.Wait(30000), 0) << run.Output();
     const std::string out = run.Output();
@@ -144,22 +239,184 @@ TEST_F(WindowRun, UpdatesWithTheSkinWhoseCallsFollowTheReports) {
     EXPECT_EQ(InstalledTree(), windowTree);
 }
 
-TEST_F(WindowRun, SkinThatCannotBeShownIsReportedAndTheUpdateStillRuns) {
+TEST_F(WindowRun, BadSkinsAreReportedAndTheDefaultSkinShowsTheUpdate) {
     ASSERT_TRUE(x.ok());
     XClient xc;
-    // A skin the web view cannot display.
-    PublishWithSkin(App("2"), "skin.swf", std::string("FWS\x0a", 4) + std::string(300, '\x01'));
-    // In Korean: the window's own message comes from the catalog, as the terminal's texts do.
-    UpdaterProcess run("env LANGUAGE=ko LC_ALL=ko_KR.UTF-8 " + Command("window"), m_root / "window.log");
-    unsigned long box = 0;
-    ASSERT_TRUE(WaitFor([&] { return (box = xc.FindWindow("OrvoUpdaterService")) != 0; }, 30000)) << run.Output();
-    EXPECT_TRUE(run.OutputHas("OrvoUpdaterService: [Error] Init Flash Err [")) << run.Output();
-    EXPECT_TRUE(run.OutputHas("업데이트 할 목록을 준비중입니다.")) << "the skin's labels in Korean too";
-    xc.SaveScreenshot(box, "skin-error-box");
-    xc.RequestClose(box);
-    EXPECT_EQ(run.Wait(30000), 0) << run.Output();
+    struct Case {
+        const char* what;
+        std::function<void(const std::string& folder)> spoil;
+        const char* fault;  // in the skin error
+    };
+    const auto edit = [](std::string from, std::string to) {
+        return [from, to](const std::string& dir) {
+            std::string xml = ReadFile(dir + "/skin.xml");
+            xml.replace(xml.find(from), from.size(), to);
+            WriteFile(dir + "/skin.xml", xml);
+        };
+    };
+    const Case cases[] = {
+        {"malformed layout", [](const std::string& d) { WriteFile(d + "/skin.xml", "<Skin width=\"448\""); }, "not well-formed"},
+        {"missing image", [](const std::string& d) { std::remove((d + "/close-hover.png").c_str()); }, "close-hover.png is not in the skin"},
+        {"not a PNG", [](const std::string& d) { WriteFile(d + "/close.png", "GIF89a, not a PNG at all........................"); },
+         "close.png is not a PNG"},
+        {"image too large", [](const std::string& d) {
+             std::string png = ReadFile(d + "/close.png");
+             png.replace(16, 8, std::string("\0\0\x13\x88\0\0\0\x1a", 8));  // 5000 x 26 in the header
+             WriteFile(d + "/close.png", png);
+         }, "close.png is 5000 x 26"},
+        {"outside the window", edit("x=\"412\"", "x=\"430\""), "outside the window"},
+        {"no layout in the package", [](const std::string& d) { std::remove((d + "/skin.xml").c_str()); }, "no skin was downloaded"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        orvo::test::Run("rm -rf '" + installDir + "' '" + (binDir + "/Skin") + "'");
+        const std::string folder = CopyOfDefaultSkin("bad");
+        c.spoil(folder);
+        PublishWithSkinFolder(App("2"), folder);
+        UpdaterProcess run(Command("window"), m_root / "window.log");
+        unsigned long dlg = 0;
+        EXPECT_TRUE(WaitFor([&] { return (dlg = xc.FindWindow(kDialogName)) != 0; }, 30000)) << run.Output();
+        ASSERT_EQ(run.Wait(60000), 0) << run.Output();
+        const std::string out = run.Output();
+        EXPECT_NE(out.find("[Error] Init Flash Err ["), std::string::npos) << out;
+        EXPECT_NE(out.find(c.fault), std::string::npos) << out;
+        EXPECT_NE(out.find("[trace] [SetInstallProgressValue\t4\t4]"), std::string::npos) << "the default skin showed the update";
+        EXPECT_EQ(ReadFile(Installed("R&D notes.txt")), "notes 2");
+        EXPECT_EQ(ReadFile(Installed("data/data.bin")), std::string(20000, 'd') + "2");
+    }
+}
+
+TEST_F(WindowRun, HtmlSkinIsShownByTheWebModuleAndFallsBackWithoutIt) {
+    ASSERT_TRUE(x.ok());
+    XClient xc;
+    PublishWithSkin(App("2"), "skin.html", TracingSkin());
+    UpdaterProcess run(Command("window"), m_root / "window.log");
+    ASSERT_EQ(run.Wait(90000), 0) << run.Output();
+    EXPECT_NE(run.Output().find("[trace] [SetInstallProgressValue\t4\t4]"), std::string::npos) << run.Output();
+    EXPECT_FALSE(run.OutputHas("Init Flash Err")) << run.Output();
+
+    // Installed without the web engine's module: the default skin, and the skin error.
+    std::remove((binDir + "/orvo-window-web.so").c_str());
+    orvo::test::Run("rm -rf '" + installDir + "'");
+    UpdaterProcess again(Command("window"), m_root / "window2.log");
+    ASSERT_EQ(again.Wait(90000), 0) << again.Output();
+    EXPECT_TRUE(again.OutputHas("[Error] Init Flash Err [an HTML skin cannot be shown: the web skin module is not installed")) << again.Output();
+    EXPECT_TRUE(again.OutputHas("[trace] [SetInstallProgressValue\t4\t4]")) << again.Output();
     EXPECT_EQ(ReadFile(Installed("R&D notes.txt")), "notes 2");
-    EXPECT_EQ(Starts(), "[-v][two]\n");
+}
+
+TEST_F(WindowRun, KoreanLabelsAreDrawnWithGlyphsAndAScaledScreenGetsATwiceAsLargeWindow) {
+    ASSERT_TRUE(x.ok());
+    XClient xc;
+    PublishWithSkinFolder(App("2"), DefaultSkin());
+    // The same run three times: Korean with the system's fonts, Korean with a font that has no
+    // Korean (each character a box), and on a screen scaled by two.
+    const std::string fonts = m_root / "fonts.conf";
+    WriteFile(fonts, "<?xml version=\"1.0\"?><fontconfig><dir>/usr/share/fonts/truetype/dejavu</dir><cachedir>" + (m_root / "fc") +
+                         "</cachedir></fontconfig>");
+    const std::string korean = "env LANGUAGE=ko LC_ALL=ko_KR.UTF-8 ";
+    struct Picture {
+        std::vector<uint32_t> px;
+        int w = 0, h = 0;
+    };
+    const auto picture = [&](const std::string& env, const std::string& name, XRect* g) {
+        orvo::test::Run("rm -rf '" + installDir + "'");
+        UpdaterProcess run(env + Command("window"), m_root / (name + ".log"));
+        Picture p;
+        unsigned long dlg = 0;
+        EXPECT_TRUE(WaitFor([&] { return (dlg = xc.FindWindow(kDialogName)) != 0; }, 30000)) << run.Output();
+        EXPECT_TRUE(WaitFor([&] { return run.OutputHas("SetInstallProgressValue\t4\t4"); }, 30000)) << run.Output();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        xc.Geometry(dlg, g);
+        p.px = xc.Pixels(dlg, &p.w, &p.h);
+        xc.SaveScreenshot(dlg, name);
+        EXPECT_EQ(run.Wait(30000), 0) << run.Output();
+        return p;
+    };
+    XRect g1, g2, g3;
+    const Picture glyphs = picture(korean, "korean", &g1);
+    const Picture boxes = picture(korean + "FONTCONFIG_FILE='" + fonts + "' ", "korean-boxes", &g2);
+    ASSERT_EQ(glyphs.w, boxes.w);
+    ASSERT_EQ(glyphs.h, boxes.h);
+    // The last labels of both runs are the same Korean texts: drawn with glyphs they differ from
+    // the boxes in many pixels.
+    size_t differ = 0;
+    for (int y = 66; y < 138; ++y)
+        for (int xx = 30; xx < 426; ++xx) {
+            const size_t i = static_cast<size_t>(y) * glyphs.w + xx;
+            differ += !Near(glyphs.px[i], boxes.px[i]);
+        }
+    EXPECT_GT(differ, 200u) << "the Korean labels look like the rendering of boxes";
+
+    // Scaled by two: twice as large (wider than the test's screen: what is on it is read).
+    orvo::test::Run("rm -rf '" + installDir + "'");
+    UpdaterProcess run(std::string("env GDK_SCALE=2 ") + Command("window"), m_root / "scaled.log");
+    unsigned long dlg = 0;
+    ASSERT_TRUE(WaitFor([&] { return (dlg = xc.FindWindow(kDialogName)) != 0; }, 30000)) << run.Output();
+    ASSERT_TRUE(WaitFor([&] { return run.OutputHas("SetInstallProgressValue\t4\t4"); }, 30000)) << run.Output();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(xc.Geometry(dlg, &g3));
+    EXPECT_EQ(g3.w, 2 * 448);
+    EXPECT_EQ(g3.h, 2 * 198);
+    // The full overall bar's middle row: every pixel of it on the screen has the fill colour.
+    XRect area;
+    const auto row = xc.ScreenPixels({g3.x + 60, g3.y + 2 * 88 + 14, 792, 1}, &area);
+    ASSERT_GT(area.w, 300);
+    EXPECT_NEAR(static_cast<int>(CountColor(row, kInstallFill)), area.w, 4) << "the overall bar, full, twice as long";
+    // Sharp: the card's 2-pixel border is 4 device pixels of the border colour, not a blur.
+    const auto column = xc.ScreenPixels({g3.x + 2 * 200, g3.y + 2 * 22, 1, 12}, &area);
+    EXPECT_GE(CountColor(column, 0x2a4d7a), 4u);
+    EXPECT_EQ(run.Wait(30000), 0) << run.Output();
+}
+
+TEST_F(WindowRun, TheAccessibleTreeShowsTheBarsLabelsAndAPressableCloseButton) {
+    ASSERT_TRUE(x.ok());
+    // A session bus of the test's own; the accessibility bus is started through it. The
+    // system's Python reads the tree, with the system's accessibility bindings.
+    std::string bus;
+    ASSERT_EQ(orvo::test::Run("dbus-daemon --session --fork --nopidfile --print-address=1 --print-pid=1", &bus), 0);
+    const auto lines = Split(bus, '\n');
+    ASSERT_GE(lines.size(), 2u) << bus;
+    const std::string address = lines[0];
+    const pid_t daemon = static_cast<pid_t>(std::stol(lines[1]));
+    struct Stop {
+        pid_t pid;
+        ~Stop() { ::kill(pid, SIGTERM); }  // the bus this test started
+    } stop{daemon};
+    ScopedEnv session("DBUS_SESSION_BUS_ADDRESS", address);
+    ScopedEnv bridge("NO_AT_BRIDGE", std::nullopt);
+
+    auto files = App("2");
+    std::string big(1 << 20, '\0');
+    uint32_t seed = 99;
+    for (char& c : big) c = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 24);
+    files.push_back({"big.bin", big});
+    server.AddDirectives("location /pkg/ { limit_rate 128k; }");
+    PublishWithSkinFolder(files, DefaultSkin());
+    UpdaterProcess run(Command("window"), m_root / "window.log");
+    std::string tree;
+    const int rc = orvo::test::Run("/usr/bin/python3 '" + std::string(ORVO_SOURCE_DIR) + "/tests/window/fixtures/accessible_tree.py' OrvoUpdaterService --press Close 2>&1",
+                                   &tree);
+    ASSERT_EQ(rc, 0) << tree << run.Output();
+    // The window by its name, two progress bars with values, the labels' texts, the button.
+    EXPECT_NE(tree.find("\tframe\tORVOUpdateSvc\t"), std::string::npos) << tree;
+    size_t bars = 0;
+    for (const auto& line : Split(tree, '\n')) {
+        const auto f = Split(line, '\t');
+        if (f.size() == 5 && f[1] == "progress bar") {
+            ++bars;
+            EXPECT_FALSE(f[4].empty()) << line;
+        }
+    }
+    EXPECT_EQ(bars, 2u) << tree;
+    EXPECT_NE(tree.find("\tlabel\t"), std::string::npos) << tree;
+    EXPECT_NE(tree.find("\tUpdate\t"), std::string::npos) << "the title as text\n" << tree;
+    EXPECT_NE(tree.find("%\t"), std::string::npos) << "the percentage as text\n" << tree;
+    EXPECT_NE(tree.find("pressed\tClose"), std::string::npos) << tree;
+    // Pressed through the accessibility layer, the close button cancels as a click does.
+    ASSERT_TRUE(WaitFor([&] { return run.OutputHas("[OVUSVC] FSCommand [btnClose]"); }, 10000)) << run.Output();
+    EXPECT_EQ(run.Wait(60000), 130) << run.Output();
+    EXPECT_FALSE(Exists(Installed("starts")));
 }
 
 TEST_F(WindowRun, FillsAPlainCallerWindowAndItsCloseButtonCancels) {
@@ -171,7 +428,7 @@ TEST_F(WindowRun, FillsAPlainCallerWindowAndItsCloseButtonCancels) {
     uint32_t seed = 12345;
     for (char& c : big) c = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 24);  // does not compress
     files.push_back({"big.bin", big});
-    PublishWithSkin(files, "skin.html", TracingSkin());
+    PublishWithSkinFolder(files, DefaultSkin());
     server.AddDirectives("location /pkg/ { limit_rate 256k; }");
     const unsigned long caller = xc.CreatePlainWindow(500, 260);
     XClient watcher;  // the caller's own connection, which receives the posted messages
@@ -191,8 +448,14 @@ TEST_F(WindowRun, FillsAPlainCallerWindowAndItsCloseButtonCancels) {
 
     ASSERT_TRUE(WaitFor([&] { return run.OutputHas("파일 다운로드 중") || run.OutputHas("[trace] [SetStatesProgressValue"); }, 20000))
         << run.Output();
+    // The caller's own picture shows the skin drawn inside it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    int cw = 0, ch = 0;
+    const auto callerPx = xc.Pixels(caller, &cw, &ch);
     xc.SaveScreenshot(caller, "embedded-during");
-    xc.Click(g.x + 8 + 402 + 13, g.y + 22 + 8 + 13);  // the skin's close button
+    EXPECT_GT(CountColor(callerPx, 0xf7f9fc), 30000u) << "the skin's card";
+    EXPECT_GT(CountColor(callerPx, 0xdde4ee), 396u * 10) << "the bars' tracks";
+    xc.Click(g.x + 412 + 13, g.y + 32 + 13);  // the skin's close button
     ASSERT_TRUE(WaitFor([&] { return run.OutputHas("[OVUSVC] FSCommand [btnClose]"); }, 10000)) << run.Output();
     // Cancelled: the caller hears of it (hand-over and close), the target is not started, and the
     // updater waits for its caller to end the window.
@@ -215,7 +478,8 @@ TEST_F(WindowRun, CtrlCCancelsAsTheCloseButtonAndTheWindowAnswersWhileTheUpdateS
     // waits for that registration, which the test ends a second later.
     auto files = App("2");
     files.push_back({"slowreg.so", ReadFile(ORVO_FIXTURE_SLOWREG), "_INSTALL", false, true});
-    PublishWithSkin(files, "skin.html", TracingSkin(true));
+    skinTrace = "ticks";
+    PublishWithSkinFolder(files, DefaultSkin());
     const std::string mark = m_root / "registering";
     ScopedEnv markEnv("ORVO_TEST_SLOWREG_MARK", mark);
     const unsigned long caller = xc.CreatePlainWindow(500, 260);
@@ -240,7 +504,7 @@ TEST_F(WindowRun, CtrlCCancelsAsTheCloseButtonAndTheWindowAnswersWhileTheUpdateS
     const std::string out = run.Output();
     EXPECT_NE(out.find("Update cancelled."), std::string::npos) << out;
 
-    // While the update was being stopped the window went on answering its page.
+    // While the update was being stopped the window went on answering its skin.
     const size_t from = out.find("[OVUSVC] interrupted");
     const size_t to = out.find("[VUSVC] --- UI --- ParentWnd PostMsg Updater Close");
     ASSERT_NE(from, std::string::npos) << out;

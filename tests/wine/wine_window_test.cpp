@@ -54,7 +54,7 @@ protected:
         return {{"app.exe", target}, {"R&D notes.txt", "notes 2\n"}, {"core.dat", std::string(70000, 'c'), "_INSTALL\\data"}};
     }
     void PublishApp(std::vector<PublishedFile> files) {
-        PublishWithSkin(files, "skin.html", ReadFile(std::string(ORVO_SOURCE_DIR) + "/skins/default/skin.html"));
+        PublishWithSkin(files, "skin.html", ReadFile(std::string(ORVO_SOURCE_DIR) + "/skins/html-example/skin.html"));
     }
     std::string WineCommand(const std::string& caller = "NULL") const {
         return "env ORVO_DEBUG=1 " + Wine() + " " + Quoted(binDir + "/OrvoUpdaterService.exe") + " " + Quoted(manifestUrl) + " " +

@@ -19,6 +19,7 @@
 #include "orvo-publish/ManifestWriter.h"
 #include "orvo-publish/PackageWriter.h"
 #include "orvo-publish/ReleaseConfig.h"
+#include "orvo-publish/SkinPackage.h"
 #include "platform/strings.h"
 #include "trust/Minisign.h"
 #include "trust/TrustedKeys.h"
@@ -32,7 +33,6 @@ namespace {
 using platform::FromUtf8;
 using platform::ToUtf8;
 
-constexpr time_t kZipEpoch = 315532800;  // 1980-01-01, the earliest time a zip entry can hold
 constexpr uint64_t kMaxKeyFile = 64 * 1024;
 
 // SOURCE_DATE_EPOCH, when set, fixes every time the release records.
@@ -322,6 +322,7 @@ void BuildRelease(const BuildOptions& o, std::ostream& report) {
         item.FileSize = static_cast<int64_t>(skin[0].size);
         m.skin = item;
     }
+    if (!cfg.skinFolder.empty()) m.skin = SkinItem(PackSkinFolder(cfg.skinFolder, temp.path(), epoch), base);
     m.registry.push_back(cfg.installEntry);
     m.registry.insert(m.registry.end(), cfg.registry.begin(), cfg.registry.end());
     m.shortcuts = cfg.shortcuts;

@@ -201,9 +201,16 @@ ReleaseConfig ReadReleaseConfig(const std::string& path) {
         cfg.firewall.push_back(item);
     }
     if (const toml::table* skin = r.Table(root, "skin", false)) {
-        r.OnlyKeys(*skin, "[skin]", {"file"});
-        const std::filesystem::path file(r.String(*skin, "file", "skin", true));
-        cfg.skinFile = (file.is_absolute() ? file : std::filesystem::path(path).parent_path() / file).lexically_normal().string();
+        r.OnlyKeys(*skin, "[skin]", {"file", "folder"});
+        const auto resolve = [&](const std::string& p) {
+            const std::filesystem::path f(p);
+            return (f.is_absolute() ? f : std::filesystem::path(path).parent_path() / f).lexically_normal().string();
+        };
+        const std::string file = r.String(*skin, "file", "skin", false);
+        const std::string folder = r.String(*skin, "folder", "skin", false);
+        if (file.empty() == folder.empty()) throw InputError(path + ": [skin] takes either file (an HTML page) or folder (a native skin)");
+        if (!file.empty()) cfg.skinFile = resolve(file);
+        else cfg.skinFolder = resolve(folder);
     }
     return cfg;
 }

@@ -31,7 +31,8 @@ struct ReleaseConfig {
     UpDater::RegistList registry;
     UpDater::ShortcutList shortcuts;
     UpDater::FirewallList firewall;
-    std::string skinFile;  // absolute path, empty for none
+    std::string skinFile;    // absolute path of a skin page, empty for none
+    std::string skinFolder;  // absolute path of a native skin's folder, empty for none
 };
 
 // Reads and checks the description; throws InputError naming the file and line.

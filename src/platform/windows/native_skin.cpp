@@ -306,6 +306,12 @@ bool NativeSkin::SetBackgroundColor(int32_t nColor, DispatchError*) {
     return true;
 }
 
+bool NativeSkin::LoadLayout(const SkinLayout&, DispatchError*) {
+    m_bLoaded = true;
+    Redraw();
+    return true;
+}
+
 bool NativeSkin::LoadMovie(int nLayer, const std::wstring& szPath, DispatchError* pError) {
     if (nLayer != 0) {
         if (pError != nullptr) *pError = Error(L"only layer 0 can hold the skin");

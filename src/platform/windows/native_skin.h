@@ -27,6 +27,9 @@ public:
     bool SetWMode(const std::wstring& szMode, DispatchError* pError) override;
     bool SetBackgroundColor(int32_t nColor, DispatchError* pError) override;
     bool LoadMovie(int nLayer, const std::wstring& szPath, DispatchError* pError) override;
+    // The layout is taken, but its images are not drawn here yet: the built-in picture (laid
+    // out as the default skin) stands in for every native skin.
+    bool LoadLayout(const SkinLayout& layout, DispatchError* pError) override;
     void CallFunction(const std::wstring& szName, const std::vector<std::wstring>& args,
                       std::function<void(bool bOk, const DispatchError& error)> done) override;
     bool HasWindow() const override { return m_hWnd != nullptr; }

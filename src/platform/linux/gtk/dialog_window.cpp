@@ -273,23 +273,19 @@ bool DialogWindow::DrawSkin(int nId, Picture& picture) {
         picture.nStride != cairo_format_stride_for_width(CAIRO_FORMAT_ARGB32, picture.nWidth) ||
         picture.bits.size() < static_cast<size_t>(picture.nStride) * picture.nHeight)
         return false;
-    // The view must have taken its new size before it is pictured.
+    // A page must have taken its new size before it is pictured.
     int rw = 0, rh = 0;
     gtk_widget_get_size_request(view.Widget(), &rw, &rh);
     IterateUntil([&] { return gtk_widget_get_allocated_width(view.Widget()) == rw && gtk_widget_get_allocated_height(view.Widget()) == rh; },
                  std::chrono::seconds(2));
-    cairo_surface_t* snap = view.Snapshot();
-    if (snap == nullptr) return false;
     cairo_surface_t* target = cairo_image_surface_create_for_data(picture.bits.data(), CAIRO_FORMAT_ARGB32, picture.nWidth,
                                                                   picture.nHeight, picture.nStride);
     cairo_t* cr = cairo_create(target);
-    cairo_set_source_surface(cr, snap, 0, 0);
-    cairo_paint(cr);
+    bool ok = view.DrawInto(cr);
     cairo_destroy(cr);
     cairo_surface_flush(target);
-    const bool ok = cairo_surface_status(target) == CAIRO_STATUS_SUCCESS;
+    ok = ok && cairo_surface_status(target) == CAIRO_STATUS_SUCCESS;
     cairo_surface_destroy(target);
-    cairo_surface_destroy(snap);
     return ok;
 }
 

@@ -1,10 +1,17 @@
-// A skin view: a web view showing the skin page, with no network access, transparent or on a
-// background colour; its page calls the host through `orvoHost.command(command, argument)`.
+// A skin view: draws a native skin in a drawing area, or holds the web view of an HTML skin
+// (made by the web module, loaded for the first such skin). The close button of a native skin
+// sends its command as a skin page would; every call is applied to the drawn state.
+// For the desktop's accessibility layer a native skin also holds invisible toolkit widgets at
+// the places of its parts: its texts as labels, the bars as progress bars with their values
+// and the close button as a button that can be pressed (it takes no pointer input: the drawing
+// below does).
+// With ORVO_SKIN_TRACE set, each call received is also reported as a "trace" command (function
+// name and arguments, tab-separated), so that a vendor or a test can follow what the skin gets;
+// ORVO_SKIN_TRACE=ticks adds a "tick" command every 50 ms, which shows that the window answers.
 #pragma once
 
 #include <cairo.h>
 #include <gtk/gtk.h>
-#include <webkit2/webkit2.h>
 
 #include <functional>
 #include <memory>
@@ -12,70 +19,70 @@
 #include <vector>
 
 #include "platform/gui.h"
+#include "platform/linux/gtk/skin_painter.h"
+#include "platform/linux/gtk/web_module.h"
 
 namespace platform::gtkwin {
 
 class SkinView : public ISkinView {
 public:
-    using CommandHandler = std::function<void(const std::wstring&, const std::wstring&)>;
-    // onCommand empty: commands of this page are ignored. related: a view whose web process
-    // this one shares.
+    using CommandHandler = webmodule::CommandHandler;
+    // onCommand empty: the skin's commands are ignored. related: the view whose web engine an
+    // HTML skin here shares.
     SkinView(CommandHandler onCommand, SkinView* related);
     ~SkinView() override;
     SkinView(const SkinView&) = delete;
     SkinView& operator=(const SkinView&) = delete;
 
-    GtkWidget* Widget() const { return GTK_WIDGET(m_view); }
-    WebKitWebView* View() const { return m_view; }
+    GtkWidget* Widget() const { return m_box; }
 
     bool SetWMode(const std::wstring& szMode, DispatchError* pError) override;
     bool SetBackgroundColor(int32_t nColor, DispatchError* pError) override;
     bool LoadMovie(int nLayer, const std::wstring& szPath, DispatchError* pError) override;
+    bool LoadLayout(const SkinLayout& layout, DispatchError* pError) override;
     void WhenLoaded(std::function<void(bool, const DispatchError&)> done) override;
     void CallFunction(const std::wstring& szName, const std::vector<std::wstring>& args,
                       std::function<void(bool, const DispatchError&)> done) override;
-    bool HasWindow() const override { return m_view != nullptr; }
+    bool HasWindow() const override { return true; }
     void Move(int x, int y, int nWidth, int nHeight) override;
     void Show(bool bShow) override;
 
-    // The visible part of the page as a picture, once the page has loaded (waits boundedly);
-    // null when none was taken.
-    cairo_surface_t* Snapshot();
+    // Draws what the view shows over the picture's surface (transparent where the skin is);
+    // false when nothing is loaded or the page could not be pictured.
+    bool DrawInto(cairo_t* cr);
 
     // Where Move places the view inside its container.
     std::function<void(GtkWidget*, int, int)> m_place;
 
 private:
-    struct Call {
-        std::string name;
-        std::vector<std::string> args;
-        std::function<void(bool, const DispatchError&)> done;
-    };
-    struct Liveness {
-        bool bAlive = true;
-    };
-    enum class LoadState { None, Loading, Loaded, Failed };
+    static gboolean OnDraw(GtkWidget* w, cairo_t* cr, gpointer self);
+    static gboolean OnPointer(GtkWidget* w, GdkEvent* event, gpointer self);
+    void DropWeb();
+    void BuildAccessible();
+    void UpdateAccessible();
+    GtkWidget* Place(GtkWidget* w, const SkinRect& r);
+    void Trace(const std::wstring& szName, const std::vector<std::wstring>& args);
 
-    void ApplyBackground();
-    void Send(Call call);
-    void FailPending(const std::string& why);
-    // The load ended (loaded, failed or out of time): pending calls and waiters learn of it.
-    void FinishLoad(bool bOk);
-    static void OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self);
-    static gboolean OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error, gpointer self);
-    static gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type, gpointer);
-    static void OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, gpointer self);
-
-    WebKitWebView* m_view = nullptr;
     CommandHandler m_onCommand;
-    std::shared_ptr<Liveness> m_live = std::make_shared<Liveness>();
+    SkinView* m_related;
+    GtkWidget* m_box = nullptr;   // what the dialog places; holds the area or the web view
+    GtkWidget* m_area = nullptr;  // the native skin
+    // The accessible stand-ins of a native skin's parts (children of m_box, invisible).
+    std::vector<GtkWidget*> m_accessible;
+    GtkWidget* m_installBar = nullptr;
+    GtkWidget* m_statesBar = nullptr;
+    GtkWidget* m_installLabel = nullptr;
+    GtkWidget* m_statesLabel = nullptr;
+    GtkWidget* m_percent = nullptr;
+    std::unique_ptr<SkinPainter> m_painter;
+    SkinState m_state;
+    ButtonLook m_look = ButtonLook::Normal;
+    bool m_bPressed = false;  // pressed on the close button and not yet released
+    std::unique_ptr<webmodule::IWebSkin> m_web;
     bool m_bTransparent = false;
     int32_t m_nColor = 0xFFFFFF;
-    LoadState m_load = LoadState::None;
-    std::string m_strLoadError;
-    std::vector<Call> m_pending;  // calls made while the page loads
-    std::vector<std::function<void(bool, const DispatchError&)>> m_loadWaiters;
-    guint m_loadTimer = 0;  // ends a load that takes too long
+    bool m_bTrace = false;
+    guint m_tickTimer = 0;
 };
 
 }  // namespace platform::gtkwin

@@ -1,4 +1,4 @@
-#include "platform/linux/gtk/engine_priority.h"
+#include "platform/linux/web/engine_priority.h"
 
 #include <dirent.h>
 #include <sys/resource.h>
