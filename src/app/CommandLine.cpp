@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 
 #include "manifest/FolderPaths.h"
+#include "manifest/ManifestSwap.h"
 #include "platform/debug.h"
 #include "platform/folders.h"
 #include "platform/fs.h"
@@ -24,22 +25,8 @@ std::vector<std::wstring> SplitPieces(const std::wstring& szText, const std::wst
     return pieces;
 }
 
-static std::wstring LastComponent(const std::wstring& szPath) {
-    const size_t sep = szPath.find_last_of(L"\\/");
-    return sep == std::wstring::npos ? szPath : szPath.substr(sep + 1);
-}
-
 void RunManifestSwap(const std::wstring& szManifestUrl, const std::wstring& szLocalPath) {
-    const std::wstring updateFolder = platform::JoinPath(UpDater::GetUserDataFolder(), L"TALVEN\\Update");
-    const std::wstring copy = platform::JoinPath(updateFolder, L"Temp_" + LastComponent(szManifestUrl));
-    if (!platform::PathExists(copy)) {
-        platform::OutputDebug(platform::FormatW(L"[VUSVC] Change Xml File skipped: no refreshed copy [%s]\n", copy));
-        return;
-    }
-    platform::DeleteFileAt(szLocalPath);
-    platform::MoveFileNoReplace(copy, szLocalPath);
-    platform::DeleteFileAt(copy);
-    platform::OutputDebug(L"[VUSVC] ----- Change Xml File !!!-----\n");
+    UpDater::SwapInManifest(szManifestUrl, szLocalPath);
 }
 
 std::wstring UsageText(const std::wstring& szProgram) {

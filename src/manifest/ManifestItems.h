@@ -25,6 +25,20 @@ struct UpdateItem {
     int64_t PackageSize = 0;
 };
 
+// The progress window's skin package. Whether each of the first four fields was present
+// matters when two manifests' skins are compared.
+struct SkinItem {
+    std::wstring FileHash;
+    std::wstring DownloadUrl;
+    std::wstring OriFileName;  // the movie inside the package
+    int64_t FileSize = 0;      // of the movie
+    bool bHasFileHash = false, bHasDownloadUrl = false, bHasOriFileName = false, bHasFileSize = false;
+    // Optional, written by the publisher: hex SHA-256 and exact size of the package itself (it
+    // may hold several files, all checked before any is unpacked).
+    std::wstring Sha256;
+    int64_t PackageSize = 0;
+};
+
 // Value types of a registry entry.
 inline constexpr uint32_t kRegTypeNone = 0;
 inline constexpr uint32_t kRegTypeString = 1;

@@ -267,15 +267,14 @@ void ReserveText(platform::LargeBlock& text, size_t nLength, size_t nMore) {
 // units), decoding chunk by chunk so that the bytes are never held whole beside the text. The
 // text is sized from the file's size, so that it is written once and never moved. More than
 // nLimit bytes are refused before they are read (or as soon as a growing file passes the limit).
-ReadResult ReadManifestText(const std::wstring& szPath, uint64_t nLimit, platform::LargeBlock& text, size_t& nLength,
-                            uint32_t& nError) {
+// The source is a platform::File or a MemorySource: Size(), Read() and LastError().
+template <class Source>
+ReadResult ReadManifestText(Source& file, uint64_t nLimit, platform::LargeBlock& text, size_t& nLength, uint32_t& nError) {
     // Small enough to stay in the cache and to cost few fresh pages; the text is decoded
     // from it chunk by chunk.
     constexpr size_t nChunk = 64 << 10;
     nLength = 0;
-    platform::File file;
-    nError = file.Open(szPath, platform::File::Mode::Read);
-    if (nError != 0) return ReadResult::OpenFailed;
+    nError = 0;
     if (auto size = file.Size()) {
         if (*size > nLimit) return ReadResult::TooLarge;
         ReserveText(text, 0, static_cast<size_t>(*size) + 1);
@@ -313,13 +312,52 @@ ReadResult ReadManifestText(const std::wstring& szPath, uint64_t nLimit, platfor
     }
 }
 
+// Bytes already in memory, read as a file would be.
+class MemorySource {
+public:
+    explicit MemorySource(std::string_view bytes) : m_bytes(bytes) {}
+    std::optional<uint64_t> Size() const { return m_bytes.size(); }
+    int64_t Read(char* pOut, size_t nMax) {
+        const size_t n = std::min(nMax, m_bytes.size() - m_at);
+        std::memcpy(pOut, m_bytes.data() + m_at, n);
+        m_at += n;
+        return static_cast<int64_t>(n);
+    }
+    uint32_t LastError() const { return 0; }
+
+private:
+    std::string_view m_bytes;
+    size_t m_at = 0;
+};
+
+// The text of a file, or of the bytes given (then szPath only names them).
+ReadResult ReadManifestText(const std::wstring& szPath, const std::string_view* pBytes, uint64_t nLimit, platform::LargeBlock& text,
+                            size_t& nLength, uint32_t& nError) {
+    if (pBytes != nullptr) {
+        MemorySource source(*pBytes);
+        return ReadManifestText(source, nLimit, text, nLength, nError);
+    }
+    platform::File file;
+    nError = file.Open(szPath, platform::File::Mode::Read);
+    if (nError != 0) return ReadResult::OpenFailed;
+    return ReadManifestText(file, nLimit, text, nLength, nError);
+}
+
 }  // namespace
 
 bool CManifestDocument::Load(const std::wstring& szPath, const ManifestLoadLines& lines) {
+    return LoadFrom(szPath, nullptr, lines);
+}
+
+bool CManifestDocument::LoadBytes(std::string_view bytes, const std::wstring& szName, const ManifestLoadLines& lines) {
+    return LoadFrom(szName, &bytes, lines);
+}
+
+bool CManifestDocument::LoadFrom(const std::wstring& szPath, const std::string_view* pBytes, const ManifestLoadLines& lines) {
     m_doc.reset();
     uint32_t nError = 0;
     size_t nLength = 0;
-    switch (ReadManifestText(szPath, ManifestLimits::kMaxFileBytes, m_text, nLength, nError)) {
+    switch (ReadManifestText(szPath, pBytes, ManifestLimits::kMaxFileBytes, m_text, nLength, nError)) {
         case ReadResult::Ok:
             break;
         case ReadResult::OpenFailed:
@@ -368,7 +406,7 @@ bool CManifestDocument::Load(const std::wstring& szPath, const ManifestLoadLines
         uint32_t nIgnored = 0;
         platform::LargeBlock pristineText;
         size_t nPristine = 0;
-        if (ReadManifestText(szPath, ManifestLimits::kMaxFileBytes, pristineText, nPristine, nIgnored) == ReadResult::Ok) {
+        if (ReadManifestText(szPath, pBytes, ManifestLimits::kMaxFileBytes, pristineText, nPristine, nIgnored) == ReadResult::Ok) {
             const wchar_t* pristine = static_cast<const wchar_t*>(pristineText.Data());
             line = 1;
             column = 1;
@@ -495,6 +533,17 @@ UpdateItem ReadUpdateItem(const XmlNode* pItem) {
     item.Sha256.assign(texts[6]);
     item.PackageSize = ParseInt64(texts[7]);
     return item;
+}
+
+SkinItem ReadSkinItem(const XmlNode* pSkin) {
+    SkinItem skin;
+    skin.FileHash = ChildText(pSkin, L"FileHash", &skin.bHasFileHash);
+    skin.DownloadUrl = ChildText(pSkin, L"DownloadUrl", &skin.bHasDownloadUrl);
+    skin.OriFileName = ChildText(pSkin, L"OriFileName", &skin.bHasOriFileName);
+    skin.FileSize = ParseInt64(ChildText(pSkin, L"FileSize", &skin.bHasFileSize));
+    skin.Sha256 = ChildText(pSkin, L"Sha256");
+    skin.PackageSize = ParseInt64(ChildText(pSkin, L"PackageSize"));
+    return skin;
 }
 
 namespace {

@@ -101,10 +101,13 @@ public:
     // read, is too large, is not UTF-8, breaks the bounds or is not well-formed. Never throws
     // for bad input.
     bool Load(const std::wstring& szPath, const ManifestLoadLines& lines);
+    // The same for bytes already read (szName names them in the lines).
+    bool LoadBytes(std::string_view bytes, const std::wstring& szName, const ManifestLoadLines& lines);
     // The first node of the document, or nullptr.
     XmlNode* Root() const;
 
 private:
+    bool LoadFrom(const std::wstring& szPath, const std::string_view* pBytes, const ManifestLoadLines& lines);
     class NodeArena;
     platform::LargeBlock m_text;  // the wide text, parsed in place; zero-terminated
     std::unique_ptr<NodeArena> m_arena;  // outlives m_doc, whose blocks it holds
@@ -140,6 +143,8 @@ struct FileItemPlace {
 };
 FileItemPlace ReadFileItemPlace(const XmlNode* pItem);
 RegistItem ReadRegistItem(const XmlNode* pItem);
+// The Skin entry under the root.
+SkinItem ReadSkinItem(const XmlNode* pSkin);
 ShortcutItem ReadShortcutItem(const XmlNode* pItem);
 FirewallItem ReadFirewallItem(const XmlNode* pItem);
 

@@ -18,6 +18,7 @@
 #include "platform/fs.h"
 #include "platform/path_identity.h"
 #include "platform/strings.h"
+#include "trust/TrustedKeys.h"
 
 namespace UpDater {
 
@@ -159,11 +160,18 @@ void CVersionBuilder::PlanMissingFiles(const CManifestDocument& doc,
 }
 
 bool CVersionBuilder::CompareXml() {
-    const bool bTrusted = CheckInstallRegPath();
+    bool bTrusted = CheckInstallRegPath();
 
+    // The installed copy is read once: what is compared is what is planned from.
+    std::string installedCopy;
+    const bool bHaveCopy = bTrusted && trust::ReadBoundedFile(m_strInstallXmlPath, ManifestLimits::kMaxFileBytes, installedCopy) ==
+                                           trust::ReadResult::Ok;
+    const std::string* fresh = DownloadedXml();
     // The usual run finds the installed copy holding the very text it fetched: then every item
     // pairs with itself, nothing is left over, and the copy need not be parsed.
-    const bool bSameText = bTrusted && platform::SameFileContents(m_strTempXmlPath, m_strInstallXmlPath);
+    const bool bSameText = bHaveCopy && fresh != nullptr && installedCopy == *fresh;
+    // Removals are planned from the copy only when it is the one installed for this address.
+    if (bTrusted && bHaveCopy && !InstalledCopyIsVerified(installedCopy, bSameText)) bTrusted = false;
 
     // An interrupted update left the installed files somewhere between the copy and a newer
     // manifest: every item is planned again, but what the copy lists and the new manifest
@@ -188,13 +196,11 @@ bool CVersionBuilder::CompareXml() {
         CManifestDocument& doc = *pDoc;
         // The file items' paths are set only on the items that end up in a list.
         UpdateList* pNewFiles = bFilesByPresence ? nullptr : &newFiles;
-        if (bParsed)
-            ReadDocument(doc, pNewFiles, newRegistry, newShortcuts, newFirewall, false);
-        else
-            ParseXmlWith(doc, m_strTempXmlPath, pNewFiles, newRegistry, newShortcuts, newFirewall, false);
+        static constexpr ManifestLoadLines kLines{L"ParseXml", 430, 436, 444, 452};
+        if (bParsed || LoadDownloadedXml(doc, kLines)) ReadDocument(doc, pNewFiles, newRegistry, newShortcuts, newFirewall, false);
         // Without a trusted installed copy everything is planned and nothing is removed.
-        if (bTrusted && !bSameText && platform::PathExists(m_strInstallXmlPath))
-            ParseXmlWith(doc, m_strInstallXmlPath, &oldFiles, oldRegistry, oldShortcuts, oldFirewall, false);
+        if (bTrusted && bHaveCopy && !bSameText && doc.LoadBytes(installedCopy, m_strInstallXmlPath, kLines))
+            ReadDocument(doc, &oldFiles, oldRegistry, oldShortcuts, oldFirewall, false);
         if (bFilesByPresence) PlanMissingFiles(doc, [&installed](const std::wstring& szFolder, const std::wstring& szName) {
             return installed.Exists(szFolder, szName);
         });

@@ -10,6 +10,7 @@
 #include "platform/fs.h"
 #include "platform/debug.h"
 #include "platform/strings.h"
+#include "trust/TrustedKeys.h"
 
 namespace UpDater {
 
@@ -53,8 +54,11 @@ void CVersionBuilder::Clear() {
     m_strTempXmlPath.clear();
     m_pInitDoc.reset();
     m_strInitDocPath.clear();
+    m_xmlBytes.reset();
     m_bInitialized = 0;
     m_bSignedXml = false;
+    m_strSignerKeyId.clear();
+    m_nXmlSequence = 0;
 }
 
 template <class Item, class Reader, class Finish>
@@ -133,12 +137,15 @@ bool CVersionBuilder::Init(const std::wstring& szUrl) {
         RecordNoDataFolder();
         return false;
     }
-    m_strUpdateFolder = platform::JoinPath(szDataFolder, L"TALVEN\\Update");
+    // Each manifest address works in a folder of its own: another suite's run never touches
+    // this one's working copy, kept copy or downloads.
+    const std::wstring szWorking = AddressWorkingFolder(szUrl);
+    m_strUpdateFolder = platform::JoinPath(szDataFolder, szWorking);
     m_strTempXmlPath = platform::JoinPath(m_strUpdateFolder, L"Temp_" + m_strXmlName);
     m_strTempFolder = platform::JoinPath(m_strUpdateFolder, L"Temp");
     // Files are downloaded, unpacked and staged here before they are installed: no other user
     // may be able to swap them, and no link may lead them elsewhere.
-    if (!PrepareWorkingFolder(szDataFolder, L"TALVEN\\Update\\Temp")) return false;
+    if (!PrepareWorkingFolder(szDataFolder, szWorking + L"\\Temp")) return false;
     // A killed run may have left the half-written siblings of what it replaces whole; this run
     // holds the manifest's lock, so none of them is still being written.
     for (const std::wstring& path : {m_strTempXmlPath, KeptXmlPath(), KeptXmlPath() + L".meta"}) platform::RemoveTempSiblings(path);
@@ -162,17 +169,32 @@ bool CVersionBuilder::Init(const std::wstring& szUrl) {
 std::wstring CVersionBuilder::KeptXmlPath() const { return platform::JoinPath(m_strUpdateFolder, L"Kept_" + m_strXmlName); }
 
 bool CVersionBuilder::DownloadXml(bool* pbFromKept) {
+    m_xmlBytes.reset();
     // A body that never ends stops where the parser would refuse it anyway.
     if (FetchManifest(m_strInitXmlUrl, m_strTempXmlPath, KeptXmlPath(), ManifestLimits::kMaxFileBytes, pbFromKept) !=
         Kaver::CHttpServerClient::kDownloadOk) {
         platform::OutputDebug(platform::FormatW(L"[OVUSVC] [Error %d line] CVersionBuilder::DownloadXml()  InitXml Download Failed \n", 122));
         return false;
     }
-    if (!platform::PathExists(m_strTempXmlPath)) {
+    if (!platform::PathExists(m_strTempXmlPath) || DownloadedXml() == nullptr) {
         platform::OutputDebug(platform::FormatW(L"[OVUSVC] [Error %d line] CVersionBuilder::DownloadXml()  InitXml Download Failed(2) \n", 134));
         return false;
     }
     return true;
+}
+
+const std::string* CVersionBuilder::DownloadedXml() {
+    if (!m_xmlBytes) {
+        std::string bytes;
+        if (trust::ReadBoundedFile(m_strTempXmlPath, ManifestLimits::kMaxFileBytes, bytes) != trust::ReadResult::Ok) return nullptr;
+        m_xmlBytes = std::move(bytes);
+    }
+    return &*m_xmlBytes;
+}
+
+bool CVersionBuilder::LoadDownloadedXml(CManifestDocument& doc, const ManifestLoadLines& lines) {
+    if (const std::string* bytes = DownloadedXml()) return doc.LoadBytes(*bytes, m_strTempXmlPath, lines);
+    return doc.Load(m_strTempXmlPath, lines);
 }
 
 bool CVersionBuilder::Init_InstallRegPath() {
@@ -183,7 +205,7 @@ bool CVersionBuilder::Init_InstallRegPath() {
     {
         auto pDoc = std::make_unique<CManifestDocument>();
         CManifestDocument& doc = *pDoc;
-        if (!doc.Load(m_strTempXmlPath, kInstallRegLines)) return false;
+        if (!LoadDownloadedXml(doc, kInstallRegLines)) return false;
         const XmlNode* registry = FindChild(doc.Root(), L"RegistData");
         for (const XmlNode* node = registry != nullptr ? registry->first_node() : nullptr; node != nullptr;
              node = node->next_sibling()) {

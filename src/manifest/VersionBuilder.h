@@ -5,7 +5,9 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "manifest/ManifestItems.h"
 
@@ -17,6 +19,7 @@ class xml_node;
 namespace UpDater {
 
 class CManifestDocument;
+struct ManifestLoadLines;
 
 class CVersionBuilder {
 public:
@@ -27,9 +30,15 @@ public:
 
     // Downloads the manifest at szUrl into the working folder and finds the install folder.
     bool Init(const std::wstring& szUrl);
-    // Downloads m_strInitXmlUrl to m_strTempXmlPath.
+    // Downloads m_strInitXmlUrl to m_strTempXmlPath and reads it, once, into memory.
     // *pbFromKept (when given): the server said the kept copy is current, and it was used.
     bool DownloadXml(bool* pbFromKept = nullptr);
+    // The downloaded manifest's bytes: what was verified is what is parsed, planned and installed.
+    // Read from m_strTempXmlPath the first time (never again); nullptr when it cannot be read.
+    const std::string* DownloadedXml();
+    // The downloaded manifest parsed from its bytes (from the file only when they cannot be read,
+    // for the diagnostic).
+    bool LoadDownloadedXml(CManifestDocument& doc, const ManifestLoadLines& lines);
     // The last manifest downloaded, kept with its validator for the next conditional fetch.
     std::wstring KeptXmlPath() const;
     // Finds the install-folder entry of the downloaded manifest; sets m_strInstallPath and
@@ -42,12 +51,16 @@ public:
     // downloaded manifest's exact bytes with it (false, with a debug line, when it fails).
     // Without a trusted key: true.
     bool VerifyDownloadedXml();
-    // The check itself, for a manifest and its signature already on disk. Sets m_bSignedXml.
-    bool VerifyXmlFile(const std::wstring& szXmlPath, const std::wstring& szSigPath, std::wstring* pWhy);
+    // The check itself, for manifest bytes and a signature on disk. Sets m_bSignedXml and
+    // m_strSignerKeyId.
+    bool VerifyXmlBytes(std::string_view xml, const std::wstring& szSigPath, std::wstring* pWhy);
     // For a signed manifest: refuses one older than the release applied last or expired.
     bool CheckSignedRelease();
-    // The Sequence of the installed manifest copy (0 when it has none).
+    // The highest Sequence applied for this address: the one recorded for it, or the installed
+    // manifest copy's when that is higher (0 when there is neither).
     uint64_t AppliedSequence() const;
+    // After the installed copy was replaced: records a signed release as applied.
+    void RecordAppliedRelease();
     // Where the downloaded manifest's signature is kept.
     std::wstring SignaturePath() const;
 
@@ -94,6 +107,8 @@ public:
     std::wstring m_strTempXmlPath;
     int m_bInitialized = 0;
     bool m_bSignedXml = false;  // the downloaded manifest passed the signature check
+    std::wstring m_strSignerKeyId;  // the key that signed it
+    uint64_t m_nXmlSequence = 0;    // its Sequence, once CheckSignedRelease accepted it
 
 private:
     // ParseXml with a document whose buffers a second parse may reuse.
@@ -114,6 +129,10 @@ private:
     // is not read and parsed twice; m_strInitDocPath names the file it was read from.
     std::unique_ptr<CManifestDocument> m_pInitDoc;
     std::wstring m_strInitDocPath;
+    std::optional<std::string> m_xmlBytes;  // see DownloadedXml
+    // Whether a signed run may plan from the installed copy: it must be the copy this updater
+    // installed for this address (or the very manifest just verified).
+    bool InstalledCopyIsVerified(std::string_view installed, bool bSameText) const;
     template <class Item, class Reader, class Finish>
     void ReadSection(const rapidxml::xml_node<wchar_t>* pSection, std::vector<Item>& list, Reader read, Finish finish);
 };

@@ -11,4 +11,9 @@ namespace UpDater {
 // the data folder). False with a line naming the refused folder.
 bool PrepareWorkingFolder(const std::wstring& szDataFolder, const std::wstring& szRelative);
 
+// The working folder of one manifest address below the per-user data folder:
+// "TALVEN\Update\<16 hex digits>", the digits a hash of the address as the single-instance
+// lock takes it, so that suites whose manifests share a file name never share a working copy.
+std::wstring AddressWorkingFolder(const std::wstring& szUrl);
+
 }  // namespace UpDater

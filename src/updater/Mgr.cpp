@@ -3,6 +3,7 @@
 #include <chrono>
 #include <mutex>
 #include <set>
+#include <span>
 #include <thread>
 
 #include "manifest/FolderPaths.h"
@@ -104,13 +105,18 @@ void CMgr::ReportStates(const std::wstring& szText, int nPos) {
 void CMgr::FinishUpdate() {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     if (m_bFileInUse == 0) {
-        // The installed manifest copy is only ever replaced whole: the new one is copied beside
-        // it, flushed and renamed over it. A failure keeps the old copy.
-        if (uint32_t err = platform::CopyFileReplacing(m_strTempXmlPath, m_strInstallXmlPath)) {
+        // The installed manifest copy is only ever replaced whole: written beside it, flushed and
+        // renamed over it. It holds the bytes that were verified and planned from, never what
+        // the working file may hold by now. A failure keeps the old copy.
+        const std::string* xml = DownloadedXml();
+        const uint32_t err = xml == nullptr ? platform::ERROR_FILE_NOT_FOUND_
+                                            : platform::WriteFileAtomically(m_strInstallXmlPath, std::as_bytes(std::span(*xml)));
+        if (err != 0) {
             platform::OutputDebug(FormatW(L"[OVUSVC] [Error %d line] CMgr::FinishUpdate()  [%s] -> [%s] Manifest Replace Failed [%u]\n",
                                           497, m_strTempXmlPath, m_strInstallXmlPath, err));
         } else {
             platform::DeleteFileAt(PendingUpdateMarker());
+            RecordAppliedRelease();
         }
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));

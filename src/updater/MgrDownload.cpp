@@ -1,4 +1,5 @@
 #include <mutex>
+#include <optional>
 
 #include "http/HttpServerClient.h"
 #include "manifest/FolderPaths.h"
@@ -73,34 +74,19 @@ bool CMgr::DownloadUpdateFile() {
 
 namespace {
 
-struct SkinEntry {
-    bool loaded = false;  // the manifest loaded and has a Skin entry
-    std::wstring FileHash, DownloadUrl, OriFileName;
-    bool hasHash = false, hasUrl = false, hasName = false, hasSize = false;
-    int64_t FileSize = 0;
-};
-
-SkinEntry ReadSkinEntry(const std::wstring& szManifest) {
-    SkinEntry skin;
-    static const ManifestLoadLines kLines{L"SkinDownload", 148, 148, 148, 148};
-    CManifestDocument doc;
-    if (!platform::PathExists(szManifest) || !doc.Load(szManifest, kLines)) return skin;
+// The Skin entry of a loaded manifest; nullopt when it has none.
+std::optional<SkinItem> SkinOf(const CManifestDocument& doc) {
     const XmlNode* pSkin = FindChild(doc.Root(), L"Skin");
-    if (pSkin == nullptr) return skin;
-    skin.loaded = true;
-    skin.FileHash = ChildText(pSkin, L"FileHash", &skin.hasHash);
-    skin.DownloadUrl = ChildText(pSkin, L"DownloadUrl", &skin.hasUrl);
-    skin.OriFileName = ChildText(pSkin, L"OriFileName", &skin.hasName);
-    skin.FileSize = ParseInt64(ChildText(pSkin, L"FileSize", &skin.hasSize));
-    return skin;
+    if (pSkin == nullptr) return std::nullopt;
+    return ReadSkinItem(pSkin);
 }
 
-bool SkinChanged(const SkinEntry& fresh, const SkinEntry& local) {
-    if (!local.loaded) return true;
-    if (!local.hasHash || !platform::EqualsNoCase(local.FileHash, fresh.FileHash)) return true;
-    if (!local.hasUrl || !platform::EqualsNoCase(local.DownloadUrl, fresh.DownloadUrl)) return true;
-    if (!local.hasName || !platform::EqualsNoCase(local.OriFileName, fresh.OriFileName)) return true;
-    return local.hasSize && local.FileSize != fresh.FileSize;
+bool SkinChanged(const SkinItem& fresh, const std::optional<SkinItem>& local) {
+    if (!local) return true;
+    if (!local->bHasFileHash || !platform::EqualsNoCase(local->FileHash, fresh.FileHash)) return true;
+    if (!local->bHasDownloadUrl || !platform::EqualsNoCase(local->DownloadUrl, fresh.DownloadUrl)) return true;
+    if (!local->bHasOriFileName || !platform::EqualsNoCase(local->OriFileName, fresh.OriFileName)) return true;
+    return local->bHasFileSize && local->FileSize != fresh.FileSize;
 }
 
 // The movie's name inside the skin package: relative, without a drive or a ".." component.
@@ -114,30 +100,38 @@ bool IsSkinMovieName(const std::wstring& szName) {
 std::wstring CMgr::SkinFolder() { return platform::JoinPath(GetModuleFolder(), kSkinFolderName); }
 
 void CMgr::SkinDownload() {
-    const SkinEntry fresh = ReadSkinEntry(m_strTempXmlPath);
-    const SkinEntry local = ReadSkinEntry(m_strInstallXmlPath);
+    static const ManifestLoadLines kLines{L"SkinDownload", 148, 148, 148, 148};
+    std::optional<SkinItem> fresh, local;
+    {
+        CManifestDocument doc;
+        if (LoadDownloadedXml(doc, kLines)) fresh = SkinOf(doc);
+        if (platform::PathExists(m_strInstallXmlPath) && doc.Load(m_strInstallXmlPath, kLines)) local = SkinOf(doc);
+    }
+    if (!fresh) fresh.emplace();
     // The skin lives in a folder of its own beside the updater: whatever its package holds can
     // never replace the updater or a library beside it.
     const std::wstring folder = SkinFolder();
-    if (!IsSkinMovieName(fresh.OriFileName)) {
+    if (!IsSkinMovieName(fresh->OriFileName)) {
         platform::OutputDebug(FormatW(L"[OVUSVC]  [Error %d line] CMgr::SkinDownload [%s] Skin File Name Refused \n", 146,
-                                      fresh.OriFileName));
+                                      fresh->OriFileName));
         return;
     }
-    const std::wstring movie = platform::JoinPath(folder, fresh.OriFileName);
+    const std::wstring movie = platform::JoinPath(folder, fresh->OriFileName);
 
-    if (SkinChanged(fresh, local) || !FileExists(movie)) {
-        const std::wstring package = platform::JoinPath(folder, GetFileName(fresh.DownloadUrl));
-        if (IsSingleName(GetFileName(fresh.DownloadUrl)) && platform::CreateFoldersBelow(folder, L"") == 0 &&
-            CHttpServerClient::GetFileFromURL(fresh.DownloadUrl, package) == CHttpServerClient::kDownloadOk) {
-            UnzipFile(package);
+    if (SkinChanged(*fresh, local) || !FileExists(movie)) {
+        const std::wstring package = platform::JoinPath(folder, GetFileName(fresh->DownloadUrl));
+        if (IsSingleName(GetFileName(fresh->DownloadUrl)) && platform::CreateFoldersBelow(folder, L"") == 0 &&
+            CHttpServerClient::GetFileFromURL(fresh->DownloadUrl, package, PackageDownloadLimit(fresh->PackageSize, fresh->FileSize)) ==
+                CHttpServerClient::kDownloadOk) {
+            // Checked like every package before anything of it is unpacked.
+            if (CheckSkinPackage(*fresh, package, m_bSignedXml)) UnzipFile(package);
             platform::DeleteFileAt(package);
         } else {
             platform::OutputDebug(FormatW(L"[OVUSVC]  [Error %d line] CMgr::SkinDownload [%s] Url  Download Failed [%d]Line \n",
-                                          148, fresh.DownloadUrl, 148));
+                                          148, fresh->DownloadUrl, 148));
         }
     }
-    if (FileExists(movie) && GetFileSize(movie) == fresh.FileSize) m_strSkinPath = movie;
+    if (FileExists(movie) && GetFileSize(movie) == fresh->FileSize) m_strSkinPath = movie;
 }
 
 }  // namespace UpDater

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "manifest/FolderPaths.h"
+#include "manifest/WorkingFolder.h"
 #include "platform/fs.h"
 #include "platform/strings.h"
 #include "support/test_env.h"
@@ -54,7 +55,8 @@ TEST_F(CommandLine, SplitsQuotesAndParameters) {
 
 TEST_F(CommandLine, ManifestSwapModeMovesTheRefreshedCopy) {
     // The per-user data folder: $XDG_CACHE_HOME of the fixture on Linux, LocalLow on Windows.
-    const std::string work = platform::ToUtf8(UpDater::GetUserDataFolder()) + "/TALVEN/Update";
+    const std::string work = platform::ToUtf8(platform::NativeSeparators(
+        platform::JoinPath(UpDater::GetUserDataFolder(), UpDater::AddressWorkingFolder(L"http://h/dir/app.xml"))));
     const std::string local = m_root / "inst/app.xml";
     orvo::test::WriteFile(local, "old");
     orvo::test::WriteFile(work + "/Temp_app.xml", "new");

@@ -86,8 +86,8 @@ TEST_F(CommandLineE2E, ExitCodeAndMessageInTheUserLanguage) {
         {refused + " NULL app", kKoreanLocale, 1, {analyseKo, refused + ": 연결이 거부되었거나 호스트에 연결할 수 없습니다.\n"}},
         {missing + " NULL app", kEnglishC, 1, {analyse, missing + ": the server answered with HTTP status 404 Not Found.\n"}},
         {missing + " NULL app", kKoreanLanguage, 1, {analyseKo, missing + ": 서버가 HTTP 상태 404 Not Found(으)로 응답하였습니다.\n"}},
-        {bad + " NULL app", kEnglishUtf8, 1, {analyse, "/TALVEN/Update/Temp_bad.xml line 5 column 1: the manifest is not well-formed XML (unexpected end of data).\n"}},
-        {bad + " NULL app", kKoreanLocale, 1, {analyseKo, "/TALVEN/Update/Temp_bad.xml 5행 1열: 매니페스트가 올바른 XML이 아닙니다 (unexpected end of data).\n"}},
+        {bad + " NULL app", kEnglishUtf8, 1, {analyse, "/Temp_bad.xml line 5 column 1: the manifest is not well-formed XML (unexpected end of data).\n"}},
+        {bad + " NULL app", kKoreanLocale, 1, {analyseKo, "/Temp_bad.xml 5행 1열: 매니페스트가 올바른 XML이 아닙니다 (unexpected end of data).\n"}},
         {untrusted + " NULL app", kEnglishC, 1, {analyse, untrusted + ": the server's certificate is not trusted.\n"}},
         {untrusted + " NULL app", kKoreanLanguage, 1, {analyseKo, untrusted + ": 서버 인증서를 신뢰할 수 없습니다.\n"}},
     };

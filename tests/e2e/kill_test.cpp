@@ -118,7 +118,7 @@ TEST_F(KillTest, KilledAtRandomInstantsTheInstallStaysOldOrNew) {
     WriteFile(Installed("app.xml.orvo-0123456789abcdef.tmp"), "torn");
     WriteFile(Installed("app.xml.orvo-pending.orvo-0123456789abcdef.tmp"), "");
     WriteFile(Installed("app.xml.orvo-pending"), "");
-    const std::string work = platform::ToUtf8(UpDater::GetUserDataFolder()) + "/TALVEN/Update/Temp";
+    const std::string work = WorkFolder() + "/Temp";
     WriteFile(work + "/f0.dat.orvo-0123456789abcdef.tmp", "torn");
     WriteFile(work + "/other.dat.orvo-0123456789abcdef.tmp", "not ours");
     Publish(v2);

@@ -72,7 +72,7 @@ TEST_F(NetworkRun, FiftyFilesTakeAFewConnectionsAndAnUnchangedManifestNoBody) {
     EXPECT_EQ(log[0].uri, "/app.xml");
     EXPECT_EQ(log[0].status, "304");
     EXPECT_EQ(log[0].bytes, 0u);
-    const std::string kept = home() + "/.cache/TALVEN/Update/Kept_app.xml";
+    const std::string kept = WorkFolder() + "/Kept_app.xml";
     const std::string published = ReadFile(server.Root() + "/app.xml");
     EXPECT_EQ(ReadFile(kept), published);
 

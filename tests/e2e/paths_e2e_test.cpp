@@ -106,7 +106,7 @@ TEST_F(HostilePaths, CleanupAndShortcutsStayInsideTheirFolders) {
 // A package holding more than the file it is for: only that file is installed, and neither the
 // extra entries nor the packages stay in the download folder, whether the run completes or fails.
 TEST_F(HostilePaths, ExtraEntriesAndPackagesNeverStayBehind) {
-    const std::string temp = home() + "/.cache/TALVEN/Update/Temp";
+    const std::string temp = WorkFolder() + "/Temp";
     auto leftovers = [&] {
         std::string out;
         orvo::test::Run("find '" + temp + "' -mindepth 1 2>/dev/null", &out);
@@ -159,6 +159,8 @@ TEST_F(HostilePaths, PlantedLinksAtStagingNamesAreNeverWrittenThrough) {
 // and the user's), or a link below the data folder, is refused before anything is downloaded.
 TEST_F(HostilePaths, WorkingFoldersOthersCouldWriteAreRefused) {
     const std::string update = home() + "/.cache/TALVEN/Update";
+    const std::string work = WorkFolder();
+    const std::string workRefused = work.substr(work.size() - 16) + "] Working Folder Refused: writable by other users";
     const std::string elsewhere = m_root / "elsewhere";
     const struct Case {
         const char* what;
@@ -169,12 +171,14 @@ TEST_F(HostilePaths, WorkingFoldersOthersCouldWriteAreRefused) {
          "TALVEN\\Update] Working Folder Refused: writable by other users"},
         {"download folder a link to another folder",
          [&] {
-             MakeDirs(update);
+             MakeDirs(work);
              MakeDirs(elsewhere);
-             ::symlink(elsewhere.c_str(), (update + "/Temp").c_str());
+             ::symlink(elsewhere.c_str(), (work + "/Temp").c_str());
          },
-         "TALVEN\\Update\\Temp] Working Folder Refused: a link on the way"},
-        {"sticky and the user's", [&] { MakeDirs(update + "/Temp"); ::chmod((update + "/Temp").c_str(), 01777); }, nullptr},
+         "Temp] Working Folder Refused: a link on the way"},
+        {"address's folder writable by everyone", [&] { MakeDirs(work + "/Temp"); ::chmod(work.c_str(), 0777); },
+         workRefused.c_str()},
+        {"sticky and the user's", [&] { MakeDirs(work + "/Temp"); ::chmod((work + "/Temp").c_str(), 01777); }, nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

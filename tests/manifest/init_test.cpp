@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "manifest_fixture.h"
+#include "manifest/WorkingFolder.h"
 #include "platform/fs.h"
 #include "support/nginx_server.h"
 
@@ -34,7 +35,7 @@ TEST_F(ManifestTest, InitDownloadsTheManifestAndFindsTheInstallFolder) {
         {"no install-folder entry", "/m/noentry.xml", Doc(Tag("RegistData", RegXml("Soft\\Other", "x"))), "/m/noentry.xml", false,
          {L"[OVUSVC] [Error 203 line] CVersionBuilder::Init_InstallRegPath() Parse Failed \n"}},
         {"malformed", "/m/broken.xml", "<M>\n<RegistData><I>", "/m/broken.xml", false,
-         {L"[Error 170 line] CVersionBuilder::Init_InstallRegPath() [" + platform::NativeSeparators(W(cache) + L"\\TALVEN\\Update\\Temp_broken.xml") + L"] Xml Parse Failed: unexpected end of data at line 2 column 16"}},
+         {L"[Error 170 line] CVersionBuilder::Init_InstallRegPath() [" + platform::NativeSeparators(W(cache) + L"\\" + UpDater::AddressWorkingFolder(W(web.Url("/m/broken.xml"))) + L"\\Temp_broken.xml") + L"] Xml Parse Failed: unexpected end of data at line 2 column 16"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -49,9 +50,12 @@ TEST_F(ManifestTest, InitDownloadsTheManifestAndFindsTheInstallFolder) {
         const std::wstring name = c.url.back() == '/' ? L"" : W(c.url.substr(c.url.rfind('/') + 1));
         EXPECT_EQ(builder.m_strInitXmlUrl, W(web.Url(c.url)));
         EXPECT_EQ(builder.m_strXmlName, name);
-        EXPECT_EQ(builder.m_strUpdateFolder, platform::NativeSeparators(W(cache) + L"\\TALVEN\\Update"));
-        EXPECT_EQ(builder.m_strTempXmlPath, platform::NativeSeparators(W(cache) + L"\\TALVEN\\Update\\Temp_" + name));
-        EXPECT_EQ(builder.m_strTempFolder, platform::NativeSeparators(W(cache) + L"\\TALVEN\\Update\\Temp"));
+        // Each address works in a folder of its own.
+        const std::wstring work = platform::NativeSeparators(W(cache) + L"\\" + UpDater::AddressWorkingFolder(W(web.Url(c.url))));
+        EXPECT_EQ(work.substr(0, work.size() - 16), platform::NativeSeparators(W(cache) + L"\\TALVEN\\Update\\"));
+        EXPECT_EQ(builder.m_strUpdateFolder, work);
+        EXPECT_EQ(builder.m_strTempXmlPath, platform::NativeSeparators(work + L"\\Temp_" + name));
+        EXPECT_EQ(builder.m_strTempFolder, platform::NativeSeparators(work + L"\\Temp"));
         if (c.ok) {
             EXPECT_TRUE(capture.Lines().empty());
             EXPECT_TRUE(platform::PathExists(builder.m_strTempXmlPath));

@@ -5,9 +5,11 @@
 
 #include <functional>
 
+#include "manifest/ManifestXml.h"
 #include "manifest/VersionBuilder.h"
 #include "platform/strings.h"
 #include "support/test_env.h"
+#include "trust/Crypto.h"
 
 using namespace orvo::test;
 
@@ -208,4 +210,29 @@ TEST_F(Publish, BadInputIsNamedAndLeavesNoRelease) {
     std::string log;
     EXPECT_EQ(Build(m_root / "out", "", &log), 1);
     EXPECT_NE(log.find("out: already exists"), std::string::npos) << log;
+}
+
+// The skin's package carries its own hash and size, so that the updater can check it before it
+// unpacks anything of it.
+TEST_F(Publish, SkinPackageCarriesItsHashAndSize) {
+    WriteFile(m_root / "skin/progress.html", "<html>progress</html>");
+    WriteFile(m_root / "release.toml", std::string(kConfig) + "\n[skin]\nfile = \"skin/progress.html\"\n");
+    std::string log;
+    ASSERT_EQ(Build(m_root / "r", "", &log), 0) << log;
+    UpDater::CManifestDocument doc;
+    ASSERT_TRUE(doc.Load(platform::FromUtf8(m_root / "r/app.xml"), {L"test", 1, 2, 3, 4}));
+    const UpDater::XmlNode* pSkin = UpDater::FindChild(doc.Root(), L"Skin");
+    ASSERT_NE(pSkin, nullptr);
+    const UpDater::SkinItem skin = UpDater::ReadSkinItem(pSkin);
+    const std::string url = platform::ToUtf8(skin.DownloadUrl);
+    const std::string package = ReadFile(m_root / ("r/" + url.substr(url.find("pkg/"))));
+    auto sha = [](const std::string& data) {
+        trust::crypto::Sha256 h;
+        h.Update({reinterpret_cast<const uint8_t*>(data.data()), data.size()});
+        return platform::FromUtf8(h.FinalHex());
+    };
+    EXPECT_EQ(skin.Sha256, sha(package));
+    EXPECT_EQ(skin.PackageSize, static_cast<int64_t>(package.size()));
+    EXPECT_EQ(skin.FileHash, sha("<html>progress</html>"));
+    EXPECT_EQ(skin.FileSize, 21);
 }

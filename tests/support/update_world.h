@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "manifest/WorkingFolder.h"
+#include "platform/fs.h"
+#include "platform/strings.h"
 #include "support/nginx_server.h"
 #include "support/test_env.h"
 
@@ -48,6 +51,12 @@ protected:
     virtual std::string InstallFolderValue() const { return installDir; }
 
     std::string Installed(const std::string& rel) const { return installDir + "/" + rel; }
+    // The updater's working folder for the manifest address (defined here: only suites that link
+    // the manifest library call it).
+    std::string WorkFolder(const std::string& url = "") const {
+        const std::wstring rel = UpDater::AddressWorkingFolder(platform::FromUtf8(url.empty() ? manifestUrl : url));
+        return home() + "/.cache/" + platform::ToUtf8(platform::NativeSeparators(rel));
+    }
     std::string Starts() const;
 
     NginxServer server;

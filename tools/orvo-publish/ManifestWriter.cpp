@@ -88,6 +88,8 @@ std::string FormatManifest(const ReleaseManifest& m) {
         Field(x, "DownloadUrl", m.skin->DownloadUrl);
         Field(x, "OriFileName", m.skin->OriFileName);
         Field(x, "FileSize", m.skin->FileSize);
+        Field(x, "Sha256", m.skin->Sha256);
+        Field(x, "PackageSize", m.skin->PackageSize);
         x += "</Skin>\n";
     }
     x += "</UpdateInfo>\n";

@@ -16,7 +16,7 @@ struct ReleaseManifest {
     UpDater::RegistList registry;  // the install-folder entry first
     UpDater::ShortcutList shortcuts;
     UpDater::FirewallList firewall;
-    std::optional<UpDater::UpdateItem> skin;  // FileHash, DownloadUrl, OriFileName, FileSize
+    std::optional<UpDater::SkinItem> skin;
 };
 
 // UTF-8 XML with every section (empty ones included), one item per line.

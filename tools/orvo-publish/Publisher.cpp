@@ -315,11 +315,16 @@ void BuildRelease(const BuildOptions& o, std::ostream& report) {
         skin[0].mtime = st.st_mtime;
         skin[0].size = static_cast<uint64_t>(st.st_size);
         Pack(skin[0], skin[0].path.filename().string(), temp.path(), epoch, -1);
-        UpDater::UpdateItem item;
+        UpDater::SkinItem item;
         item.FileHash = FromUtf8(skin[0].sha256);
         item.DownloadUrl = FromUtf8(base + "/pkg/" + skin[0].address + ".zip");
         item.OriFileName = FromUtf8(skin[0].path.filename().string());
         item.FileSize = static_cast<int64_t>(skin[0].size);
+        // The package's own hash: the updater checks it before anything of it is unpacked.
+        const auto packageSha = trust::Sha256OfFile(FromUtf8(temp.path() + "/pkg/" + skin[0].address + ".zip"));
+        if (!packageSha) throw InputError(cfg.skinFile + ": its package cannot be read");
+        item.Sha256 = FromUtf8(*packageSha);
+        item.PackageSize = static_cast<int64_t>(skin[0].packageSize);
         m.skin = item;
     }
     if (!cfg.skinFolder.empty()) m.skin = SkinItem(PackSkinFolder(cfg.skinFolder, temp.path(), epoch), base);
