@@ -268,14 +268,16 @@ void ReserveText(platform::LargeBlock& text, size_t nLength, size_t nMore) {
 // text is sized from the file's size, so that it is written once and never moved. More than
 // nLimit bytes are refused before they are read (or as soon as a growing file passes the limit).
 ReadResult ReadManifestText(const std::wstring& szPath, uint64_t nLimit, platform::LargeBlock& text, size_t& nLength,
-                            uint32_t& nError) {
+                            platform::SystemError& error) {
     // Small enough to stay in the cache and to cost few fresh pages; the text is decoded
     // from it chunk by chunk.
     constexpr size_t nChunk = 64 << 10;
     nLength = 0;
     platform::File file;
-    nError = file.Open(szPath, platform::File::Mode::Read);
-    if (nError != 0) return ReadResult::OpenFailed;
+    if (file.Open(szPath, platform::File::Mode::Read) != 0) {
+        error = file.Error();
+        return ReadResult::OpenFailed;
+    }
     if (auto size = file.Size()) {
         if (*size > nLimit) return ReadResult::TooLarge;
         ReserveText(text, 0, static_cast<size_t>(*size) + 1);
@@ -287,7 +289,7 @@ ReadResult ReadManifestText(const std::wstring& szPath, uint64_t nLimit, platfor
     for (;;) {
         const int64_t n = file.Read(buffer.get() + carried, nChunk);
         if (n < 0) {
-            nError = file.LastError() != 0 ? file.LastError() : platform::ERROR_ACCESS_DENIED_;
+            error = file.LastError() != 0 ? file.Error() : platform::SystemError(platform::ERROR_ACCESS_DENIED_);
             return ReadResult::OpenFailed;
         }
         total += static_cast<uint64_t>(n);
@@ -317,15 +319,15 @@ ReadResult ReadManifestText(const std::wstring& szPath, uint64_t nLimit, platfor
 
 bool CManifestDocument::Load(const std::wstring& szPath, const ManifestLoadLines& lines) {
     m_doc.reset();
-    uint32_t nError = 0;
+    platform::SystemError error;
     size_t nLength = 0;
-    switch (ReadManifestText(szPath, ManifestLimits::kMaxFileBytes, m_text, nLength, nError)) {
+    switch (ReadManifestText(szPath, ManifestLimits::kMaxFileBytes, m_text, nLength, error)) {
         case ReadResult::Ok:
             break;
         case ReadResult::OpenFailed:
-            platform::OutputDebug(platform::FormatW(L"[OVUSVC] [Error %d line] CVersionBuilder::%s() [%s] File Open Failed (error %u) \n",
-                                                    lines.nOpen, lines.szCaller, szPath, nError));
-            RecordManifestUnreadable(szPath, nError);
+            platform::OutputDebug(platform::FormatW(L"[OVUSVC] [Error %d line] CVersionBuilder::%s() [%s] File Open Failed (%s) \n",
+                                                    lines.nOpen, lines.szCaller, szPath, platform::DescribeError(error)));
+            RecordManifestUnreadable(szPath, error.code);
             return false;
         case ReadResult::TooLarge:
             m_text = {};
@@ -365,10 +367,10 @@ bool CManifestDocument::Load(const std::wstring& szPath, const ManifestLoadLines
     // The parse rewrote the text in place; the position is counted on a fresh copy.
     size_t line = 0, column = 0;
     if (offset >= 0) {
-        uint32_t nIgnored = 0;
+        platform::SystemError ignored;
         platform::LargeBlock pristineText;
         size_t nPristine = 0;
-        if (ReadManifestText(szPath, ManifestLimits::kMaxFileBytes, pristineText, nPristine, nIgnored) == ReadResult::Ok) {
+        if (ReadManifestText(szPath, ManifestLimits::kMaxFileBytes, pristineText, nPristine, ignored) == ReadResult::Ok) {
             const wchar_t* pristine = static_cast<const wchar_t*>(pristineText.Data());
             line = 1;
             column = 1;

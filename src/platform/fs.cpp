@@ -71,13 +71,16 @@ void RemoveTempSiblings(const std::wstring& szPath) {
 
 File::~File() { Close(); }
 
-File::File(File&& other) noexcept : m_fd(other.m_fd), m_lastError(other.m_lastError) { other.m_fd = -1; }
+File::File(File&& other) noexcept : m_fd(other.m_fd), m_lastError(other.m_lastError), m_systemError(other.m_systemError) {
+    other.m_fd = -1;
+}
 
 File& File::operator=(File&& other) noexcept {
     if (this != &other) {
         Close();
         m_fd = other.m_fd;
         m_lastError = other.m_lastError;
+        m_systemError = other.m_systemError;
         other.m_fd = -1;
     }
     return *this;

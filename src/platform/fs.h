@@ -173,10 +173,20 @@ public:
     uint32_t CopyPermissionsFrom(const std::wstring& szFrom);
     void Close();
     uint32_t LastError() const { return m_lastError; }
+    // The same with the system's own number beside it, for debug lines.
+    SystemError Error() const { return {m_lastError, m_systemError != 0 ? m_systemError : m_lastError}; }
 
 private:
+    // Records the outcome of a call (0: success); nSystem is the system's number when it
+    // differs from nError. Returns nError.
+    uint32_t SetError(uint32_t nError, int64_t nSystem = 0) {
+        m_lastError = nError;
+        m_systemError = nSystem;
+        return nError;
+    }
     intptr_t m_fd = -1;
     uint32_t m_lastError = 0;
+    int64_t m_systemError = 0;
 };
 
 // Writes the bytes to a temporary sibling, flushes it and renames it over szPath.
