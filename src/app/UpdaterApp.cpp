@@ -102,6 +102,7 @@ bool COrvoUpdaterServiceApp::InitInstanceWith(ArgsResult result) {
     PublishCrashHandOver();
 
     if (mgr.CompareXml()) {
+        mgr.RemoveStaleParts();  // a run with nothing to do holds the lock too
         mgr.m_bExecuteApp = 1;
         if (mgr.GetParentWnd() == 0) {
             ExecuteApp();

@@ -387,4 +387,9 @@ int CHttpFileFetch::GetFileIfChanged(const std::wstring& szUrl, const std::wstri
     return nResult;
 }
 
+void CHttpFileFetch::RemoveStaleParts(const std::wstring& szFolder, const std::set<std::wstring>& keepNames,
+                                      std::chrono::system_clock::time_point olderThan) {
+    platform::RemoveStaleFiles(szFolder, {PartPath(L""), PartMetaPath(L"")}, keepNames, olderThan);
+}
+
 }  // namespace Kaver

@@ -96,6 +96,10 @@ uint32_t AddHardLink(const std::wstring& szExisting, const std::wstring& szNew);
 void RemoveTempSiblings(const std::wstring& szPath);
 // The same for many names of one folder, which is listed once.
 void RemoveTempSiblings(const std::wstring& szFolder, const std::set<std::wstring>& names);
+// Removes the files of szFolder named "<name><suffix>" for any of the suffixes, whose <name> is
+// not in keep and which were last written before olderThan (links removed, never followed).
+void RemoveStaleFiles(const std::wstring& szFolder, const std::vector<std::wstring>& suffixes, const std::set<std::wstring>& keep,
+                      FileTime olderThan);
 
 // Below a folder the caller trusts: szBase itself may be reached through links, but no
 // component of szRelative ('\\' or '/' separated; "." and empty components skipped, ".." refused
