@@ -19,6 +19,7 @@ std::wstring DescribeTransferFailure(const std::wstring& szUrl, uint32_t nErrorC
         nErrorCode == HTTPCLIENT_ERR_ENCODED_URL_NOT_VALID)
         return because(platform::ERROR_INTERNET_INVALID_URL);
     if (nErrorCode == HTTPCLIENT_ERR_READ_UNEXPECTED_SIZE) return because(platform::ERROR_INTERNET_CONNECTION_ABORTED);
+    if (nSystemError != 0) return because(nSystemError);
     return FormatW(Translate(L"%s: the download failed (error %u, system error %u).").c_str(), szUrl, nErrorCode, nSystemError);
 }
 
