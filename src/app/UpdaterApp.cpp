@@ -6,6 +6,7 @@
 #include "app/CommandLine.h"
 #include "crash/ExceptionHandler.h"
 #include "platform/debug.h"
+#include "platform/errors.h"
 #include "platform/failure_cause.h"
 #include "platform/folders.h"
 #include "platform/fs.h"
@@ -101,6 +102,7 @@ bool COrvoUpdaterServiceApp::InitInstanceWith(ArgsResult result) {
     PublishCrashHandOver();
 
     if (mgr.CompareXml()) {
+        mgr.RemoveStaleParts();  // a run with nothing to do holds the lock too
         mgr.m_bExecuteApp = 1;
         if (mgr.GetParentWnd() == 0) {
             ExecuteApp();
@@ -138,10 +140,12 @@ void COrvoUpdaterServiceApp::ExecuteApp() {
             const auto launched = platform::ShellOpen(path, mgr->m_strExecuteParam, platform::SW_SHOWNORMAL_);
             if (launched.nInstance <= 32) {
                 platform::OutputDebug(platform::FormatW(L"[VUSVC] ShellExecuteEx [%d]", static_cast<int>(launched.nLastError)));
+                platform::OutputDebug(platform::FormatW(L"[VUSVC] [%s] not started: %s\n", path,
+                                                        platform::DescribeError({launched.nLastError, launched.nSystemError})));
                 platform::ShowMessageBox(
                     platform::Translate(L"[Error] The program could not be started.") + L"\n" +
-                        platform::FormatW(platform::Translate(L"%s: the system refused to start it (error %u).").c_str(), path,
-                                          static_cast<unsigned>(launched.nLastError)),
+                        platform::FormatW(platform::Translate(L"%s: the system refused to start it: %s.").c_str(), path,
+                                          platform::ErrorSentence(launched.nLastError)),
                     m_strTitle);
                 m_nExitCode = kExitFailed;
             }

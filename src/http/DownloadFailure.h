@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/errors.h"
+
 namespace Kaver {
 
 class httpclientexceptionW;
@@ -15,8 +17,8 @@ void RecordTransferFailure(const std::wstring& szUrl, const httpclientexceptionW
 void RecordStatusFailure(const std::wstring& szUrl, uint32_t nStatus, const std::wstring& szStatusText);
 // The body ended before the announced length.
 void RecordShortBody(const std::wstring& szUrl, uint64_t nReceived, uint64_t nAnnounced);
-// The local file could not be created or written (a Win32 error number).
-void RecordLocalFileFailure(const std::wstring& szUrl, const std::wstring& szPath, uint32_t nError);
+// The local file could not be created or written.
+void RecordLocalFileFailure(const std::wstring& szUrl, const std::wstring& szPath, const platform::SystemError& error);
 
 // The sentence for a transfer failure; exposed for tests.
 std::wstring DescribeTransferFailure(const std::wstring& szUrl, uint32_t nErrorCode, uint32_t nSystemError);

@@ -120,8 +120,8 @@ void LogStatus(CHttpResponse& response, const std::wstring& szUrl) {
 
 // Streams the body into the file; adds what was written to *pnTotal.
 // Appends the body to file; a body that would take the whole past nMaxBytes is cut off there.
-int Receive(CHttpResponse& response, platform::File& file, uint64_t* pnTotal, uint64_t nMaxBytes, const std::wstring& szUrl,
-            const CHttpServerClient::ByteProgress& progress = {}, uint64_t nWhole = 0) {
+int Receive(CHttpResponse& response, platform::File& file, const std::wstring& szPath, uint64_t* pnTotal, uint64_t nMaxBytes,
+            const std::wstring& szUrl, const CHttpServerClient::ByteProgress& progress = {}, uint64_t nWhole = 0) {
     std::vector<uint8_t> buffer(kTransferBuffer);
     if (progress) progress(*pnTotal, nWhole);
     try {
@@ -134,7 +134,8 @@ int Receive(CHttpResponse& response, platform::File& file, uint64_t* pnTotal, ui
                 return CHttpServerClient::kDownloadFailed;
             }
             if (!file.Write(buffer.data(), nRead)) {
-                Log(FormatW(L"File Write Error [%u] [%s]", file.LastError(), szUrl));
+                Log(FormatW(L"File Write Error [%s] [%s]", platform::DescribeError(file.Error()), szUrl));
+                RecordLocalFileFailure(szUrl, szPath, file.Error());
                 return CHttpServerClient::kDownloadFailed;
             }
             *pnTotal += nRead;
@@ -288,7 +289,8 @@ int CHttpFileFetch::GetFileResuming(const std::wstring& szUrl, const std::wstrin
         discard();
         have = 0;
         if (file.Open(part, platform::File::Mode::CreateNew) != 0) {
-            Log(FormatW(L"File Open [%u] [%s]", file.LastError(), part));
+            Log(FormatW(L"File Open [%s] [%s]", platform::DescribeError(file.Error()), part));
+            RecordLocalFileFailure(szUrl, part, file.Error());
             return CHttpServerClient::kDownloadFailed;
         }
         // A large download records its validator before the body, so that even a killed run
@@ -309,7 +311,7 @@ int CHttpFileFetch::GetFileResuming(const std::wstring& szUrl, const std::wstrin
         return CHttpServerClient::kDownloadFailed;
     }
     uint64_t total = have;
-    nResult = Receive(*response, file, &total, nMaxBytes, szUrl, progress, fresh.nLength >= 0 ? static_cast<uint64_t>(fresh.nLength) : 0);
+    nResult = Receive(*response, file, part, &total, nMaxBytes, szUrl, progress, fresh.nLength >= 0 ? static_cast<uint64_t>(fresh.nLength) : 0);
     response.reset();
     const int64_t expected = fresh.nLength;
     if (nResult == CHttpServerClient::kDownloadOk && expected >= 0 && total != static_cast<uint64_t>(expected)) {
@@ -361,12 +363,13 @@ int CHttpFileFetch::GetFileIfChanged(const std::wstring& szUrl, const std::wstri
     }
     std::wstring temp;
     platform::File file;
-    if (const uint32_t err = platform::CreateTempSibling(szLocalPath, file, &temp)) {
-        Log(FormatW(L"File Open [%u] [%s]", err, szLocalPath));
+    if (platform::CreateTempSibling(szLocalPath, file, &temp) != 0) {
+        Log(FormatW(L"File Open [%s] [%s]", platform::DescribeError(file.Error()), szLocalPath));
+        RecordLocalFileFailure(szUrl, szLocalPath, file.Error());
         return CHttpServerClient::kDownloadFailed;
     }
     uint64_t total = 0;
-    nResult = Receive(*response, file, &total, nMaxBytes, szUrl);
+    nResult = Receive(*response, file, temp, &total, nMaxBytes, szUrl);
     response.reset();
     file.Close();
     if (nResult == CHttpServerClient::kDownloadOk && fresh.nLength >= 0 && total != static_cast<uint64_t>(fresh.nLength)) {
@@ -382,6 +385,11 @@ int CHttpFileFetch::GetFileIfChanged(const std::wstring& szUrl, const std::wstri
     }
     if (pFresh != nullptr) *pFresh = fresh;
     return nResult;
+}
+
+void CHttpFileFetch::RemoveStaleParts(const std::wstring& szFolder, const std::set<std::wstring>& keepNames,
+                                      std::chrono::system_clock::time_point olderThan) {
+    platform::RemoveStaleFiles(szFolder, {PartPath(L""), PartMetaPath(L"")}, keepNames, olderThan);
 }
 
 }  // namespace Kaver

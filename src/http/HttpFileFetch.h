@@ -3,8 +3,10 @@
 // if it changed. Both speak in the result codes of CHttpServerClient::GetFileFromURL.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "http/HttpServerClient.h"
@@ -51,6 +53,11 @@ public:
 
     static std::wstring PartPath(const std::wstring& szLocalPath) { return szLocalPath + L".part"; }
     static std::wstring PartMetaPath(const std::wstring& szLocalPath) { return szLocalPath + L".part.meta"; }
+    // Removes the parts (and validators) in szFolder of downloads other than those of the named
+    // files that were last written before olderThan: a part that no later run asks for would
+    // otherwise stay for good. Only for a folder whose downloads are under a lock the caller holds.
+    static void RemoveStaleParts(const std::wstring& szFolder, const std::set<std::wstring>& keepNames,
+                                 std::chrono::system_clock::time_point olderThan);
 };
 
 }  // namespace Kaver

@@ -104,9 +104,9 @@ int CHttpServerClient::GetFileFromURL(std::wstring strUrl, std::wstring strLocal
     }
     std::wstring strTemp;
     platform::File file;
-    if (const uint32_t err = platform::CreateTempSibling(strLocalPath, file, &strTemp); err != 0) {
+    if (platform::CreateTempSibling(strLocalPath, file, &strTemp) != 0) {
         platform::OutputDebug(L"[FAILED CHttpServerClient::GetFileFromURL] File Open");
-        RecordLocalFileFailure(strUrl, strTemp, err);
+        RecordLocalFileFailure(strUrl, strLocalPath, file.Error());
         return kDownloadFailed;
     }
 
@@ -128,9 +128,9 @@ int CHttpServerClient::GetFileFromURL(std::wstring strUrl, std::wstring strLocal
             }
             buffer[nRead] = 0;
             if (!file.Write(buffer.data(), nRead)) {
-                platform::OutputDebug(platform::FormatW(
-                    L"[FAILED CHttpServerClient::GetFileFromURL] File Write Error [%u] [%s]\n", file.LastError(), strTemp));
-                RecordLocalFileFailure(strUrl, strTemp, file.LastError());
+                platform::OutputDebug(platform::FormatW(L"[FAILED CHttpServerClient::GetFileFromURL] File Write Error [%s] [%s]\n",
+                                                        platform::DescribeError(file.Error()), strTemp));
+                RecordLocalFileFailure(strUrl, strTemp, file.Error());
                 nResult = kDownloadFailed;
                 break;
             }

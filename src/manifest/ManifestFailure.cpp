@@ -1,5 +1,6 @@
 #include "manifest/ManifestFailure.h"
 
+#include "platform/errors.h"
 #include "platform/failure_cause.h"
 #include "platform/i18n.h"
 #include "platform/strings.h"
@@ -10,7 +11,8 @@ using platform::FormatW;
 using platform::Translate;
 
 void RecordManifestUnreadable(const std::wstring& szPath, uint32_t nError) {
-    platform::SetFailureCause(FormatW(Translate(L"%s: the manifest could not be read (error %u).").c_str(), szPath, nError));
+    platform::SetFailureCause(
+        FormatW(Translate(L"%s: the manifest could not be read: %s.").c_str(), szPath, platform::ErrorSentence(nError)));
 }
 
 void RecordManifestTooLarge(const std::wstring& szPath, uint64_t nLimit) {

@@ -267,14 +267,14 @@ void ReserveText(platform::LargeBlock& text, size_t nLength, size_t nMore) {
 // units), decoding chunk by chunk so that the bytes are never held whole beside the text. The
 // text is sized from the file's size, so that it is written once and never moved. More than
 // nLimit bytes are refused before they are read (or as soon as a growing file passes the limit).
-// The source is a platform::File or a MemorySource: Size(), Read() and LastError().
+// The source is a platform::File or a MemorySource: Size(), Read(), LastError() and Error().
 template <class Source>
-ReadResult ReadManifestText(Source& file, uint64_t nLimit, platform::LargeBlock& text, size_t& nLength, uint32_t& nError) {
+ReadResult ReadManifestText(Source& file, uint64_t nLimit, platform::LargeBlock& text, size_t& nLength,
+                            platform::SystemError& error) {
     // Small enough to stay in the cache and to cost few fresh pages; the text is decoded
     // from it chunk by chunk.
     constexpr size_t nChunk = 64 << 10;
     nLength = 0;
-    nError = 0;
     if (auto size = file.Size()) {
         if (*size > nLimit) return ReadResult::TooLarge;
         ReserveText(text, 0, static_cast<size_t>(*size) + 1);
@@ -286,7 +286,7 @@ ReadResult ReadManifestText(Source& file, uint64_t nLimit, platform::LargeBlock&
     for (;;) {
         const int64_t n = file.Read(buffer.get() + carried, nChunk);
         if (n < 0) {
-            nError = file.LastError() != 0 ? file.LastError() : platform::ERROR_ACCESS_DENIED_;
+            error = file.LastError() != 0 ? file.Error() : platform::SystemError(platform::ERROR_ACCESS_DENIED_);
             return ReadResult::OpenFailed;
         }
         total += static_cast<uint64_t>(n);
@@ -324,6 +324,7 @@ public:
         return static_cast<int64_t>(n);
     }
     uint32_t LastError() const { return 0; }
+    platform::SystemError Error() const { return {}; }
 
 private:
     std::string_view m_bytes;
@@ -332,15 +333,17 @@ private:
 
 // The text of a file, or of the bytes given (then szPath only names them).
 ReadResult ReadManifestText(const std::wstring& szPath, const std::string_view* pBytes, uint64_t nLimit, platform::LargeBlock& text,
-                            size_t& nLength, uint32_t& nError) {
+                            size_t& nLength, platform::SystemError& error) {
     if (pBytes != nullptr) {
         MemorySource source(*pBytes);
-        return ReadManifestText(source, nLimit, text, nLength, nError);
+        return ReadManifestText(source, nLimit, text, nLength, error);
     }
     platform::File file;
-    nError = file.Open(szPath, platform::File::Mode::Read);
-    if (nError != 0) return ReadResult::OpenFailed;
-    return ReadManifestText(file, nLimit, text, nLength, nError);
+    if (file.Open(szPath, platform::File::Mode::Read) != 0) {
+        error = file.Error();
+        return ReadResult::OpenFailed;
+    }
+    return ReadManifestText(file, nLimit, text, nLength, error);
 }
 
 }  // namespace
@@ -355,15 +358,15 @@ bool CManifestDocument::LoadBytes(std::string_view bytes, const std::wstring& sz
 
 bool CManifestDocument::LoadFrom(const std::wstring& szPath, const std::string_view* pBytes, const ManifestLoadLines& lines) {
     m_doc.reset();
-    uint32_t nError = 0;
+    platform::SystemError error;
     size_t nLength = 0;
-    switch (ReadManifestText(szPath, pBytes, ManifestLimits::kMaxFileBytes, m_text, nLength, nError)) {
+    switch (ReadManifestText(szPath, pBytes, ManifestLimits::kMaxFileBytes, m_text, nLength, error)) {
         case ReadResult::Ok:
             break;
         case ReadResult::OpenFailed:
-            platform::OutputDebug(platform::FormatW(L"[OVUSVC] [Error %d line] CVersionBuilder::%s() [%s] File Open Failed (error %u) \n",
-                                                    lines.nOpen, lines.szCaller, szPath, nError));
-            RecordManifestUnreadable(szPath, nError);
+            platform::OutputDebug(platform::FormatW(L"[OVUSVC] [Error %d line] CVersionBuilder::%s() [%s] File Open Failed (%s) \n",
+                                                    lines.nOpen, lines.szCaller, szPath, platform::DescribeError(error)));
+            RecordManifestUnreadable(szPath, error.code);
             return false;
         case ReadResult::TooLarge:
             m_text = {};
@@ -403,10 +406,10 @@ bool CManifestDocument::LoadFrom(const std::wstring& szPath, const std::string_v
     // The parse rewrote the text in place; the position is counted on a fresh copy.
     size_t line = 0, column = 0;
     if (offset >= 0) {
-        uint32_t nIgnored = 0;
+        platform::SystemError ignored;
         platform::LargeBlock pristineText;
         size_t nPristine = 0;
-        if (ReadManifestText(szPath, pBytes, ManifestLimits::kMaxFileBytes, pristineText, nPristine, nIgnored) == ReadResult::Ok) {
+        if (ReadManifestText(szPath, pBytes, ManifestLimits::kMaxFileBytes, pristineText, nPristine, ignored) == ReadResult::Ok) {
             const wchar_t* pristine = static_cast<const wchar_t*>(pristineText.Data());
             line = 1;
             column = 1;

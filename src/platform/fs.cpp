@@ -41,26 +41,55 @@ uint32_t LinkTempSibling(const std::wstring& szFrom, const std::wstring& szNear,
     return WithFreshSiblingName(szNear, pszPath, [&szFrom](const std::wstring& candidate) { return AddHardLink(szFrom, candidate); });
 }
 
+namespace {
+
+std::wstring WithSeparator(const std::wstring& szFolder) {
+    return szFolder.empty() || szFolder.back() == L'\\' || szFolder.back() == L'/' ? szFolder : szFolder + L"\\";
+}
+
+// Calls visit with each name of the folder that "*<szPattern>" matches and that ends in szSuffix
+// (Windows also matches short names), names starting with a dot included when bDotted: a pattern
+// never holds a name itself, whose own '[' or '*' would match other names, and a leading dot has
+// to be matched by the pattern's own.
+template <class Visit>
+void ForEachNameEndingIn(const std::wstring& szFolder, const std::wstring& szPattern, const std::wstring& szSuffix, bool bDotted,
+                         Visit visit) {
+    for (const wchar_t* lead : {L"*", L".*"}) {
+        if (lead[0] == L'.' && !bDotted) break;
+        for (const std::wstring& name : FindFiles(szFolder + lead + szPattern))
+            if (name.size() > szSuffix.size() && name.compare(name.size() - szSuffix.size(), szSuffix.size(), szSuffix) == 0)
+                visit(name);
+    }
+}
+
+}  // namespace
+
 void RemoveTempSiblings(const std::wstring& szFolder, const std::set<std::wstring>& names) {
     if (names.empty()) return;
-    const std::wstring folder = szFolder.empty() || szFolder.back() == L'\\' || szFolder.back() == L'/' ? szFolder : szFolder + L"\\";
+    const std::wstring folder = WithSeparator(szFolder);
     const std::wstring infix = L".orvo-", suffix = L".tmp";
     const size_t extra = infix.size() + 16 + suffix.size();
-    auto remove = [&](const std::wstring& pattern) {
-        for (const std::wstring& name : FindFiles(folder + pattern)) {
-            if (name.size() <= extra || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) continue;
-            const size_t at = name.size() - extra;
-            if (name.compare(at, infix.size(), infix) != 0) continue;
-            const std::wstring_view hex(name.data() + at + infix.size(), 16);
-            if (hex.find_first_not_of(L"0123456789abcdef") != std::wstring_view::npos) continue;
-            if (names.count(name.substr(0, at)) != 0) DeleteFileAt(folder + name);
-        }
-    };
-    // The pattern never holds a name itself, whose own '[' or '*' would match other names; a
-    // leading dot has to be matched by the pattern's own.
-    remove(L"*.orvo-*.tmp");
-    if (std::any_of(names.begin(), names.end(), [](const std::wstring& n) { return !n.empty() && n[0] == L'.'; }))
-        remove(L".*.orvo-*.tmp");
+    const bool dotted = std::any_of(names.begin(), names.end(), [](const std::wstring& n) { return !n.empty() && n[0] == L'.'; });
+    ForEachNameEndingIn(folder, infix + L"*" + suffix, suffix, dotted, [&](const std::wstring& name) {
+        if (name.size() <= extra) return;
+        const size_t at = name.size() - extra;
+        if (name.compare(at, infix.size(), infix) != 0) return;
+        const std::wstring_view hex(name.data() + at + infix.size(), 16);
+        if (hex.find_first_not_of(L"0123456789abcdef") != std::wstring_view::npos) return;
+        if (names.count(name.substr(0, at)) != 0) DeleteFileAt(folder + name);
+    });
+}
+
+void RemoveStaleFiles(const std::wstring& szFolder, const std::vector<std::wstring>& suffixes, const std::set<std::wstring>& keep,
+                      FileTime olderThan) {
+    const std::wstring folder = WithSeparator(szFolder);
+    for (const std::wstring& suffix : suffixes) {
+        ForEachNameEndingIn(folder, suffix, suffix, true, [&](const std::wstring& name) {
+            if (keep.count(name.substr(0, name.size() - suffix.size())) != 0) return;
+            const auto modified = FileModTime(folder + name);
+            if (modified && *modified < olderThan) DeleteFileAt(folder + name);
+        });
+    }
 }
 
 void RemoveTempSiblings(const std::wstring& szPath) {
@@ -71,13 +100,16 @@ void RemoveTempSiblings(const std::wstring& szPath) {
 
 File::~File() { Close(); }
 
-File::File(File&& other) noexcept : m_fd(other.m_fd), m_lastError(other.m_lastError) { other.m_fd = -1; }
+File::File(File&& other) noexcept : m_fd(other.m_fd), m_lastError(other.m_lastError), m_systemError(other.m_systemError) {
+    other.m_fd = -1;
+}
 
 File& File::operator=(File&& other) noexcept {
     if (this != &other) {
         Close();
         m_fd = other.m_fd;
         m_lastError = other.m_lastError;
+        m_systemError = other.m_systemError;
         other.m_fd = -1;
     }
     return *this;

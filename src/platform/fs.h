@@ -96,6 +96,10 @@ uint32_t AddHardLink(const std::wstring& szExisting, const std::wstring& szNew);
 void RemoveTempSiblings(const std::wstring& szPath);
 // The same for many names of one folder, which is listed once.
 void RemoveTempSiblings(const std::wstring& szFolder, const std::set<std::wstring>& names);
+// Removes the files of szFolder named "<name><suffix>" for any of the suffixes, whose <name> is
+// not in keep and which were last written before olderThan (links removed, never followed).
+void RemoveStaleFiles(const std::wstring& szFolder, const std::vector<std::wstring>& suffixes, const std::set<std::wstring>& keep,
+                      FileTime olderThan);
 
 // Below a folder the caller trusts: szBase itself may be reached through links, but no
 // component of szRelative ('\\' or '/' separated; "." and empty components skipped, ".." refused
@@ -173,10 +177,20 @@ public:
     uint32_t CopyPermissionsFrom(const std::wstring& szFrom);
     void Close();
     uint32_t LastError() const { return m_lastError; }
+    // The same with the system's own number beside it, for debug lines.
+    SystemError Error() const { return {m_lastError, m_systemError != 0 ? m_systemError : m_lastError}; }
 
 private:
+    // Records the outcome of a call (0: success); nSystem is the system's number when it
+    // differs from nError. Returns nError.
+    uint32_t SetError(uint32_t nError, int64_t nSystem = 0) {
+        m_lastError = nError;
+        m_systemError = nSystem;
+        return nError;
+    }
     intptr_t m_fd = -1;
     uint32_t m_lastError = 0;
+    int64_t m_systemError = 0;
 };
 
 // Writes the bytes to a temporary sibling, flushes it and renames it over szPath.

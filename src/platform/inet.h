@@ -16,6 +16,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/errors.h"
+
 namespace platform::inet {
 
 struct InternetObject;
@@ -41,27 +43,27 @@ inline constexpr uint32_t INTERNET_OPTION_PROXY_PASSWORD = 44;
 inline constexpr uint16_t INTERNET_DEFAULT_HTTP_PORT = 80;
 inline constexpr uint16_t INTERNET_DEFAULT_HTTPS_PORT = 443;
 
-// Error numbers reported by LastError().
-inline constexpr uint32_t ERROR_INVALID_HANDLE_ = 6;
-inline constexpr uint32_t ERROR_NOT_ENOUGH_MEMORY_ = 8;
-inline constexpr uint32_t ERROR_INVALID_PARAMETER_ = 87;
-inline constexpr uint32_t ERROR_INTERNET_TIMEOUT = 12002;
-inline constexpr uint32_t ERROR_INTERNET_INTERNAL_ERROR = 12004;
-inline constexpr uint32_t ERROR_INTERNET_INVALID_URL = 12005;
-inline constexpr uint32_t ERROR_INTERNET_UNRECOGNIZED_SCHEME = 12006;
-inline constexpr uint32_t ERROR_INTERNET_NAME_NOT_RESOLVED = 12007;
-inline constexpr uint32_t ERROR_INTERNET_OPERATION_CANCELLED = 12017;
-inline constexpr uint32_t ERROR_INTERNET_INCORRECT_HANDLE_STATE = 12019;
-inline constexpr uint32_t ERROR_INTERNET_CANNOT_CONNECT = 12029;
-inline constexpr uint32_t ERROR_INTERNET_CONNECTION_ABORTED = 12030;
-inline constexpr uint32_t ERROR_INTERNET_CONNECTION_RESET = 12031;
-inline constexpr uint32_t ERROR_INTERNET_SEC_CERT_CN_INVALID = 12038;
-inline constexpr uint32_t ERROR_INTERNET_INVALID_CA = 12045;
-inline constexpr uint32_t ERROR_HTTP_HEADER_NOT_FOUND = 12150;
-inline constexpr uint32_t ERROR_HTTP_INVALID_SERVER_RESPONSE = 12152;
-inline constexpr uint32_t ERROR_HTTP_REDIRECT_FAILED = 12156;
-inline constexpr uint32_t ERROR_INTERNET_SECURITY_CHANNEL_ERROR = 12157;
-inline constexpr uint32_t ERROR_INTERNET_SECURE_FAILURE = 12175;
+// Error numbers reported by LastError(), as errors.h defines them.
+using platform::ERROR_INVALID_HANDLE_;
+using platform::ERROR_NOT_ENOUGH_MEMORY_;
+using platform::ERROR_INVALID_PARAMETER_;
+using platform::ERROR_INTERNET_TIMEOUT;
+using platform::ERROR_INTERNET_INTERNAL_ERROR;
+using platform::ERROR_INTERNET_INVALID_URL;
+using platform::ERROR_INTERNET_UNRECOGNIZED_SCHEME;
+using platform::ERROR_INTERNET_NAME_NOT_RESOLVED;
+using platform::ERROR_INTERNET_OPERATION_CANCELLED;
+using platform::ERROR_INTERNET_INCORRECT_HANDLE_STATE;
+using platform::ERROR_INTERNET_CANNOT_CONNECT;
+using platform::ERROR_INTERNET_CONNECTION_ABORTED;
+using platform::ERROR_INTERNET_CONNECTION_RESET;
+using platform::ERROR_INTERNET_SEC_CERT_CN_INVALID;
+using platform::ERROR_INTERNET_INVALID_CA;
+using platform::ERROR_HTTP_HEADER_NOT_FOUND;
+using platform::ERROR_HTTP_INVALID_SERVER_RESPONSE;
+using platform::ERROR_HTTP_REDIRECT_FAILED;
+using platform::ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
+using platform::ERROR_INTERNET_SECURE_FAILURE;
 
 // The error number of the last failed call on this thread.
 uint32_t LastError();

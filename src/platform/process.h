@@ -28,6 +28,7 @@ inline constexpr int SW_SHOWNORMAL_ = 1;
 struct LaunchResult {
     intptr_t nInstance;  // > 32 on success, as ShellExecute
     uint32_t nLastError;
+    int64_t nSystemError = 0;  // the system's own number (Linux: posix_spawn's errno), for debug lines
 };
 // Opens szFile with the parameter string (split by the Windows command-line rules).
 LaunchResult ShellOpen(const std::wstring& szFile, const std::wstring& szParams, int nShowCmd);

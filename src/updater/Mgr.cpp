@@ -6,6 +6,7 @@
 #include <span>
 #include <thread>
 
+#include "http/HttpFileFetch.h"
 #include "manifest/FolderPaths.h"
 #include "platform/debug.h"
 #include "platform/i18n.h"
@@ -82,6 +83,15 @@ void CMgr::RemoveStagingLeftovers() {
         names.insert(GetFileName(item.DownloadPath));
     }
     platform::RemoveTempSiblings(m_strTempFolder, names);
+    RemoveStaleParts();
+}
+
+void CMgr::RemoveStaleParts() {
+    // A part of a package this plan does not ask for stays resumable for a while (another
+    // suite's run may share the folder); one left alone for a day is abandoned.
+    std::set<std::wstring> downloads;
+    for (const auto& item : m_UpdateList) downloads.insert(GetFileName(item.DownloadPath));
+    Kaver::CHttpFileFetch::RemoveStaleParts(m_strTempFolder, downloads, std::chrono::system_clock::now() - kStalePartAge);
 }
 
 void CMgr::Cancel() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -25,8 +26,13 @@ public:
     // The pipeline (on the supervisor thread).
     void ProcessUpdate();
 
-    // Before the stages: what killed runs left in the working folder under this plan's names.
+    // Before the stages: what killed runs left in the working folder under this plan's names,
+    // and the stale parts.
     void RemoveStagingLeftovers();
+    // Removes the download parts of packages this plan does not name, untouched for
+    // kStalePartAge. Only while holding the manifest's lock.
+    void RemoveStaleParts();
+    static constexpr std::chrono::hours kStalePartAge{24};
     // Stages, in pipeline order.
     bool DownloadUpdateFile();
     bool UnregisterComponents();

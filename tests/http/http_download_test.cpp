@@ -1,14 +1,19 @@
 // GetFileFromURL against a real nginx and against a server that misbehaves on purpose.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 #include <chrono>
 #include <thread>
 
 #include "http/HttpClient.h"
+#include "http/HttpFileFetch.h"
 #include "http/HttpServerClient.h"
 #include "platform/debug.h"
+#include "platform/failure_cause.h"
 #include "platform/inet.h"
 #include "platform/strings.h"
 #include "support/fault_server.h"
@@ -60,6 +65,33 @@ TEST_F(DownloadTest, FilesOfEverySizeArriveByteForByte) {
         const std::string out = m_out / ("d" + name);
         ASSERT_EQ(Get(s_web->Url(name), out), 1) << size;
         EXPECT_TRUE(SameFileContent(s_web->Root() + name, out)) << size;
+    }
+}
+
+// A local write that fails is told in words, for the package download and the plain one alike.
+// The process's file size limit makes the writes fail (EFBIG, which has no Win32 twin by name).
+TEST_F(DownloadTest, AFailedWriteNamesItsCauseInWords) {
+    MakePatternFile(s_web->Root() + "/big.bin", 65536);
+    const std::string url = s_web->Url("/big.bin");
+    struct rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto previous = ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    platform::ClearFailureCause();
+    const int plain = Get(url, m_out / "plain.bin");
+    const std::wstring plainCause = platform::TakeFailureCause();
+    const int resuming = CHttpFileFetch::GetFileResuming(W(url), W(m_out / "pkg.bin"));
+    const std::wstring resumingCause = platform::TakeFailureCause();
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    ::signal(SIGXFSZ, previous);
+    EXPECT_NE(plain, 1);
+    EXPECT_NE(resuming, 1);
+    for (const std::wstring& cause : {plainCause, resumingCause}) {
+        EXPECT_NE(cause.find(L"could not be written to"), std::wstring::npos) << platform::ToUtf8(cause);
+        EXPECT_NE(cause.find(L": the file is too large."), std::wstring::npos) << platform::ToUtf8(cause);
+        EXPECT_EQ(cause.find(L"error"), std::wstring::npos) << platform::ToUtf8(cause);
     }
 }
 

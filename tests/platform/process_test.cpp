@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -61,7 +62,22 @@ TEST_F(Processes, LaunchRunsTheProgramWithItsParametersAndReportsAMissingOne) {
     const LaunchResult missing = ShellOpen(dir.wpath() + L"\\missing.exe", L"", SW_SHOWNORMAL_);
     EXPECT_LE(missing.nInstance, 32);
     EXPECT_EQ(missing.nInstance, 2);  // file not found
+    EXPECT_EQ(missing.nLastError, ERROR_FILE_NOT_FOUND_);
 }
+
+#ifndef _WIN32
+// A target that cannot be run says why, not "file not found".
+TEST_F(Processes, ATargetThatIsNoProgramIsReportedAsSuch) {
+    orvo::test::TempDir dir;
+    const std::string garbage = dir / "garbage.bin";
+    orvo::test::WriteFile(garbage, std::string("\x01\x02 not a program\n"));
+    ASSERT_EQ(SetExecutable(FromNativePath(garbage)), 0u);
+    const LaunchResult launched = ShellOpen(FromNativePath(garbage), L"", SW_SHOWNORMAL_);
+    EXPECT_LE(launched.nInstance, 32);
+    EXPECT_EQ(launched.nLastError, ERROR_BAD_EXE_FORMAT_);
+    EXPECT_EQ(launched.nSystemError, ENOEXEC);
+}
+#endif
 
 TEST(CommandLine, ArgumentsAfterTheProgramNameAreKeptAsWritten) {
     const std::pair<const wchar_t*, const wchar_t*> cases[] = {

@@ -57,6 +57,16 @@ TEST_F(RegistryStore, MissingKeysHivesAndValuesFailLikeTheRegistry) {
 #endif
 }
 
+#ifndef _WIN32
+// A hive that is not a database is reported as damaged, whether it is read or written.
+TEST_F(RegistryStore, ADamagedHiveIsToldApartFromAMissingOrDeniedOne) {
+    orvo::test::WriteFile(home() + "/.config/orvo/registry/HKCU.db", std::string(4096, 'x'));
+    RegKey key;
+    EXPECT_EQ(RegKey::Create(RootCurrentUser, L"Software\\A", key), ERROR_REGISTRY_CORRUPT_);
+    EXPECT_EQ(RegKey::Open(RootCurrentUser, L"Software\\A", RegAccess::Read, key), ERROR_REGISTRY_CORRUPT_);
+}
+#endif
+
 TEST_F(RegistryStore, DeleteTreeRemovesOnlyThatBranch) {
     RegKey key;
     ASSERT_EQ(RegKey::Create(RootCurrentUser, L"A\\B\\C", key), 0u);

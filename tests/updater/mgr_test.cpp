@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
 #include <mutex>
 #include <thread>
 
@@ -69,6 +71,43 @@ protected:
         return log;
     }
 };
+
+// Parts of packages that no plan asks for any more go once a day old; this plan's own parts,
+// fresh ones (another suite may be downloading them) and other files stay.
+TEST_F(Manager, StaleDownloadPartsOfOtherPackagesAreRemoved) {
+    CMgr mgr;
+    Prepare(mgr);
+    UpdateItem item;
+    item.DownloadUrl = L"http://127.0.0.1/pkg/a.zip";
+    item.DownloadPath = mgr.m_strTempFolder + L"\\a.zip";
+    item.OriFileName = L"a.txt";
+    mgr.m_UpdateList.push_back(item);
+    const std::string temp = m_root / "work/Temp";
+    struct File {
+        const char* name;
+        int ageHours;
+        bool kept;
+    };
+    const File files[] = {
+        {"a.zip.part", 48, true},         {"a.zip.part.meta", 48, true},     {"old.zip.part", 25, false},
+        {"old.zip.part.meta", 25, false}, {".hidden.zip.part", 48, false},   {"gone.zip.part.meta", 48, false},
+        {"fresh.zip.part", 23, true},     {"fresh.zip.part.meta", 1, true},  {"other.zip", 48, true},
+        {"notes.part.txt", 48, true},
+    };
+    const auto now = std::filesystem::file_time_type::clock::now();
+    for (const File& f : files) {
+        orvo::test::WriteFile(temp + "/" + f.name, "x");
+        std::filesystem::last_write_time(temp + "/" + f.name, now - std::chrono::hours(f.ageHours));
+    }
+    mgr.RemoveStagingLeftovers();
+    for (const File& f : files) EXPECT_EQ(orvo::test::Exists(temp + "/" + f.name), f.kept) << f.name;
+
+    // A run with nothing to do removes every stale part.
+    mgr.m_UpdateList.clear();
+    mgr.RemoveStaleParts();
+    EXPECT_FALSE(orvo::test::Exists(temp + "/a.zip.part"));
+    EXPECT_TRUE(orvo::test::Exists(temp + "/fresh.zip.part"));
+}
 
 TEST_F(Manager, EmptyAddressStartsNothing) {
     CMgr mgr;

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <functional>
 #include <random>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -281,11 +282,12 @@ TEST_F(WineRun, KilledAtRandomInstantsTheInstallStaysOldOrNew) {
         const auto delay = std::chrono::microseconds(rng() % static_cast<uint64_t>(fullRun.count()));
         const pid_t pid = StartWine();
         std::this_thread::sleep_for(delay);
+        const auto links = PipesOf(pid);
         ::kill(pid, SIGKILL);
         int status = 0;
         ::waitpid(pid, &status, 0);
         interrupted += WIFSIGNALED(status) ? 1 : 0;
-        usleep(300000);  // the Wine server lets go of the killed process's files
+        ASSERT_TRUE(WaitUntilTheServerLetsGo(links, 10)) << "kill " << k << ": the Wine server still holds the killed process";
 
         for (size_t i = 0; i < v1.size(); ++i) {
             const std::string now = ReadFile(Installed(rel(v1[i])));
@@ -311,9 +313,13 @@ TEST_F(WineRun, KilledAtRandomInstantsTheInstallStaysOldOrNew) {
         std::cout << "[ kill test under Wine ] still running after 10 s, stopped:\n" << left;
         std::istringstream lines(left);
         pid_t pid = 0;
-        for (std::string command; lines >> pid && std::getline(lines, command);) ::kill(pid, SIGKILL);
+        std::set<std::string> links;
+        for (std::string command; lines >> pid && std::getline(lines, command);) {
+            links.merge(PipesOf(pid));
+            ::kill(pid, SIGKILL);
+        }
         WaitForTargets(5);
-        usleep(300000);  // the Wine server lets go of their files
+        ASSERT_TRUE(WaitUntilTheServerLetsGo(links, 10)) << "the Wine server still holds the stopped targets";
     }
     Publish(v2);
     std::string out;

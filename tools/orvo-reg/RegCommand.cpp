@@ -15,6 +15,14 @@ namespace {
 
 const char* const kOk = "The operation completed successfully.";
 const char* const kNotFound = "ERROR: The system was unable to find the specified registry key or value.";
+
+// Why a key could not be opened for writing or made: denied, the store's own fault (named), or
+// what the verb says otherwise.
+std::string KeyFailure(uint32_t nError, const char* szOtherwise) {
+    if (nError == ERROR_ACCESS_DENIED_ || nError == ERROR_WRITE_PROTECT_) return "ERROR: Access is denied.";
+    if (nError == ERROR_FILE_NOT_FOUND_ || nError == ERROR_PATH_NOT_FOUND_ || nError == ERROR_BAD_PATHNAME_) return szOtherwise;
+    return "ERROR: The registry could not be read or written (" + platform::ErrorName(nError) + ").";
+}
 const char* const kCanceled = "The operation was canceled by the user.";
 
 struct Options {
@@ -249,7 +257,7 @@ int Add(const Options& o, std::istream& in, std::ostream& out, std::ostream& err
     }
     RegKey key;
     if (uint32_t e = RegKey::Create(o.root, o.keyPath, key)) {
-        err << (e == ERROR_ACCESS_DENIED_ ? "ERROR: Access is denied." : "ERROR: The registry could not be written.") << "\n";
+        err << KeyFailure(e, "ERROR: The registry could not be written.") << "\n";
         return 1;
     }
     if (!o.valueName && !o.data && !o.type) {  // key only
@@ -274,7 +282,7 @@ int Add(const Options& o, std::istream& in, std::ostream& out, std::ostream& err
 int Delete(const Options& o, std::istream& in, std::ostream& out, std::ostream& err) {
     RegKey key;
     if (uint32_t e = RegKey::Open(o.root, o.keyPath, RegAccess::Write, key)) {
-        err << (e == ERROR_ACCESS_DENIED_ ? "ERROR: Access is denied." : kNotFound) << "\n";
+        err << KeyFailure(e, kNotFound) << "\n";
         return 1;
     }
     if (o.valueName) {

@@ -76,7 +76,7 @@ int32_t FirewallProfile::OpenCurrent(std::unique_ptr<FirewallProfile>& out) {
     }
     // A per-user installation cannot write the machine's list: its programs are listed in the
     // user's hive, so that the run still completes (the machine's list is still read).
-    if (err == ERROR_ACCESS_DENIED_) {
+    if (err == ERROR_ACCESS_DENIED_ || err == ERROR_WRITE_PROTECT_) {
         RegKey user;
         if (RegKey::Create(RootCurrentUser, kFirewallListKey, user) == 0) {
             OutputDebug(L"[OVUSVC] firewall list: the machine hive cannot be written; entries go to the user's hive\n");

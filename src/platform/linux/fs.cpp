@@ -21,23 +21,6 @@ namespace platform {
 
 namespace {
 
-uint32_t FromErrno(int e) {
-    switch (e) {
-        case 0: return 0;
-        case ENOENT: return ERROR_FILE_NOT_FOUND_;
-        case ENOTDIR: return ERROR_PATH_NOT_FOUND_;
-        case EACCES:
-        case EPERM:
-        case EROFS:
-        case EISDIR: return ERROR_ACCESS_DENIED_;
-        case EEXIST: return ERROR_ALREADY_EXISTS_;
-        case ENOSPC: return ERROR_DISK_FULL_;
-        case EBUSY:
-        case ETXTBSY: return ERROR_SHARING_VIOLATION_;
-        default: return 0x20000000u | static_cast<uint32_t>(e);  // customer bit: an errno without a Win32 twin
-    }
-}
-
 timespec ToTimespec(FileTime time) {
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count();
     timespec ts;
@@ -155,7 +138,7 @@ uint32_t FolderOpenError(int dirfd, const std::string& name, int e) {
     struct stat st;
     if (e == ELOOP || (e == ENOTDIR && ::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)))
         return ERROR_STOPPED_ON_SYMLINK_;
-    return FromErrno(e);
+    return TranslateSystemError(e);
 }
 
 // Opens szBase (following links, creating it when missing), then the first `count` parts
@@ -165,7 +148,7 @@ int OpenFoldersBelow(const std::wstring& szBase, const std::vector<std::string>&
     int fd = ::open(base.empty() ? "." : base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0 && errno == ENOENT && posix::MakeFolders(base)) fd = ::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
-        *pErr = FromErrno(errno);
+        *pErr = TranslateSystemError(errno);
         return -1;
     }
     for (size_t i = 0; i < count; ++i) {
@@ -201,23 +184,23 @@ uint32_t CreateFoldersBelow(const std::wstring& szBase, const std::wstring& szRe
 uint32_t File::CreateBelow(const std::wstring& szBase, const std::wstring& szRelative) {
     Close();
     std::vector<std::string> parts;
-    if (!SplitRelative(szRelative, parts) || parts.empty()) return m_lastError = ERROR_BAD_PATHNAME_;
+    if (!SplitRelative(szRelative, parts) || parts.empty()) return SetError(ERROR_BAD_PATHNAME_);
     uint32_t err = 0;
     const int dirfd = OpenFoldersBelow(szBase, parts, parts.size() - 1, &err);
-    if (dirfd < 0) return m_lastError = err;
+    if (dirfd < 0) return SetError(err);
     const char* name = parts.back().c_str();
     // Unlinking removes a link itself, and lets a read-only leftover be replaced.
     if (::unlinkat(dirfd, name, 0) != 0 && errno != ENOENT) {
-        err = FromErrno(errno);
+        const int e = errno;
         ::close(dirfd);
-        return m_lastError = err;
+        return SetError(TranslateSystemError(e), e);
     }
     const int fd = ::openat(dirfd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    err = fd < 0 ? FromErrno(errno) : 0;
+    const int e = errno;
     ::close(dirfd);
-    if (fd < 0) return m_lastError = err;
+    if (fd < 0) return SetError(TranslateSystemError(e), e);
     m_fd = fd;
-    return m_lastError = 0;
+    return SetError(0);
 }
 
 FolderTrust CheckFolderTrust(const std::wstring& szFolder) {
@@ -235,18 +218,18 @@ FolderTrust CheckFolderTrust(const std::wstring& szFolder) {
 }
 
 uint32_t CreateDirectoryOne(const std::wstring& szPath) {
-    return ::mkdir(ToNativePath(szPath).c_str(), 0755) == 0 ? 0 : FromErrno(errno);
+    return ::mkdir(ToNativePath(szPath).c_str(), 0755) == 0 ? 0 : TranslateSystemError(errno);
 }
 
 uint32_t RemoveDirectoryOne(const std::wstring& szPath) {
-    return ::rmdir(ToNativePath(szPath).c_str()) == 0 ? 0 : FromErrno(errno);
+    return ::rmdir(ToNativePath(szPath).c_str()) == 0 ? 0 : TranslateSystemError(errno);
 }
 
 uint32_t DeleteFileAt(const std::wstring& szPath) {
     const std::string p = ToNativePath(szPath);
     struct stat st;
     if (::lstat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return ERROR_ACCESS_DENIED_;
-    return ::unlink(p.c_str()) == 0 ? 0 : FromErrno(errno);
+    return ::unlink(p.c_str()) == 0 ? 0 : TranslateSystemError(errno);
 }
 
 uint32_t MoveFileNoReplace(const std::wstring& szFrom, const std::wstring& szTo) {
@@ -259,22 +242,22 @@ uint32_t MoveFileNoReplace(const std::wstring& szFrom, const std::wstring& szTo)
     if (errno == EEXIST) return ERROR_FILE_EXISTS_;
     struct stat st;
     if (::lstat(to.c_str(), &st) == 0) return ERROR_FILE_EXISTS_;
-    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : FromErrno(errno);
+    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : TranslateSystemError(errno);
 }
 
 uint32_t AddHardLink(const std::wstring& szExisting, const std::wstring& szNew) {
-    return ::linkat(AT_FDCWD, ToNativePath(szExisting).c_str(), AT_FDCWD, ToNativePath(szNew).c_str(), 0) == 0 ? 0 : FromErrno(errno);
+    return ::linkat(AT_FDCWD, ToNativePath(szExisting).c_str(), AT_FDCWD, ToNativePath(szNew).c_str(), 0) == 0 ? 0 : TranslateSystemError(errno);
 }
 
 uint32_t RenameReplacing(const std::wstring& szFrom, const std::wstring& szTo) {
-    return ::rename(ToNativePath(szFrom).c_str(), ToNativePath(szTo).c_str()) == 0 ? 0 : FromErrno(errno);
+    return ::rename(ToNativePath(szFrom).c_str(), ToNativePath(szTo).c_str()) == 0 ? 0 : TranslateSystemError(errno);
 }
 
 uint32_t SyncFolder(const std::wstring& szFolder) {
     const std::string dir = ToNativePath(szFolder);
     const int dfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd < 0) return FromErrno(errno);
-    const uint32_t err = ::fsync(dfd) == 0 ? 0 : FromErrno(errno);
+    if (dfd < 0) return TranslateSystemError(errno);
+    const uint32_t err = ::fsync(dfd) == 0 ? 0 : TranslateSystemError(errno);
     ::close(dfd);
     return err;
 }
@@ -288,14 +271,14 @@ uint32_t FlushFiles(const std::vector<std::wstring>& paths) {
         const int fd = ::open(ToNativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
         struct stat st;
         if (fd < 0 || ::fstat(fd, &st) != 0) {
-            err = FromErrno(errno);
+            err = TranslateSystemError(errno);
             if (fd >= 0) ::close(fd);
             break;
         }
         if (!volumes.emplace(st.st_dev, fd).second) ::close(fd);
     }
     for (const auto& [dev, fd] : volumes) {
-        if (err == 0 && ::syncfs(fd) != 0) err = FromErrno(errno);
+        if (err == 0 && ::syncfs(fd) != 0) err = TranslateSystemError(errno);
         ::close(fd);
     }
     return err;
@@ -325,30 +308,30 @@ std::optional<FileTime> FileModTime(const std::wstring& szPath) {
 
 uint32_t SetFileModTime(const std::wstring& szPath, FileTime time) {
     const timespec ts[2] = {{0, UTIME_OMIT}, ToTimespec(time)};
-    return ::utimensat(AT_FDCWD, ToNativePath(szPath).c_str(), ts, 0) == 0 ? 0 : FromErrno(errno);
+    return ::utimensat(AT_FDCWD, ToNativePath(szPath).c_str(), ts, 0) == 0 ? 0 : TranslateSystemError(errno);
 }
 
 uint32_t SetReadOnly(const std::wstring& szPath, bool bReadOnly) {
     const std::string p = ToNativePath(szPath);
     struct stat st;
-    if (::stat(p.c_str(), &st) != 0) return FromErrno(errno);
+    if (::stat(p.c_str(), &st) != 0) return TranslateSystemError(errno);
     mode_t mode = st.st_mode & 07777;
     mode = bReadOnly ? (mode & ~static_cast<mode_t>(0222)) : (mode | S_IWUSR);
-    return ::chmod(p.c_str(), mode) == 0 ? 0 : FromErrno(errno);
+    return ::chmod(p.c_str(), mode) == 0 ? 0 : TranslateSystemError(errno);
 }
 
 uint32_t SetExecutable(const std::wstring& szPath) {
     const std::string p = ToNativePath(szPath);
     struct stat st;
-    if (::stat(p.c_str(), &st) != 0) return FromErrno(errno);
+    if (::stat(p.c_str(), &st) != 0) return TranslateSystemError(errno);
     const mode_t mode = (st.st_mode & 07777) | ((st.st_mode & 0444) >> 2);
-    return ::chmod(p.c_str(), mode) == 0 ? 0 : FromErrno(errno);
+    return ::chmod(p.c_str(), mode) == 0 ? 0 : TranslateSystemError(errno);
 }
 
 uint32_t CopyPermissions(const std::wstring& szFrom, const std::wstring& szTo) {
     struct stat st;
-    if (::stat(ToNativePath(szFrom).c_str(), &st) != 0) return FromErrno(errno);
-    return ::chmod(ToNativePath(szTo).c_str(), st.st_mode & 07777) == 0 ? 0 : FromErrno(errno);
+    if (::stat(ToNativePath(szFrom).c_str(), &st) != 0) return TranslateSystemError(errno);
+    return ::chmod(ToNativePath(szTo).c_str(), st.st_mode & 07777) == 0 ? 0 : TranslateSystemError(errno);
 }
 
 std::vector<std::wstring> FindFiles(const std::wstring& szPattern) {
@@ -386,18 +369,18 @@ uint32_t File::Open(const std::wstring& szPath, Mode mode) {
     const std::string p = ToNativePath(szPath);
     // Installed files are made through these names too: readable by all, as any installed file.
     int fd = ::open(p.c_str(), flags, 0644);
-    if (fd < 0) return m_lastError = errno == ELOOP ? ERROR_ACCESS_DENIED_ : FromErrno(errno);
+    if (fd < 0) return errno == ELOOP ? SetError(ERROR_ACCESS_DENIED_, errno) : SetError(TranslateSystemError(errno), errno);
     struct stat st;
     if (mode == Mode::ReadWriteNoLink && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
         ::close(fd);
-        return m_lastError = ERROR_ACCESS_DENIED_;
+        return SetError(ERROR_ACCESS_DENIED_);
     }
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
         ::close(fd);
-        return m_lastError = ERROR_ACCESS_DENIED_;
+        return SetError(ERROR_ACCESS_DENIED_);
     }
     m_fd = fd;
-    return m_lastError = 0;
+    return SetError(0);
 }
 
 int64_t File::Read(void* pbyBuff, size_t cbyBuff) {
@@ -405,7 +388,7 @@ int64_t File::Read(void* pbyBuff, size_t cbyBuff) {
         ssize_t n = ::read(static_cast<int>(m_fd), pbyBuff, cbyBuff);
         if (n >= 0) return n;
         if (errno == EINTR) continue;
-        m_lastError = FromErrno(errno);
+        SetError(TranslateSystemError(errno), errno);
         return -1;
     }
 }
@@ -415,7 +398,7 @@ int64_t File::ReadAt(uint64_t offset, void* pbyBuff, size_t cbyBuff) {
         ssize_t n = ::pread(static_cast<int>(m_fd), pbyBuff, cbyBuff, static_cast<off_t>(offset));
         if (n >= 0) return n;
         if (errno == EINTR) continue;
-        m_lastError = FromErrno(errno);
+        SetError(TranslateSystemError(errno), errno);
         return -1;
     }
 }
@@ -426,7 +409,7 @@ bool File::Write(const void* pbyBuff, size_t cbyBuff) {
         ssize_t n = ::write(static_cast<int>(m_fd), p, cbyBuff);
         if (n < 0) {
             if (errno == EINTR) continue;
-            m_lastError = FromErrno(errno);
+            SetError(TranslateSystemError(errno), errno);
             return false;
         }
         p += n;
@@ -437,7 +420,7 @@ bool File::Write(const void* pbyBuff, size_t cbyBuff) {
 
 bool File::Seek(int64_t offset, int origin) {
     if (::lseek(static_cast<int>(m_fd), static_cast<off_t>(offset), origin) < 0) {
-        m_lastError = FromErrno(errno);
+        SetError(TranslateSystemError(errno), errno);
         return false;
     }
     return true;
@@ -451,7 +434,7 @@ std::optional<uint64_t> File::Size() const {
 
 bool File::Flush() {
     if (::fsync(static_cast<int>(m_fd)) != 0) {
-        m_lastError = FromErrno(errno);
+        SetError(TranslateSystemError(errno), errno);
         return false;
     }
     return true;
@@ -459,28 +442,28 @@ bool File::Flush() {
 
 uint32_t File::SetModTime(FileTime time) {
     const timespec ts[2] = {{0, UTIME_OMIT}, ToTimespec(time)};
-    return ::futimens(static_cast<int>(m_fd), ts) == 0 ? 0 : (m_lastError = FromErrno(errno));
+    return ::futimens(static_cast<int>(m_fd), ts) == 0 ? 0 : (SetError(TranslateSystemError(errno), errno));
 }
 
 uint32_t File::SetExecutable() {
     struct stat st;
-    if (::fstat(static_cast<int>(m_fd), &st) != 0) return m_lastError = FromErrno(errno);
+    if (::fstat(static_cast<int>(m_fd), &st) != 0) return SetError(TranslateSystemError(errno), errno);
     const mode_t mode = (st.st_mode & 07777) | ((st.st_mode & 0444) >> 2);
-    return ::fchmod(static_cast<int>(m_fd), mode) == 0 ? 0 : (m_lastError = FromErrno(errno));
+    return ::fchmod(static_cast<int>(m_fd), mode) == 0 ? 0 : (SetError(TranslateSystemError(errno), errno));
 }
 
 uint32_t File::SetReadOnly(bool bReadOnly) {
     struct stat st;
-    if (::fstat(static_cast<int>(m_fd), &st) != 0) return m_lastError = FromErrno(errno);
+    if (::fstat(static_cast<int>(m_fd), &st) != 0) return SetError(TranslateSystemError(errno), errno);
     mode_t mode = st.st_mode & 07777;
     mode = bReadOnly ? (mode & ~static_cast<mode_t>(0222)) : (mode | S_IWUSR);
-    return ::fchmod(static_cast<int>(m_fd), mode) == 0 ? 0 : (m_lastError = FromErrno(errno));
+    return ::fchmod(static_cast<int>(m_fd), mode) == 0 ? 0 : (SetError(TranslateSystemError(errno), errno));
 }
 
 uint32_t File::CopyPermissionsFrom(const std::wstring& szFrom) {
     struct stat st;
-    if (::stat(ToNativePath(szFrom).c_str(), &st) != 0) return m_lastError = FromErrno(errno);
-    return ::fchmod(static_cast<int>(m_fd), st.st_mode & 07777) == 0 ? 0 : (m_lastError = FromErrno(errno));
+    if (::stat(ToNativePath(szFrom).c_str(), &st) != 0) return SetError(TranslateSystemError(errno), errno);
+    return ::fchmod(static_cast<int>(m_fd), st.st_mode & 07777) == 0 ? 0 : (SetError(TranslateSystemError(errno), errno));
 }
 
 void File::Close() {

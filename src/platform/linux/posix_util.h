@@ -1,6 +1,7 @@
 // Helpers shared by the Linux backends only.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -17,5 +18,9 @@ std::optional<std::string> AbsoluteEnv(const char* name);
 std::optional<std::string> HomeFolder();
 // $ORVO_SYSROOT by the same rule; empty (the real root) when unset or not absolute.
 std::string SysRoot();
+
+// The seam's error number for a SQLite result (a busy or damaged registry store has its own),
+// using the file system's errno where SQLite only says that the file failed.
+uint32_t TranslateSqliteError(int nResult, int nSystemErrno);
 
 }  // namespace platform::posix

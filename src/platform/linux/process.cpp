@@ -95,7 +95,6 @@ int OpenLockFolder() {
 }
 
 constexpr intptr_t SE_ERR_FNF_ = 2;
-constexpr intptr_t SE_ERR_ACCESSDENIED_ = 5;
 constexpr intptr_t SE_ERR_NOASSOC_ = 31;
 
 }  // namespace
@@ -115,7 +114,8 @@ MutexCreateResult CreateNamedMutex(const std::wstring& szName) {
     ::close(folder);
     if (fd < 0) {
         ReportLockFolder("lock file " + name + " cannot be opened: " + std::strerror(err));
-        return {0, err == EACCES || err == ELOOP ? ERROR_ACCESS_DENIED_ : ERROR_PATH_NOT_FOUND_};
+        // A link is refused as another user's lock would be.
+        return {0, err == ELOOP ? ERROR_ACCESS_DENIED_ : TranslateSystemError(err)};
     }
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
@@ -135,8 +135,8 @@ void CloseMutexHandle(intptr_t hMutex) {
 LaunchResult ShellOpen(const std::wstring& szFile, const std::wstring& szParams, int /*nShowCmd*/) {
     const std::string file = ToNativePath(szFile);
     struct stat st;
-    if (::stat(file.c_str(), &st) != 0) return {SE_ERR_FNF_, ERROR_FILE_NOT_FOUND_};
-    if (S_ISDIR(st.st_mode) || ::access(file.c_str(), X_OK) != 0) return {SE_ERR_NOASSOC_, 1155};  // no association
+    if (::stat(file.c_str(), &st) != 0) return {SE_ERR_FNF_, TranslateSystemError(errno), errno};
+    if (S_ISDIR(st.st_mode) || ::access(file.c_str(), X_OK) != 0) return {SE_ERR_NOASSOC_, ERROR_NO_ASSOCIATION_};
     std::vector<std::string> args{file};
     for (const auto& a : SplitCommandLineArgs(szParams)) args.push_back(ToUtf8(a));
     std::vector<char*> argv;
@@ -150,7 +150,12 @@ LaunchResult ShellOpen(const std::wstring& szFile, const std::wstring& szParams,
     posix_spawnattr_setpgroup(&attr, 0);
     const int rc = ::posix_spawn(&pid, file.c_str(), nullptr, &attr, argv.data(), environ);
     posix_spawnattr_destroy(&attr);
-    if (rc != 0) return {rc == EACCES ? SE_ERR_ACCESSDENIED_ : SE_ERR_FNF_, rc == EACCES ? ERROR_ACCESS_DENIED_ : ERROR_FILE_NOT_FOUND_};
+    if (rc != 0) {
+        const uint32_t err = TranslateSystemError(rc);
+        // ShellExecute's own small numbers: a bad program file is ERROR_BAD_FORMAT (11).
+        const intptr_t instance = err == ERROR_BAD_EXE_FORMAT_ ? 11 : err <= 32 ? static_cast<intptr_t>(err) : 0;
+        return {instance, err, rc};
+    }
     return {42, 0};
 }
 

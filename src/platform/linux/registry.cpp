@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "platform/debug.h"
+#include "platform/errors.h"
 #include "platform/fs.h"
 #include "platform/linux/posix_util.h"
 #include "platform/strings.h"
@@ -118,20 +120,25 @@ public:
         if (!bWrite && !exists) return ERROR_FILE_NOT_FOUND_;
         if (bWrite) {
             const std::string folder = file->substr(0, file->find_last_of('/'));
-            if (!posix::MakeFolders(folder)) return ERROR_ACCESS_DENIED_;
-            if (::access(exists ? file->c_str() : folder.c_str(), W_OK) != 0) return ERROR_ACCESS_DENIED_;
+            if (!posix::MakeFolders(folder)) return Refused(*file, SystemErrorOf(errno));
+            if (::access(exists ? file->c_str() : folder.c_str(), W_OK) != 0) return Refused(*file, SystemErrorOf(errno));
         }
         // Readers open read-write where they may, so that the journal of a writer that was
         // killed mid-transaction can be rolled back instead of making the hive unreadable.
         const bool canWrite = bWrite || ::access(file->c_str(), W_OK) == 0;
         const int flags = bWrite ? (SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE)
                                  : (canWrite ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY);
-        if (sqlite3_open_v2(file->c_str(), &m_db, flags | SQLITE_OPEN_FULLMUTEX, nullptr) != SQLITE_OK)
-            return bWrite ? ERROR_ACCESS_DENIED_ : ERROR_FILE_NOT_FOUND_;
+        if (const int rc = sqlite3_open_v2(file->c_str(), &m_db, flags | SQLITE_OPEN_FULLMUTEX, nullptr); rc != SQLITE_OK)
+            return Refused(*file, SqliteError(rc));
         sqlite3_busy_timeout(m_db, 10000);
         if (bWrite) {
             sqlite3_exec(m_db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
-            if (!Exec(kSchema)) return ERROR_ACCESS_DENIED_;
+            if (const int rc = sqlite3_exec(m_db, kSchema, nullptr, nullptr, nullptr); rc != SQLITE_OK)
+                return Refused(*file, SqliteError(rc));
+        } else if (const int rc = sqlite3_exec(m_db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+                   rc != SQLITE_OK) {
+            // SQLite opens lazily: a damaged or locked file only shows at the first read.
+            return Refused(*file, SqliteError(rc));
         }
         return 0;
     }
@@ -143,6 +150,15 @@ public:
     sqlite3* db() const { return m_db; }
 
 private:
+    SystemError SqliteError(int nResult) const {
+        const int native = m_db != nullptr ? sqlite3_system_errno(m_db) : 0;
+        return {posix::TranslateSqliteError(nResult, native), m_db != nullptr ? sqlite3_extended_errcode(m_db) : nResult};
+    }
+    // The hive cannot be used: said on the debug line with SQLite's or the system's own number.
+    static uint32_t Refused(const std::string& szFile, const SystemError& error) {
+        OutputDebug(FormatW(L"[registry] %s: %s\n", FromUtf8(szFile), DescribeError(error)));
+        return error.code;
+    }
     sqlite3* m_db = nullptr;
 };
 

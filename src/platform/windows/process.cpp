@@ -25,7 +25,8 @@ LaunchResult ShellOpen(const std::wstring& szFile, const std::wstring& szParams,
     HINSTANCE h = ::ShellExecuteW(nullptr, L"open", file.c_str(), szParams.empty() ? nullptr : szParams.c_str(),
                                   nullptr, nShowCmd);
     const auto instance = reinterpret_cast<intptr_t>(h);
-    return {instance, instance > 32 ? 0 : static_cast<uint32_t>(::GetLastError())};
+    const DWORD err = instance > 32 ? 0 : ::GetLastError();
+    return {instance, TranslateSystemError(err), static_cast<int64_t>(err)};
 }
 
 std::wstring ProcessCommandLine() {
