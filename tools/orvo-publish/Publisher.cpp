@@ -327,7 +327,7 @@ void BuildRelease(const BuildOptions& o, std::ostream& report) {
         item.PackageSize = static_cast<int64_t>(skin[0].packageSize);
         m.skin = item;
     }
-    if (!cfg.skinFolder.empty()) m.skin = SkinItem(PackSkinFolder(cfg.skinFolder, temp.path(), epoch), base);
+    if (!cfg.skinFolder.empty()) m.skin = SkinItemOf(PackSkinFolder(cfg.skinFolder, temp.path(), epoch), base);
     m.registry.push_back(cfg.installEntry);
     m.registry.insert(m.registry.end(), cfg.registry.begin(), cfg.registry.end());
     m.shortcuts = cfg.shortcuts;

@@ -66,13 +66,16 @@ SkinPackage PackSkinFolder(const std::string& folder, const std::string& dir, st
     return out;
 }
 
-UpDater::UpdateItem SkinItem(const SkinPackage& package, const std::string& base) {
-    UpDater::UpdateItem item;
+UpDater::SkinItem SkinItemOf(const SkinPackage& package, const std::string& base) {
+    UpDater::SkinItem item;
     // The package's hash: any file of the skin that changes makes the updater fetch it again.
     item.FileHash = platform::FromUtf8(package.sha256);
     item.DownloadUrl = platform::FromUtf8(base + "/pkg/" + package.address + ".zip");
     item.OriFileName = platform::FromUtf8(package.layoutName);
     item.FileSize = static_cast<int64_t>(package.layoutSize);
+    // Checked by the updater before anything of the package is unpacked.
+    item.Sha256 = platform::FromUtf8(package.sha256);
+    item.PackageSize = static_cast<int64_t>(package.packageSize);
     return item;
 }
 

@@ -23,6 +23,6 @@ struct SkinPackage {
 SkinPackage PackSkinFolder(const std::string& folder, const std::string& dir, std::optional<time_t> epoch);
 
 // The manifest's Skin item for the package, below the release's base address.
-UpDater::UpdateItem SkinItem(const SkinPackage& package, const std::string& base);
+UpDater::SkinItem SkinItemOf(const SkinPackage& package, const std::string& base);
 
 }  // namespace publish
