@@ -144,6 +144,13 @@ TEST_F(SignedUpdate, RefusedReleasesLeaveTheInstalledVersionAsItWas) {
              WriteFile(keyFile, ReadFile(Key("a") + ".pub") + "RWQnot-a-key\n");
          },
          "trusted-keys.pub line 3"},
+        {"key file that is a link to nothing",
+         [&] {
+             PublishSigned(Version("3"), "<Sequence>3</Sequence>", "");
+             ::unlink(keyFile.c_str());
+             ASSERT_EQ(::symlink("no-such-file", keyFile.c_str()), 0);
+         },
+         "Manifest Refused"},
         {"older release replayed",
          [&] {
              WriteFile(server.Root() + "/app.xml", oldXml);
@@ -181,6 +188,7 @@ TEST_F(SignedUpdate, RefusedReleasesLeaveTheInstalledVersionAsItWas) {
         EXPECT_EQ(ReadFile(Installed("app.xml")), installedXml) << c.what;
         EXPECT_FALSE(Exists(Installed("starts"))) << c.what;
         manifestUrl = realUrl;
+        ::unlink(keyFile.c_str());
         WriteFile(keyFile, ReadFile(Key("a") + ".pub"));
     }
 }
