@@ -67,7 +67,7 @@ for ((r = 0; r < runs; r++)); do
   rm -rf "$work/pub-base"
   sync
   read -r secs kib rc < <(python3 "$helper" run "$work/publish.log" -- "$publisher" build --config "$work/release.toml" \
-    --from "$src" --out "$work/pub-ours" --key "$work/bench.key")
+    --from "$src" --out "$work/pub-ours" --key "$work/bench.key" --first-release)
   [ "$rc" = 0 ] || { echo "publish: orvo-publish failed: $(cat "$work/publish.log")" >&2; exit 1; }
   [ "$(ls "$work/pub-ours/pkg" | wc -l)" = 1000 ] || { echo "publish: wrong package count" >&2; exit 1; }
   ours+=("$secs")

@@ -52,6 +52,10 @@ std::string ToNativePath(const std::wstring& szPath);
 std::wstring FromNativePath(const std::string& szPath);
 
 bool PathExists(const std::wstring& szPath);  // file or folder
+// Whether anything at all is at the path itself: a link counts, dangling or looping, and is not
+// followed. False only when the lookup says nothing is there; a lookup that fails otherwise (a
+// folder that cannot be searched) counts as something there.
+bool EntryExists(const std::wstring& szPath);
 bool IsDirectory(const std::wstring& szPath);
 // 0, or 183 when something already exists there, or another error.
 uint32_t CreateDirectoryOne(const std::wstring& szPath);

@@ -9,7 +9,10 @@
 // environment (http_proxy, https_proxy, all_proxy, no_proxy; a loopback host is never sent to
 // a proxy from the environment), and connections are kept for later requests of the process to
 // the same scheme, host, port and proxy. Windows: WinINet itself (which keeps its own
-// connections and reads the system's proxy settings).
+// connections and reads the system's proxy settings); redirects of a request without a
+// body are followed by this backend itself with the same limits (WinINet's own following is
+// switched off: under Wine it follows a loop without end); a request with a body gets the
+// redirect response as it is.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,7 @@
-// The few cryptographic operations releases need, all from one well-kept library. A build
-// without it answers Available() false and every check fails.
+// The few cryptographic operations releases need, from one well-kept library per build (the
+// backend is chosen in src/trust/CMakeLists.txt): libsodium on Linux, libgcrypt on Windows. Both
+// accept and refuse the same signatures. A build without one answers Available() false and
+// every check fails.
 #pragma once
 
 #include <array>
@@ -24,6 +26,7 @@ constexpr size_t kSignatureBytes = 64;
 // False when this build carries no cryptography (then nothing below succeeds).
 bool Available();
 
+// Strict standard base64 (padding required, no blanks); the same with every backend.
 std::optional<Bytes> Base64Decode(std::string_view text);
 std::string Base64Encode(ByteView bytes);
 
@@ -32,7 +35,7 @@ bool Ed25519Verify(ByteView signature, ByteView message, ByteView publicKey);
 bool Ed25519Sign(ByteView message, ByteView secretKey, std::array<uint8_t, kSignatureBytes>& signature);
 bool Ed25519KeyPair(std::array<uint8_t, kPublicKeyBytes>& publicKey, std::array<uint8_t, kSecretKeyBytes>& secretKey);
 
-// BLAKE2b with an output of 1 to 64 bytes.
+// BLAKE2b with an output of 20, 32, 48 or 64 bytes.
 bool Blake2b(ByteView message, std::span<uint8_t> out);
 
 bool RandomBytes(std::span<uint8_t> out);

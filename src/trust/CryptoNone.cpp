@@ -4,8 +4,6 @@
 namespace trust::crypto {
 
 bool Available() { return false; }
-std::optional<Bytes> Base64Decode(std::string_view) { return std::nullopt; }
-std::string Base64Encode(ByteView) { return {}; }
 bool Ed25519Verify(ByteView, ByteView, ByteView) { return false; }
 bool Ed25519Sign(ByteView, ByteView, std::array<uint8_t, kSignatureBytes>&) { return false; }
 bool Ed25519KeyPair(std::array<uint8_t, kPublicKeyBytes>&, std::array<uint8_t, kSecretKeyBytes>&) { return false; }

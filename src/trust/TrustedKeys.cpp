@@ -87,7 +87,8 @@ bool VerifyWithTrustedKeys(crypto::ByteView data, std::string_view sigText, cons
 
 ReadResult ReadBoundedFile(const std::wstring& szPath, uint64_t nLimit, std::string& out) {
     out.clear();
-    if (!platform::PathExists(szPath)) return ReadResult::Missing;
+    // A link that leads nowhere is not "no file": what cannot be read is a failure.
+    if (!platform::EntryExists(szPath)) return ReadResult::Missing;
     platform::File file;
     if (file.Open(szPath, platform::File::Mode::Read) != 0) return ReadResult::Failed;
     char buffer[64 * 1024];

@@ -11,7 +11,9 @@
 namespace trust {
 
 // Beside the updater executable; one or more public keys, one per line (a minisign public key
-// file works as it stands; several may be appended for key rotation).
+// file works as it stands; several may be appended for key rotation). Anything at that name, a
+// link that leads nowhere included, means manifests must be signed; what cannot be read as keys
+// refuses them all.
 inline constexpr const wchar_t* kTrustedKeysFile = L"trusted-keys.pub";
 
 struct TrustedKeys {

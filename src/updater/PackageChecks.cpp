@@ -3,7 +3,6 @@
 #include "platform/debug.h"
 #include "platform/fs.h"
 #include "platform/strings.h"
-#include "trust/Crypto.h"
 #include "trust/TrustedKeys.h"
 #include "updater/FileServices.h"
 #include "updater/UnzipFile.h"
@@ -33,17 +32,12 @@ bool CheckDownloadedPackage(const UpdateItem& item) {
 
 bool CheckUnpackedSha256(const UpdateItem& item, const std::wstring& szUnpacked) {
     if (item.Sha256.empty()) return true;
-    if (!trust::crypto::Available()) {
-        // Only reached without a trusted key (a build without cryptography refuses every manifest
-        // once one is configured), where the hash guards nothing the size and CRC checks do not.
-        platform::OutputDebug(FormatW(L"[OVUSVC][Warning %d line] CMgr::UnzipDownloadFile()   [%s] Sha256 not checked: no hashing in this build \n",
-                                      363, szUnpacked));
-        return true;
-    }
     const auto actual = trust::Sha256OfFile(szUnpacked);
     if (actual && platform::EqualsNoCase(platform::FromUtf8(*actual), item.Sha256)) return true;
-    platform::OutputDebug(FormatW(L"[OVUSVC][Error %d line] CMgr::UnzipDownloadFile()   [%s] Upzip File Sha256 Failed \n", 362,
-                                  szUnpacked));
+    // A hash that cannot be computed (a build without cryptography) refuses the file too: the
+    // manifest asked for the check.
+    platform::OutputDebug(FormatW(L"[OVUSVC][Error %d line] CMgr::UnzipDownloadFile()   [%s] Upzip File Sha256 Failed%s \n", 362,
+                                  szUnpacked, actual ? L"" : L" (cannot hash)"));
     return false;
 }
 

@@ -34,7 +34,7 @@ protected:
         std::string log;
         ASSERT_EQ(Tool("build --config '" + (m_root / "release.toml") + "' --from '" + (m_root / "build") + "' --out '" +
                            (m_root / name) + "' --key '" + (m_root / "vendor.key") + "'" +
-                           (previous.empty() ? "" : " --previous '" + previous + "'"),
+                           (previous.empty() ? " --first-release" : " --previous '" + previous + "'"),
                        &log),
                   0)
             << log;

@@ -161,6 +161,13 @@ TEST_F(SignedUpdate, RefusedReleasesLeaveTheInstalledVersionAsItWas) {
              installFolderValue.clear();
          },
          "Sequence 1 is older than the release applied last (2)"},
+        {"key file that is a link to nothing",
+         [&] {
+             PublishSigned(Version("3"), "<Sequence>3</Sequence>", "");
+             ::unlink(keyFile.c_str());
+             ASSERT_EQ(::symlink("no-such-file", keyFile.c_str()), 0);
+         },
+         "Manifest Refused"},
         {"older release replayed",
          [&] {
              WriteFile(server.Root() + "/app.xml", oldXml);
@@ -199,6 +206,7 @@ TEST_F(SignedUpdate, RefusedReleasesLeaveTheInstalledVersionAsItWas) {
         EXPECT_FALSE(Exists(Installed("starts"))) << c.what;
         EXPECT_FALSE(Exists(m_root / "moved")) << c.what;
         manifestUrl = realUrl;
+        ::unlink(keyFile.c_str());
         WriteFile(keyFile, ReadFile(Key("a") + ".pub"));
     }
 }

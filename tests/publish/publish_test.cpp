@@ -77,8 +77,8 @@ protected:
 
 TEST_F(Publish, ReleaseIsReproducibleSignedAndReadByTheUpdater) {
     std::string log;
-    ASSERT_EQ(Build(m_root / "r1", "--key '" + (m_root / "key.key") + "'", &log), 0) << log;
-    ASSERT_EQ(Build(m_root / "r2", "--key '" + (m_root / "key.key") + "'", &log), 0) << log;
+    ASSERT_EQ(Build(m_root / "r1", "--first-release --key '" + (m_root / "key.key") + "'", &log), 0) << log;
+    ASSERT_EQ(Build(m_root / "r2", "--first-release --key '" + (m_root / "key.key") + "'", &log), 0) << log;
     EXPECT_EQ(orvo::test::Run("diff -r '" + (m_root / "r1") + "' '" + (m_root / "r2") + "'"), 0);  // byte for byte
     EXPECT_EQ(orvo::test::Run("minisign -V -q -p '" + (m_root / "key.pub") + "' -m '" + (m_root / "r1/app.xml") + "' -x '" +
                               (m_root / "r1/app.xml.sig") + "'"),
@@ -197,7 +197,7 @@ TEST_F(Publish, BadInputIsNamedAndLeavesNoRelease) {
         WriteFile(m_root / "release.toml", c.config);
         if (c.prepare) c.prepare();
         std::string log;
-        const std::string key = std::string(c.what) == "missing key" ? "--key '" + (m_root / "nokey.key") + "'" : "";
+        const std::string key = std::string(c.what) == "missing key" ? "--first-release --key '" + (m_root / "nokey.key") + "'" : "";
         EXPECT_EQ(Build(m_root / "out", key, &log), 1) << c.what << "\n" << log;
         EXPECT_NE(log.find(c.expected), std::string::npos) << c.what << "\n" << log;
         std::string left;
@@ -235,4 +235,66 @@ TEST_F(Publish, SkinPackageCarriesItsHashAndSize) {
     EXPECT_EQ(skin.PackageSize, static_cast<int64_t>(package.size()));
     EXPECT_EQ(skin.FileHash, sha("<html>progress</html>"));
     EXPECT_EQ(skin.FileSize, 21);
+}
+
+// What no updater would accept, or what would not protect it, is refused unless asked for.
+TEST_F(Publish, SignedReleasesNeedAGrowingSequenceAndAFutureExpiry) {
+    const std::string key = "--key '" + (m_root / "key.key") + "'";
+    const std::string pastConfig = "[release]\nbase_url = \"https://x/\"\nexpires = \"2020-01-01T00:00:00Z\"\n" +
+                                   std::string(kConfig).substr(std::string(kConfig).find("[install]"));
+    ASSERT_EQ(Build(m_root / "r1", "--first-release " + key), 0);
+    const std::string previous = "--previous '" + (m_root / "r1/app.xml") + "' ";
+    const struct {
+        const char* what;
+        bool past;
+        std::string args;
+        const char* refusal;  // nullptr: published
+        const char* sequence;
+    } cases[] = {
+        {"signed without a sequence", false, key, "--first-release for the very first release", nullptr},
+        {"unsigned without a sequence", false, "", nullptr, "<Sequence>1</Sequence>"},
+        {"signed after the previous release", false, previous + key, nullptr, "<Sequence>2</Sequence>"},
+        {"first release that has one before it", false, previous + "--first-release " + key, "--first-release cannot go with", nullptr},
+        {"expired", true, previous + key, "2020-01-01T00:00:00Z is already past", nullptr},
+        {"expired, asked for", true, previous + "--allow-expired " + key, nullptr, "<Sequence>2</Sequence>"},
+    };
+    for (const auto& c : cases) {
+        WriteFile(m_root / "release.toml", c.past ? pastConfig : std::string(kConfig));
+        orvo::test::Run("rm -rf '" + (m_root / "out") + "'");
+        std::string log;
+        EXPECT_EQ(Build(m_root / "out", c.args, &log), c.refusal ? 1 : 0) << c.what << "\n" << log;
+        if (c.refusal) {
+            EXPECT_NE(log.find(c.refusal), std::string::npos) << c.what << "\n" << log;
+            EXPECT_FALSE(Exists(m_root / "out")) << c.what;
+        } else {
+            EXPECT_NE(ReadFile(m_root / "out/app.xml").find(c.sequence), std::string::npos) << c.what;
+        }
+    }
+
+    // A manifest made otherwise is signed only when updaters will take it.
+    const std::string xml = ReadFile(m_root / "r1/app.xml");
+    const auto withRoot = [&](const std::string& from, const std::string& to) {
+        std::string x = xml;
+        x.replace(x.find(from), from.size(), to);
+        return x;
+    };
+    const struct {
+        const char* what;
+        std::string manifest, args;
+        const char* refusal;
+    } signs[] = {
+        {"no sequence", withRoot("<Sequence>1</Sequence>", ""), "", "has no Sequence"},
+        {"expired", withRoot("2099-01-01T00:00:00Z", "2020-01-01T00:00:00Z"), "", "expired at 2020-01-01T00:00:00Z"},
+        {"expired, asked for", withRoot("2099-01-01T00:00:00Z", "2020-01-01T00:00:00Z"), "--allow-expired ", nullptr},
+    };
+    for (const auto& c : signs) {
+        WriteFile(m_root / "m.xml", c.manifest);
+        ::unlink((m_root / "m.xml.sig").c_str());
+        std::string log;
+        EXPECT_EQ(Tool("sign '" + (m_root / "m.xml") + "' " + c.args + key, &log), c.refusal ? 1 : 0) << c.what << "\n" << log;
+        if (c.refusal) {
+            EXPECT_NE(log.find(c.refusal), std::string::npos) << c.what << "\n" << log;
+        }
+        EXPECT_EQ(Exists(m_root / "m.xml.sig"), c.refusal == nullptr) << c.what;
+    }
 }

@@ -1,4 +1,12 @@
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+#include <array>
+#include <functional>
+#include <span>
+#include <vector>
 
 #include "support/test_env.h"
 #include "trust/Minisign.h"
@@ -10,6 +18,34 @@ using namespace trust;
 namespace {
 
 crypto::ByteView View(const std::string& s) { return {reinterpret_cast<const uint8_t*>(s.data()), s.size()}; }
+
+std::vector<uint8_t> Hex(std::string_view hex) {
+    std::vector<uint8_t> out;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<uint8_t>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
+    return out;
+}
+
+std::string ToHex(std::span<const uint8_t> bytes) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (uint8_t b : bytes) out += {kHex[b >> 4], kHex[b & 15]};
+    return out;
+}
+
+// Made by the reference tool (minisign -G -W; -S, and -S -l for the legacy form).
+constexpr const char* kToolPub = "untrusted comment: minisign public key D96EFE08B4971B43\n"
+                                 "RWRDG5e0CP5u2QCH+8E51+UXnQVAgvG+Rr4/Zb1QG67Bu3AIXlJQIDzF\n";
+constexpr const char* kToolData = "<UpdateInfo>fixture</UpdateInfo>\n";
+constexpr const char* kToolSig =
+    "untrusted comment: signature from minisign secret key\n"
+    "RURDG5e0CP5u2V0RbJnoqcyT+bGP9iM7peR7ZwuWEHpmuuZN5TGCfoj8JwzA3LBvcFzgmJ3No237siBBLbA3hSjPU5FTb4LNuAY=\n"
+    "trusted comment: timestamp:1 file:fx.xml\n"
+    "YoVj8Y8P/0eOw65V8FFtUsbMOEbX/5eP5x0R2RCWquIOWMw/DPkUXHSPBjCoELbq1KhGtOaQ9AdqwBUvWSG3Bg==\n";
+constexpr const char* kToolLegacySig =
+    "untrusted comment: signature from minisign secret key\n"
+    "RWRDG5e0CP5u2Qc+9oV0ClJQyom41ropWBp8Bx2Zc8m/w0SQLTCNJJ2fFus3L7MosRpoX1Onio9xaxS4WU9bh02m41CjboJAuAk=\n"
+    "trusted comment: legacy\n"
+    "IsxB/8fB5U/3n6KldsiUu7SC/ijNPP5f3WJl9IK1N/JXM5aXEAitQsWvLa7+HVZXpY5Af+GbbRuQt8cunq6fDg==\n";
 
 }  // namespace
 
@@ -27,6 +63,11 @@ protected:
 };
 
 TEST_F(Minisign, OurSignaturesVerifyWithTheToolAndTheToolsWithUs) {
+#ifdef _WIN32
+    // The tool runs on the Linux side only: its files are fixtures below, and its signatures
+    // reach the Windows updater in the Wine end-to-end runs.
+    GTEST_SKIP() << "the reference tool is not run under Wine";
+#endif
     const auto pair = GenerateKeyPair();
     ASSERT_TRUE(pair);
     const std::string data = "<UpdateInfo>\xEA\xB0\x80</UpdateInfo>\n";
@@ -55,6 +96,81 @@ TEST_F(Minisign, OurSignaturesVerifyWithTheToolAndTheToolsWithUs) {
         ASSERT_TRUE(toolSig) << why;
         EXPECT_EQ(toolSig->prehashed, legacy.empty());
         EXPECT_TRUE(Verify(View(data), *toolSig, *toolPub, &why)) << legacy << why;
+    }
+}
+
+// Every backend gives the same answers: known digests, the first Ed25519 test vector of the
+// RFC (signed and checked), and the forms a lax verifier would accept.
+TEST_F(Minisign, BackendsAgreeOnKnownVectors) {
+    std::array<uint8_t, 64> b512{};
+    std::array<uint8_t, 32> b256{};
+    ASSERT_TRUE(crypto::Blake2b(View("abc"), b512));
+    ASSERT_TRUE(crypto::Blake2b(View("abc"), b256));
+    EXPECT_EQ(ToHex(b512), "ba80a53f981c4d0d6a2797b69f12f6e94c212f14685ac4b74b12bb6fdbffa2d17d87c5392aab792dc252d5de4533cc9518d38aa8dbf1925ab92386edd4009923");
+    EXPECT_EQ(ToHex(b256), "bddd813c634239723171ef3fee98579b94964e3bb1cb3e427262c8c068d52319");
+    crypto::Sha256 sha;
+    sha.Update(View("a"));
+    sha.Update(View("bc"));
+    EXPECT_EQ(sha.FinalHex(), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+
+    const auto seed = Hex("9d61b19deffd5a60ba844af492ec2cc44449c5697b326919703bac031cae7f60");
+    const auto pub = Hex("d75a980182b10ab7d54bfed3c964073a0ee172f3daa62325af021a68f707511a");
+    const std::string rfcSig =
+        "e5564300c360ac729086e2cc806e828a84877f1eb8e5d974d873e065224901555fb8821590a33bacc61e39701cf9b46bd25bf5f0595bbe24655141438e7a100b";
+    std::vector<uint8_t> secret = seed;
+    secret.insert(secret.end(), pub.begin(), pub.end());
+    std::array<uint8_t, crypto::kSignatureBytes> made{};
+    ASSERT_TRUE(crypto::Ed25519Sign({}, secret, made));
+    EXPECT_EQ(ToHex(made), rfcSig);
+    EXPECT_TRUE(crypto::Ed25519Verify(Hex(rfcSig), {}, pub));
+
+    auto flipped = Hex(rfcSig);
+    flipped[10] ^= 0x01;
+    // S + L: the same scalar modulo the group order, not in its one canonical form.
+    auto unreduced = Hex(rfcSig);
+    const auto order = Hex("edd3f55c1a631258d69cf7a2def9de1400000000000000000000000000000010");
+    for (int i = 0, carry = 0; i < 32; ++i) {
+        const int sum = unreduced[32 + i] + order[i] + carry;
+        unreduced[32 + i] = static_cast<uint8_t>(sum);
+        carry = sum >> 8;
+    }
+    // The neutral point as key with R neutral and S zero matches any message under the bare
+    // equation.
+    std::vector<uint8_t> neutral(32, 0);
+    neutral[0] = 1;
+    std::vector<uint8_t> neutralSig = neutral;
+    neutralSig.resize(64, 0);
+    const struct {
+        const char* what;
+        std::vector<uint8_t> sig, key;
+        std::string message;
+    } refused[] = {
+        {"one bit of R flipped", flipped, pub, ""},
+        {"other message", Hex(rfcSig), pub, "x"},
+        {"S not reduced", unreduced, pub, ""},
+        {"neutral key and signature", neutralSig, neutral, "any manifest"},
+        {"short signature", Hex(rfcSig.substr(0, 126)), pub, ""},
+    };
+    for (const auto& c : refused) EXPECT_FALSE(crypto::Ed25519Verify(c.sig, View(c.message), c.key)) << c.what;
+
+    // Base64 has one text per value.
+    EXPECT_EQ(crypto::Base64Encode(View("ABCD")), "QUJDRA==");
+    ASSERT_TRUE(crypto::Base64Decode("QUJDRA=="));
+    EXPECT_EQ(*crypto::Base64Decode("QUJDRA=="), std::vector<uint8_t>({'A', 'B', 'C', 'D'}));
+    for (const char* bad : {"QUJDRA", "QUJDRB==", "QUJ DRA=", "QUJDRA=\n", "Q===", "QU=J"})
+        EXPECT_FALSE(crypto::Base64Decode(bad)) << bad;
+}
+
+TEST_F(Minisign, ToolFixturesVerifyInBothForms) {
+    std::string why;
+    const auto key = ParsePublicKey(kToolPub, &why);
+    ASSERT_TRUE(key) << why;
+    TrustedKeys keys;
+    keys.keys.push_back(*key);
+    for (const char* sig : {kToolSig, kToolLegacySig}) {
+        std::wstring wwhy;
+        EXPECT_TRUE(VerifyWithTrustedKeys(View(kToolData), sig, keys, &wwhy)) << sig;
+        EXPECT_FALSE(VerifyWithTrustedKeys(View(std::string(kToolData) + " "), sig, keys, &wwhy)) << sig;
     }
 }
 
@@ -114,6 +230,32 @@ TEST_F(Minisign, KeyFilesHoldSeveralKeysAndABadLineRefusesThemAll) {
         EXPECT_FALSE(VerifyWithTrustedKeys(View("x"), "", keys, &why)) << bad;
     }
 }
+
+#ifndef _WIN32
+// Whatever has the key file's name means keys were meant to be trusted: a link that leads
+// nowhere or in a circle, or a folder, refuses every manifest instead of turning trust off.
+TEST(TrustedKeysFile, AnythingAtTheKeyFileNameThatIsNoKeyFileRefusesEverything) {
+    TempDir dir;
+    const std::string path = dir / "trusted-keys.pub";
+    const struct {
+        const char* what;
+        std::function<void()> make;
+    } cases[] = {
+        {"dangling link", [&] { ASSERT_EQ(::symlink("no-such-file", path.c_str()), 0); }},
+        {"looping link", [&] { ASSERT_EQ(::symlink("trusted-keys.pub", path.c_str()), 0); }},
+        {"folder", [&] { MakeDirs(path); }},
+    };
+    for (const auto& c : cases) {
+        orvo::test::Run("rm -rf '" + path + "'");
+        c.make();
+        const TrustedKeys keys = LoadTrustedKeys(dir.wpath());
+        EXPECT_TRUE(keys.Required()) << c.what;
+        EXPECT_NE(keys.problem.find(L"cannot be read"), std::wstring::npos) << c.what;
+        std::wstring why;
+        EXPECT_FALSE(VerifyWithTrustedKeys(View("x"), "", keys, &why)) << c.what;
+    }
+}
+#endif
 
 // Runs in every build: one without cryptography must refuse a trusted key it cannot check,
 // never ignore it.

@@ -50,8 +50,12 @@ protected:
 
 TEST_F(WineHttp, DownloadsArriveWholeAndRefusalsLeaveNoFile) {
     NginxServer web;
+    // /h1 .. /h11 end at /final.txt after that many redirects; /loop redirects to itself.
+    std::string hops;
+    for (int i = 2; i <= 11; ++i) hops += "\n    location = /h" + std::to_string(i) + " { return 302 /h" + std::to_string(i - 1) + "; }";
     web.AddDirectives("location = /boom { return 500 'server broke'; }\n    location = /r1 { return 301 /r2; }\n"
-                      "    location = /r2 { return 302 /r3; }\n    location = /r3 { return 307 /final.txt; }");
+                      "    location = /r2 { return 302 /r3; }\n    location = /r3 { return 307 /final.txt; }\n"
+                      "    location = /h1 { return 302 " + web.Url("/final.txt") + "; }\n    location = /loop { return 302 /loop; }" + hops);
     WriteFile(web.Root() + "/final.txt", "end of chain");
     std::vector<std::string> args = {"get"};
     const std::vector<uint64_t> sizes = {0, 4095, 65537, 3ull * 1024 * 1024 + 5};
@@ -65,9 +69,8 @@ TEST_F(WineHttp, DownloadsArriveWholeAndRefusalsLeaveNoFile) {
     const std::string unreachable = "http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/x";
     const std::vector<std::pair<std::string, std::string>> more = {
         {web.Url("/missing.bin"), "missing.bin"}, {web.Url("/boom"), "boom.bin"}, {web.Url("/r1"), "chain.txt"},
-        {unreachable, "u.bin"}, {web.Url("/missing.bin"), "kept.bin"}, {"ftp://127.0.0.1/x", "ftp.txt"}};
-    // Not here: a redirect loop. This Wine's WinINet follows it without end (the download never
-    // returns), and the Windows transport sets no redirect limit of its own.
+        {unreachable, "u.bin"}, {web.Url("/missing.bin"), "kept.bin"}, {"ftp://127.0.0.1/x", "ftp.txt"},
+        {web.Url("/h10"), "ten.txt"}, {web.Url("/h11"), "eleven.txt"}, {web.Url("/loop"), "loop.txt"}};
     for (const auto& [url, name] : more) args.insert(args.end(), {url, WinPath(Out(name))});
 
     const ProbeResult r = Probe(args);
@@ -90,7 +93,13 @@ TEST_F(WineHttp, DownloadsArriveWholeAndRefusalsLeaveNoFile) {
     EXPECT_EQ(ReadFile(Out("kept.bin")), "previous");  // an older copy survives a refusal
     EXPECT_EQ(rest[5], -1);
     EXPECT_NE(r.debug.find("scheme [ftp] refused"), std::string::npos) << r.debug;
-    for (const char* name : {"missing.bin", "boom.bin", "u.bin", "ftp.txt"}) EXPECT_FALSE(Exists(Out(name))) << name;
+    // At most ten redirects, as on Linux; a loop ends there too.
+    EXPECT_EQ(rest[6], 1);
+    EXPECT_EQ(ReadFile(Out("ten.txt")), "end of chain");
+    EXPECT_EQ(rest[7], -1);
+    EXPECT_EQ(rest[8], -1);
+    EXPECT_NE(r.debug.find("[12156]"), std::string::npos) << r.debug;
+    for (const char* name : {"missing.bin", "boom.bin", "u.bin", "ftp.txt", "eleven.txt", "loop.txt"}) EXPECT_FALSE(Exists(Out(name))) << name;
 }
 
 TEST_F(WineHttp, MisbehavingServersFailWithoutLeavingAFile) {

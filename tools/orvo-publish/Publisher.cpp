@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -284,6 +286,17 @@ void BuildRelease(const BuildOptions& o, std::ostream& report) {
         throw InputError(o.out + ": already exists; a release goes to a new folder");
     const std::optional<Previous> previous = o.previous.empty() ? std::nullopt : std::optional(ReadPrevious(o.previous));
     const auto epoch = SourceDateEpoch();
+    // Refused before any work: releases that no updater would accept, or that protect nothing.
+    if (!cfg.expires.empty() && !o.allowExpired && *UpDater::ParseUtcTime(FromUtf8(cfg.expires)) <= std::time(nullptr))
+        throw InputError(o.config + ": release.expires " + cfg.expires +
+                         " is already past, so every updater would refuse the release (give a later date, or "
+                         "--allow-expired to publish it anyway)");
+    if (o.firstRelease && (previous || cfg.sequence))
+        throw InputError("--first-release cannot go with --previous or release.sequence");
+    if (!o.key.empty() && !previous && !cfg.sequence && !o.firstRelease)
+        throw InputError("a signed release needs a sequence above the previous release's, or updaters cannot tell an old "
+                         "release sent again from a new one: give --previous with the last release's manifest, or "
+                         "release.sequence in " + o.config + ", or --first-release for the very first release");
 
     std::vector<SourceFile> files = ScanBuildFolder(o.from);
     TempFolder temp(o.out);
@@ -392,8 +405,21 @@ void MakeKeyPair(const std::string& base, std::ostream& report) {
            << "put the public key into trusted-keys.pub beside the updater\n";
 }
 
-void SignFile(const std::string& file, const std::string& keyFile, const std::string& trustedComment, std::ostream& report) {
+void SignFile(const std::string& file, const std::string& keyFile, const std::string& trustedComment, bool allowExpired, std::ostream& report) {
     const std::string data = ReadSmall(file, UpDater::ManifestLimits::kMaxFileBytes, "manifest");
+    {
+        // What the updaters will check once the signature holds.
+        static const UpDater::ManifestLoadLines kLines{L"Sign", 1, 2, 3, 4};
+        UpDater::CManifestDocument doc;
+        if (!doc.Load(FromUtf8(file), kLines) || doc.Root() == nullptr) throw InputError(file + ": not a readable manifest");
+        if (UpDater::ReadSequence(doc.Root()).value_or(1) == 0)
+            throw InputError(file + ": has no Sequence, so updaters cannot tell an old release sent again from a new one (add "
+                                    "<Sequence>N</Sequence> under the root, N above the last release's)");
+        const int64_t now = allowExpired ? INT64_MIN : static_cast<int64_t>(std::time(nullptr));
+        if (const std::wstring why = UpDater::CheckReleaseOrder(doc.Root(), 0, now); !why.empty())
+            throw InputError(file + ": " + platform::ToUtf8(why) +
+                             (allowExpired ? "" : " (--allow-expired signs an expired manifest anyway)"));
+    }
     time_t when = std::time(nullptr);
     if (const auto epoch = SourceDateEpoch()) when = *epoch;
     const std::string comment = trustedComment.empty() ? TrustedComment(when, fs::path(file).filename().string()) : trustedComment;

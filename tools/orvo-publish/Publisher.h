@@ -15,6 +15,8 @@ struct BuildOptions {
     std::string baseUrl;   // overrides the description's
     std::string key;       // secret key to sign with, optional
     bool dryRun = false;
+    bool firstRelease = false;  // a signed release with no release before it: Sequence 1
+    bool allowExpired = false;  // publish even when release.expires is past
 };
 
 // What clients of the previous release will fetch.
@@ -28,6 +30,6 @@ struct UpdateSummary {
 // Each throws InputError (naming the bad input) on failure.
 void BuildRelease(const BuildOptions& options, std::ostream& report);
 void MakeKeyPair(const std::string& base, std::ostream& report);
-void SignFile(const std::string& file, const std::string& keyFile, const std::string& trustedComment, std::ostream& report);
+void SignFile(const std::string& file, const std::string& keyFile, const std::string& trustedComment, bool allowExpired, std::ostream& report);
 
 }  // namespace publish

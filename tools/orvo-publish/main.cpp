@@ -17,9 +17,10 @@ namespace {
 constexpr const char* kUsage =
     "usage:\n"
     "  orvo-publish build --config RELEASE.toml --from BUILD_DIR --out RELEASE_DIR\n"
-    "                     [--previous OLD_MANIFEST] [--base-url URL] [--key SECRET_KEY] [--dry-run]\n"
+    "                     [--previous OLD_MANIFEST | --first-release] [--base-url URL] [--key SECRET_KEY]\n"
+    "                     [--allow-expired] [--dry-run]\n"
     "  orvo-publish keygen [--out NAME]          writes NAME.key and NAME.pub (default: orvo-release)\n"
-    "  orvo-publish sign MANIFEST --key SECRET_KEY [--trusted-comment TEXT]\n"
+    "  orvo-publish sign MANIFEST --key SECRET_KEY [--trusted-comment TEXT] [--allow-expired]\n"
     "                                            writes MANIFEST.sig\n";
 
 int Usage(const std::string& problem) {
@@ -42,11 +43,15 @@ int main(int argc, char** argv) {
     const std::string command = args[0];
     std::map<std::string, std::string> opts;
     std::vector<std::string> positional;
-    bool dryRun = false;
+    bool dryRun = false, firstRelease = false, allowExpired = false;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "--dry-run") {
             dryRun = true;
+        } else if (a == "--first-release") {
+            firstRelease = true;
+        } else if (a == "--allow-expired") {
+            allowExpired = true;
         } else if (a.starts_with("--")) {
             static const char* kWithValue[] = {"--config", "--from", "--out", "--previous", "--base-url", "--key", "--trusted-comment"};
             if (std::find(std::begin(kWithValue), std::end(kWithValue), a) == std::end(kWithValue)) return Usage("unknown option " + a);
@@ -69,13 +74,15 @@ int main(int argc, char** argv) {
             o.baseUrl = opts["base-url"];
             o.key = opts["key"];
             o.dryRun = dryRun;
+            o.firstRelease = firstRelease;
+            o.allowExpired = allowExpired;
             publish::BuildRelease(o, std::cout);
         } else if (command == "keygen") {
-            if (!positional.empty() || dryRun) return Usage("keygen takes only --out");
+            if (!positional.empty() || dryRun || firstRelease || allowExpired) return Usage("keygen takes only --out");
             publish::MakeKeyPair(need("out") ? opts["out"] : "orvo-release", std::cout);
         } else if (command == "sign") {
-            if (positional.size() != 1 || !need("key") || dryRun) return Usage("sign needs one MANIFEST and --key");
-            publish::SignFile(positional[0], opts["key"], opts["trusted-comment"], std::cout);
+            if (positional.size() != 1 || !need("key") || dryRun || firstRelease) return Usage("sign needs one MANIFEST and --key");
+            publish::SignFile(positional[0], opts["key"], opts["trusted-comment"], allowExpired, std::cout);
         } else {
             return Usage("unknown command " + command);
         }

@@ -49,6 +49,12 @@ bool PathExists(const std::wstring& szPath) {
     return !szPath.empty() && ::stat(ToNativePath(szPath).c_str(), &st) == 0;
 }
 
+bool EntryExists(const std::wstring& szPath) {
+    struct stat st;
+    if (szPath.empty()) return false;
+    return ::lstat(ToNativePath(szPath).c_str(), &st) == 0 || (errno != ENOENT && errno != ENOTDIR);
+}
+
 bool IsDirectory(const std::wstring& szPath) {
     struct stat st;
     return ::stat(ToNativePath(szPath).c_str(), &st) == 0 && S_ISDIR(st.st_mode);

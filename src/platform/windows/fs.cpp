@@ -48,6 +48,14 @@ bool PathExists(const std::wstring& szPath) {
     return !szPath.empty() && ::GetFileAttributesW(NativePath(szPath).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+bool EntryExists(const std::wstring& szPath) {
+    if (szPath.empty()) return false;
+    // The attributes of a link are its own: it is not followed.
+    if (::GetFileAttributesW(NativePath(szPath).c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+    const DWORD err = ::GetLastError();
+    return err != ERROR_FILE_NOT_FOUND && err != ERROR_PATH_NOT_FOUND;
+}
+
 // Windows has no lookup relative to an open folder here: each name takes the full path.
 struct FolderProbe::Listing {};
 

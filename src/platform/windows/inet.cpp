@@ -9,6 +9,7 @@
 #include <mutex>
 #include <new>
 #include <set>
+#include <utility>
 
 // <wininet.h> maps these names onto its A/W functions; here they are ours.
 #undef InternetOpen
@@ -29,6 +30,15 @@ struct InternetObject {
     bool bRequest = false;
     std::atomic<bool> bCancelled{false};
     Timeouts timeouts;  // as set on this handle; its children start with them
+    // What a redirect needs to send the request again elsewhere: for a connection its internet
+    // handle, server and port; for a request its connection, where it went last and what was
+    // asked.
+    InternetObject* parent = nullptr;
+    std::wstring server;
+    uint16_t port = 0;
+    std::string verb, object, headers;
+    uint32_t flags = 0;
+    ::HINTERNET redirectConnection = nullptr;  // opened for the last hop, closed with the request
 };
 
 namespace {
@@ -127,7 +137,13 @@ HINTERNET InternetConnect(HINTERNET hInternet, const wchar_t* szServerName, uint
     if (parent == nullptr) return nullptr;
     ::HINTERNET h = ::InternetConnectW(parent, szServerName, nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
     if (h != nullptr) ApplyTimeouts(h, hInternet->timeouts);
-    return Wrap(h, false, hInternet->timeouts);
+    HINTERNET o = Wrap(h, false, hInternet->timeouts);
+    if (o != nullptr) {
+        o->parent = hInternet;
+        o->server = szServerName != nullptr ? szServerName : L"";
+        o->port = nPort;
+    }
+    return o;
 }
 
 bool InternetSetOption(HINTERNET hAny, uint32_t nOption, uint32_t nValue) {
@@ -163,21 +179,142 @@ HINTERNET HttpOpenRequest(HINTERNET hConnection, std::string_view szVerb, std::s
     const char* accept[] = {"*/*", nullptr};
     ::HINTERNET parent = Native(hConnection);
     if (parent == nullptr) return nullptr;
-    ::HINTERNET h = ::HttpOpenRequestA(parent, verb.c_str(), object.c_str(), "HTTP/1.1", nullptr, accept, nFlags, 0);
+    // Redirects are followed here, not by WinINet, which under Wine follows a loop forever.
+    ::HINTERNET h = ::HttpOpenRequestA(parent, verb.c_str(), object.c_str(), "HTTP/1.1", nullptr, accept,
+                                       nFlags | INTERNET_FLAG_NO_AUTO_REDIRECT, 0);
     if (h != nullptr) ApplyTimeouts(h, hConnection->timeouts);
-    return Wrap(h, true, hConnection->timeouts);
+    HINTERNET o = Wrap(h, true, hConnection->timeouts);
+    if (o != nullptr) {
+        o->parent = hConnection;
+        o->verb = verb;
+        o->object = object;
+        o->flags = nFlags;
+        o->server = hConnection->server;
+        o->port = hConnection->port;
+    }
+    return o;
 }
+
+namespace {
+
+constexpr int kMaxRedirects = 10;  // as the Linux transport
+
+bool IsRedirect(DWORD status) { return status == 301 || status == 302 || status == 303 || status == 307 || status == 308; }
+
+std::wstring Widen(std::string_view s) { return std::wstring(s.begin(), s.end()); }
+
+// The address the response's Location names, when the response is a redirect with one.
+bool RedirectTarget(::HINTERNET h, const InternetObject& r, std::wstring* pszUrl) {
+    DWORD status = 0, size = sizeof status;
+    if (!::HttpQueryInfoW(h, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr) || !IsRedirect(status))
+        return false;
+    std::wstring location(2048, L'\0');
+    size = static_cast<DWORD>(location.size() * sizeof(wchar_t));
+    if (!::HttpQueryInfoW(h, HTTP_QUERY_LOCATION, location.data(), &size, nullptr)) return false;
+    location.resize(size / sizeof(wchar_t));
+    const bool secure = (r.flags & INTERNET_FLAG_SECURE) != 0;
+    const std::wstring base = std::wstring(secure ? L"https://" : L"http://") + r.server + L":" + std::to_wstring(r.port) + Widen(r.object);
+    std::wstring url(4096, L'\0');
+    DWORD len = static_cast<DWORD>(url.size());
+    if (!::InternetCombineUrlW(base.c_str(), location.c_str(), url.data(), &len, ICU_NO_ENCODE)) return false;
+    url.resize(len);
+    *pszUrl = std::move(url);
+    return true;
+}
+
+// Sends the request again to szUrl on a connection of its own; the old request is closed.
+bool Reopen(HINTERNET hRequest, const std::wstring& szUrl) {
+    URL_COMPONENTSW parts{};
+    parts.dwStructSize = sizeof parts;
+    wchar_t host[256], path[4096], extra[4096];
+    parts.lpszHostName = host;
+    parts.dwHostNameLength = static_cast<DWORD>(std::size(host));
+    parts.lpszUrlPath = path;
+    parts.dwUrlPathLength = static_cast<DWORD>(std::size(path));
+    parts.lpszExtraInfo = extra;
+    parts.dwExtraInfoLength = static_cast<DWORD>(std::size(extra));
+    if (!::InternetCrackUrlW(szUrl.c_str(), static_cast<DWORD>(szUrl.size()), 0, &parts)) return Fail(ERROR_HTTP_REDIRECT_FAILED);
+    const bool wasSecure = (hRequest->flags & INTERNET_FLAG_SECURE) != 0;
+    const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+    // Only http and https, and never from https down to plain http.
+    if ((!secure && parts.nScheme != INTERNET_SCHEME_HTTP) || (wasSecure && !secure)) return Fail(ERROR_HTTP_REDIRECT_FAILED);
+    std::string object;
+    for (const wchar_t* p : {path, extra})
+        for (; *p != 0; ++p) {
+            if (*p > 0xFF) return Fail(ERROR_HTTP_REDIRECT_FAILED);
+            object += static_cast<char>(*p);
+        }
+    if (object.empty()) object = "/";
+    object = EscapeObjectName(object);
+
+    ::HINTERNET internet = Native(hRequest->parent->parent);
+    if (internet == nullptr) return false;
+    ::HINTERNET connection = ::InternetConnectW(internet, host, parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+    if (connection == nullptr) return Failed();
+    ApplyTimeouts(connection, hRequest->timeouts);
+    const char* accept[] = {"*/*", nullptr};
+    const uint32_t flags = (hRequest->flags & ~static_cast<uint32_t>(INTERNET_FLAG_SECURE)) | (secure ? INTERNET_FLAG_SECURE : 0);
+    ::HINTERNET request = ::HttpOpenRequestA(connection, hRequest->verb.c_str(), object.c_str(), "HTTP/1.1", nullptr, accept,
+                                             flags | INTERNET_FLAG_NO_AUTO_REDIRECT, 0);
+    if (request == nullptr) {
+        Failed();
+        ::InternetCloseHandle(connection);
+        return false;
+    }
+    ApplyTimeouts(request, hRequest->timeouts);
+    if (!hRequest->headers.empty() &&
+        !::HttpAddRequestHeadersA(request, hRequest->headers.data(), static_cast<DWORD>(hRequest->headers.size()),
+                                  HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE)) {
+        Failed();
+        ::InternetCloseHandle(request);
+        ::InternetCloseHandle(connection);
+        return false;
+    }
+    ::HINTERNET oldRequest = nullptr, oldConnection = nullptr;
+    {
+        // A cancel closes the request it finds under this lock: it finds the old or the new one.
+        std::lock_guard lock(g_requestsLock);
+        if (!hRequest->bCancelled.load()) {
+            oldRequest = std::exchange(hRequest->native, request);
+            oldConnection = std::exchange(hRequest->redirectConnection, connection);
+            request = connection = nullptr;
+        }
+    }
+    if (request != nullptr) {
+        ::InternetCloseHandle(request);
+        ::InternetCloseHandle(connection);
+        return Fail(ERROR_INTERNET_OPERATION_CANCELLED);
+    }
+    hRequest->flags = flags;
+    hRequest->object = object;
+    hRequest->server.assign(host);  // the base of a later relative Location
+    hRequest->port = parts.nPort;
+    ::InternetCloseHandle(oldRequest);
+    if (oldConnection != nullptr) ::InternetCloseHandle(oldConnection);
+    return true;
+}
+
+}  // namespace
 
 bool HttpAddRequestHeaders(HINTERNET hRequest, std::string_view szHeaders) {
     ::HINTERNET h = Native(hRequest);
-    return h != nullptr && (::HttpAddRequestHeadersA(h, szHeaders.data(), static_cast<DWORD>(szHeaders.size()),
-                                                     HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE) != FALSE ||
-                            FailedOn(hRequest));
+    const bool ok = h != nullptr && (::HttpAddRequestHeadersA(h, szHeaders.data(), static_cast<DWORD>(szHeaders.size()),
+                                                              HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE) != FALSE ||
+                                     FailedOn(hRequest));
+    if (ok) hRequest->headers.append(szHeaders);
+    return ok;
 }
 
 bool HttpSendRequest(HINTERNET hRequest) {
-    ::HINTERNET h = Native(hRequest);
-    return h != nullptr && (::HttpSendRequestW(h, nullptr, 0, nullptr, 0) != FALSE || FailedOn(hRequest));
+    const bool follow = (hRequest != nullptr && (hRequest->flags & INTERNET_FLAG_NO_AUTO_REDIRECT) == 0);
+    for (int hops = 0;; ++hops) {
+        ::HINTERNET h = Native(hRequest);
+        if (h == nullptr || !(::HttpSendRequestW(h, nullptr, 0, nullptr, 0) != FALSE || FailedOn(hRequest))) return false;
+        std::wstring target;
+        if (!follow || !RedirectTarget(h, *hRequest, &target)) return true;
+        if (hops == kMaxRedirects) return Fail(ERROR_HTTP_REDIRECT_FAILED);
+        if (!Reopen(hRequest, target)) return false;
+    }
 }
 
 bool HttpSendRequestEx(HINTERNET hRequest, uint64_t nTotalBytes) {
@@ -306,6 +443,7 @@ bool InternetCloseHandle(HINTERNET hAny) {
         bClosedByCancel = hAny->bCancelled.load();
     }
     const bool ok = bClosedByCancel || ::InternetCloseHandle(hAny->native) != FALSE || Failed();
+    if (hAny->redirectConnection != nullptr) ::InternetCloseHandle(hAny->redirectConnection);
     delete hAny;
     return ok;
 }
