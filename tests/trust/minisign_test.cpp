@@ -157,10 +157,26 @@ TEST_F(MachineKeys, ASharedInstallationTakesTheMachinesKeyFiles) {
         for (const auto& k : keys.keys) out += KeyIdText(k.id) + " ";
         return out;
     };
+    struct RemoveFolder {
+        std::string folder;
+        ~RemoveFolder() {
+#ifdef _WIN32
+            orvo::test::Run("rmdir /s /q \"" + folder + "\"");
+#else
+            orvo::test::Run("rm -rf '" + folder + "'");
+#endif
+        }
+    } removeFolder{folder};
     EXPECT_FALSE(LoadTrustedKeys(vendor).Required());
     const TrustedKeys fromMachine = LoadTrustedKeys(shared);
-    EXPECT_EQ(ids(fromMachine), "41703197B3E38CE6 ");
     EXPECT_TRUE(fromMachine.Required());
+    if (!crypto::Available()) {
+        // A build that cannot check signatures refuses everything, naming the machine's file.
+        EXPECT_NE(platform::ToUtf8(fromMachine.problem).find("vendor-a.pub"), std::string::npos)
+            << platform::ToUtf8(fromMachine.problem);
+        return;
+    }
+    EXPECT_EQ(ids(fromMachine), "41703197B3E38CE6 ");
 
     // A second vendor's file adds its key; one that holds no key refuses everything.
     WriteFile(folder + "/vendor-b.pub", keyB + "\n");
@@ -175,11 +191,4 @@ TEST_F(MachineKeys, ASharedInstallationTakesTheMachinesKeyFiles) {
     orvo::test::Run("rm '" + folder + "/vendor-c.pub' && chmod 0777 '" + folder + "'");
     EXPECT_NE(platform::ToUtf8(LoadTrustedKeys(shared).problem).find("may be changed by other users"), std::string::npos);
 #endif
-    orvo::test::Run(
-#ifdef _WIN32
-        "rmdir /s /q \"" + folder + "\""
-#else
-        "rm -rf '" + folder + "'"
-#endif
-    );
 }
