@@ -115,7 +115,7 @@ CExceptionHandler::~CExceptionHandler() { m_pWorker.reset(); }
 std::unique_ptr<CExceptionWorker> MakeWorkerForThisProgram() {
     const std::wstring module = platform::GetModuleFilePath().value_or(L"");
     const std::wstring system = platform::GetSpecialFolderPath(platform::CSIDL_SYSTEM, true).value_or(L"");
-    return std::make_unique<CExceptionWorkerEx>(system, VersionText(module), UpDater::GetModuleFolder());
+    return std::make_unique<CExceptionWorkerEx>(system, VersionText(module), UpDater::DumpFolderFor(UpDater::GetModuleFolder()));
 }
 
 void InstallExceptionHandler() {

@@ -1,5 +1,5 @@
 // The crash handler: installed first thing at start-up, it writes a dump of any fatal fault of
-// the updater beside its executable, has the dump uploaded to the vendor's debug server and the
+// the updater (beside its executable, or in the user's state folder for a shared installation), has the dump uploaded to the vendor's debug server and the
 // hand-over run, so that a crash never leaves the user without the application.
 #pragma once
 
@@ -46,7 +46,8 @@ public:
     bool m_bInstalled = false;  // the previous handling is restored at removal
 };
 
-// The worker this executable uses: dump beside the executable, version from its version block.
+// The worker this executable uses: dump in DumpFolderFor the executable's folder, version from
+// its version block.
 std::unique_ptr<CExceptionWorker> MakeWorkerForThisProgram();
 
 // Start-up step 1: the handler and, with it, the update-manager singleton.

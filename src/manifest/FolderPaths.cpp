@@ -72,6 +72,37 @@ std::wstring GetUserDataFolder() {
     return result.empty() ? std::wstring(L"/") : result;
 }
 
+std::wstring ManifestAddressFolderName(const std::wstring& szUrl) {
+    std::wstring name = szUrl.substr(szUrl.find_last_of(L"\\/") + 1);
+    name = name.substr(0, name.find_first_of(L"?#"));
+    if (name.size() > 64) name.resize(64);
+    for (wchar_t& c : name) {
+        const bool plain = (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') ||
+                           c == L'.' || c == L'-' || c == L'_';
+        if (!plain) c = L'_';
+    }
+    // "." and ".." are names of their own on every system: never a component on their own.
+    if (name.empty() || name.find_first_not_of(L'.') == std::wstring::npos) name = L"manifest";
+    uint64_t hash = platform::Fnv1a64(platform::ToUtf8(szUrl));
+    std::wstring hex(16, L'0');
+    for (size_t i = hex.size(); i-- > 0; hash >>= 4) hex[i] = L"0123456789abcdef"[hash & 0xF];
+    return name + L"-" + hex;
+}
+
+std::wstring SkinFolderPlace::Folder() const { return base.empty() ? std::wstring() : platform::JoinPath(base, relative); }
+
+SkinFolderPlace SkinFolderFor(const std::wstring& szUpdaterFolder, const std::wstring& szUrl) {
+    if (!platform::IsSystemFolder(szUpdaterFolder)) return {szUpdaterFolder, L"Skin", false};
+    return {GetUserDataFolder(), L"TALVEN\\Update\\Skin\\" + ManifestAddressFolderName(szUrl), true};
+}
+
+std::wstring DumpFolderFor(const std::wstring& szUpdaterFolder) {
+    if (!platform::IsSystemFolder(szUpdaterFolder)) return szUpdaterFolder;
+    const auto state = platform::GetUserStateFolder();
+    if (!state || state->empty()) return {};
+    return platform::JoinPath(platform::TrimRight(*state, L"\\/"), L"OrvoUpdaterService");
+}
+
 bool CreateFolderTree(const std::wstring& szPath) {
     if (szPath.empty()) return false;
     std::wstring path = szPath;

@@ -16,6 +16,25 @@ std::wstring ReplaceFolder(const std::wstring& szText, const std::wstring& szIns
 std::wstring GetModuleFolder();
 // The per-user data folder the updater works in; empty on failure.
 std::wstring GetUserDataFolder();
+// A folder name that belongs to one manifest address: its file name made safe (letters, digits,
+// '.', '-' and '_' kept, anything else '_', at most 64 characters) and a hash of the whole
+// address, so that suites whose manifests share a file name stay apart.
+std::wstring ManifestAddressFolderName(const std::wstring& szUrl);
+// Where an updater whose executable is in szUpdaterFolder keeps the skin of the manifest at
+// szUrl: the folder "Skin" beside it, or, for a shared installation (a system folder), the
+// address's own folder below the user's working folder. The folders of relative are made below
+// base by the caller; base is empty when the per-user folder cannot be found.
+struct SkinFolderPlace {
+    std::wstring base;
+    std::wstring relative;
+    bool bShared = false;
+    std::wstring Folder() const;
+};
+SkinFolderPlace SkinFolderFor(const std::wstring& szUpdaterFolder, const std::wstring& szUrl);
+// Where such an updater writes its crash dumps: beside it, or, for a shared installation, the
+// user's state folder's "OrvoUpdaterService"; empty when that cannot be found.
+std::wstring DumpFolderFor(const std::wstring& szUpdaterFolder);
+
 // Creates every missing folder along szPath; true when the whole chain exists afterwards.
 bool CreateFolderTree(const std::wstring& szPath);
 // 0 when the system cannot be asked; 6 on every current system (see the version table).

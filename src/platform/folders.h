@@ -9,6 +9,11 @@
 // (SHGetSpecialFolderPathW, FOLDERID_LocalAppDataLow), with CSIDL_PROGRAM_FILES answered by the
 // x86 Program Files folder whatever the build's architecture (where 32-bit installs live), GetVersionExW (Windows 8.1 and later report
 // 6.2 to a program without a compatibility manifest) and the executable's version resource.
+// A shared installation (IsSystemFolder): Linux counts a folder below /usr (or $ORVO_SYSROOT/usr)
+// or one the running user cannot write; Windows counts a folder below either Program Files
+// folder. Its machine key folder is $ORVO_SYSROOT/etc/OrvoUpdaterService/trusted-keys.d on
+// Linux, %ProgramData%\OrvoUpdaterService\trusted-keys.d on Windows; the user's state folder
+// is $XDG_STATE_HOME (~/.local/state) on Linux, %LOCALAPPDATA% on Windows.
 #pragma once
 
 #include <array>
@@ -35,6 +40,21 @@ std::optional<std::wstring> GetLocalAppDataLowFolder();
 std::optional<std::wstring> PerUserFolderProblem();
 // Full path of the running executable.
 std::optional<std::wstring> GetModuleFilePath();
+
+// Whether an updater whose executable is in szFolder is a shared installation of the system
+// rather than a copy in a vendor's application folder: such an updater keeps nothing of its own
+// beside itself.
+bool IsSystemFolder(const std::wstring& szFolder);
+// The machine-wide folder of trusted key files (one per vendor, *.pub); nullopt when the system
+// cannot name it. Not created.
+std::optional<std::wstring> GetMachineKeysFolder();
+// The per-user folder for state that outlives a run (crash dumps, say); nullopt when there is
+// none. Not created.
+std::optional<std::wstring> GetUserStateFolder();
+// Where the updater's own loadable modules are: for a shared installation below /usr its private
+// library folder (<prefix>/lib/<multiarch>/OrvoUpdaterService) when that exists, otherwise the
+// executable's own folder (always on Windows). Empty when the executable cannot be found.
+std::wstring GetPrivateModuleFolder();
 
 inline constexpr uint32_t VER_PLATFORM_WIN32_WINDOWS = 1;
 inline constexpr uint32_t VER_PLATFORM_WIN32_NT = 2;

@@ -263,4 +263,13 @@ int ReplaceAll(std::wstring& text, std::wstring_view szOld, std::wstring_view sz
     return count;
 }
 
+uint64_t Fnv1a64(std::string_view text) {
+    uint64_t h = 1469598103934665603ull;
+    for (unsigned char c : text) {
+        h ^= c;
+        h *= 1099511628211ull;
+    }
+    return h;
+}
+
 }  // namespace platform

@@ -67,4 +67,7 @@ std::wstring TrimRight(std::wstring_view text, std::wstring_view szChars);
 // Returns the number of replacements.
 int ReplaceAll(std::wstring& text, std::wstring_view szOld, std::wstring_view szNew);
 
+// A 64-bit FNV-1a hash: stable names for things named by long texts (never a security check).
+uint64_t Fnv1a64(std::string_view text);
+
 }  // namespace platform

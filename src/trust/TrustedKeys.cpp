@@ -1,5 +1,8 @@
 #include "trust/TrustedKeys.h"
 
+#include <algorithm>
+
+#include "platform/folders.h"
 #include "platform/fs.h"
 #include "platform/strings.h"
 
@@ -42,26 +45,54 @@ void AddKeysFromText(std::string_view text, const std::wstring& origin, TrustedK
     }
 }
 
-TrustedKeys LoadTrustedKeys(const std::wstring& szFolder) {
-    TrustedKeys keys;
-    AddKeysFromText(ORVO_TRUSTED_KEYS, L"built-in keys", keys);
-    const std::wstring path = szFolder + L"\\" + kTrustedKeysFile;
+namespace {
+
+// One key file; what cannot be read as keys leaves a problem that refuses every manifest.
+void AddKeyFile(const std::wstring& path, TrustedKeys& keys) {
     std::string text;
     switch (ReadBoundedFile(path, kMaxKeyFile, text)) {
-        case ReadResult::Ok:
+        case ReadResult::Ok: {
+            const size_t before = keys.keys.size();
             AddKeysFromText(text, path, keys);
             // A key file that names no key at all is a mistake, not a wish to trust anything.
-            if (keys.keys.empty() && keys.problem.empty()) keys.problem = path + L": no key in the file";
+            if (keys.keys.size() == before && keys.problem.empty()) keys.problem = path + L": no key in the file";
             break;
+        }
         case ReadResult::Missing:
             break;
         case ReadResult::TooLarge:
-            keys.problem = path + L": too large for a key file";
+            if (keys.problem.empty()) keys.problem = path + L": too large for a key file";
             break;
         case ReadResult::Failed:
-            keys.problem = path + L": cannot be read";
+            if (keys.problem.empty()) keys.problem = path + L": cannot be read";
             break;
     }
+}
+
+// Each vendor's package drops its own file; a folder other users could add a file to trusts
+// nothing.
+void AddMachineKeyFiles(TrustedKeys& keys) {
+    const auto folder = platform::GetMachineKeysFolder();
+    if (!folder || !platform::PathExists(*folder)) return;
+    if (platform::CheckFolderTrust(*folder) != platform::FolderTrust::Trusted) {
+        if (keys.problem.empty()) keys.problem = *folder + L": may be changed by other users";
+        return;
+    }
+    std::vector<std::wstring> names = platform::FindFiles(*folder + L"\\*.pub");
+    std::sort(names.begin(), names.end());
+    for (const std::wstring& name : names)
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, L".pub") == 0) AddKeyFile(*folder + L"\\" + name, keys);
+}
+
+}  // namespace
+
+TrustedKeys LoadTrustedKeys(const std::wstring& szFolder) {
+    TrustedKeys keys;
+    AddKeysFromText(ORVO_TRUSTED_KEYS, L"built-in keys", keys);
+    // A shared installation takes the machine's keys; a key file beside it is still honoured,
+    // as only whoever may replace the updater can have put it there.
+    if (platform::IsSystemFolder(szFolder)) AddMachineKeyFiles(keys);
+    AddKeyFile(szFolder + L"\\" + kTrustedKeysFile, keys);
     if (!keys.keys.empty() && !crypto::Available() && keys.problem.empty())
         keys.problem = L"keys are trusted but this build cannot check signatures";
     return keys;

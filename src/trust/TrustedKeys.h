@@ -10,10 +10,11 @@
 
 namespace trust {
 
-// Beside the updater executable; one or more public keys, one per line (a minisign public key
-// file works as it stands; several may be appended for key rotation). Anything at that name, a
-// link that leads nowhere included, means manifests must be signed; what cannot be read as keys
-// refuses them all.
+// Beside the updater executable (and, one file per vendor, *.pub in the machine's key folder);
+// one or more public keys, one per line (a minisign public key file works as it stands; several
+// may be appended for key rotation). Anything at that name beside the executable, a link that
+// leads nowhere included, means manifests must be signed; what cannot be read as keys refuses
+// them all.
 inline constexpr const wchar_t* kTrustedKeysFile = L"trusted-keys.pub";
 
 struct TrustedKeys {
@@ -28,7 +29,8 @@ struct TrustedKeys {
 // Adds the keys in text (blank lines, '#' lines and untrusted comments skipped); a bad line
 // sets problem, naming origin and the line.
 void AddKeysFromText(std::string_view text, const std::wstring& origin, TrustedKeys& keys);
-// The keys built in plus those of szFolder's key file.
+// The keys built in plus those of szFolder's key file and, when szFolder is a system folder (a
+// shared installation), those of every *.pub file in the machine's key folder.
 TrustedKeys LoadTrustedKeys(const std::wstring& szFolder);
 
 // True when sigText is a good signature of data by one of the keys; otherwise false with the

@@ -48,11 +48,9 @@ public:
     bool AddFirewallExceptions();
 
     // Fetches the skin movie when the manifest's skin entry changed; sets m_strSkinPath when
-    // the movie on disk has the announced size. On the main thread, before the run.
+    // the movie on disk has the announced size. On the main thread, before the run. The skin's
+    // folder is chosen by SkinFolderFor.
     void SkinDownload();
-    // The skin's own folder beside the updater, into which its package is unpacked.
-    static constexpr const wchar_t* kSkinFolderName = L"Skin";
-    static std::wstring SkinFolder();
 
     // The install stage's first step for the package of m_UpdateList[nIndex], taken as soon as
     // its download ended while others still download: the install stage then finds the file

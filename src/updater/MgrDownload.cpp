@@ -4,6 +4,7 @@
 #include "http/HttpServerClient.h"
 #include "manifest/FolderPaths.h"
 #include "manifest/ManifestXml.h"
+#include "manifest/WorkingFolder.h"
 #include "platform/debug.h"
 #include "platform/i18n.h"
 #include "platform/fs.h"
@@ -95,9 +96,15 @@ bool IsSkinMovieName(const std::wstring& szName) {
            !HasParentComponent(szName);
 }
 
-}  // namespace
+// Made without following a link below where it lives; in the user's working folder with the
+// same checks as the rest of that folder.
+bool PrepareSkinFolder(const SkinFolderPlace& place) {
+    if (place.base.empty()) return false;
+    if (place.bShared) return PrepareWorkingFolder(place.base, place.relative);
+    return platform::CreateFoldersBelow(place.base, place.relative) == 0;
+}
 
-std::wstring CMgr::SkinFolder() { return platform::JoinPath(GetModuleFolder(), kSkinFolderName); }
+}  // namespace
 
 void CMgr::SkinDownload() {
     static const ManifestLoadLines kLines{L"SkinDownload", 148, 148, 148, 148};
@@ -108,9 +115,14 @@ void CMgr::SkinDownload() {
         if (platform::PathExists(m_strInstallXmlPath) && doc.Load(m_strInstallXmlPath, kLines)) local = SkinOf(doc);
     }
     if (!fresh) fresh.emplace();
-    // The skin lives in a folder of its own beside the updater: whatever its package holds can
-    // never replace the updater or a library beside it.
-    const std::wstring folder = SkinFolder();
+    // The skin lives in a folder of its own: whatever its package holds can never replace the
+    // updater or a library beside it.
+    const SkinFolderPlace place = SkinFolderFor(GetModuleFolder(), m_strInitXmlUrl);
+    const std::wstring folder = place.Folder();
+    if (folder.empty()) {
+        platform::OutputDebug(L"[OVUSVC]  [Error 146 line] CMgr::SkinDownload  Skin Folder Find Failed \n");
+        return;
+    }
     if (!IsSkinMovieName(fresh->OriFileName)) {
         platform::OutputDebug(FormatW(L"[OVUSVC]  [Error %d line] CMgr::SkinDownload [%s] Skin File Name Refused \n", 146,
                                       fresh->OriFileName));
@@ -120,7 +132,7 @@ void CMgr::SkinDownload() {
 
     if (SkinChanged(*fresh, local) || !FileExists(movie)) {
         const std::wstring package = platform::JoinPath(folder, GetFileName(fresh->DownloadUrl));
-        if (IsSingleName(GetFileName(fresh->DownloadUrl)) && platform::CreateFoldersBelow(folder, L"") == 0 &&
+        if (IsSingleName(GetFileName(fresh->DownloadUrl)) && PrepareSkinFolder(place) &&
             CHttpServerClient::GetFileFromURL(fresh->DownloadUrl, package, PackageDownloadLimit(fresh->PackageSize, fresh->FileSize)) ==
                 CHttpServerClient::kDownloadOk) {
             // Checked like every package before anything of it is unpacked.

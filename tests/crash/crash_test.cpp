@@ -243,6 +243,25 @@ protected:
     std::string dump;
 };
 
+// A shared installation (below /usr) writes its dump into the user's state folder, never beside
+// itself, and the report process accepts it from there.
+TEST_F(CrashRun, SharedInstallationDumpsIntoTheUsersStateFolder) {
+    InstallVersionOne();
+    const std::string shared = platform::ToUtf8(SharedInstallFolder(sysroot()));
+    exe = shared + "/OrvoUpdaterService";
+    ASSERT_EQ(orvo::test::Run("cp '" + BuiltExecutable("src/app/OrvoUpdaterService") + "' '" + exe + "'"), 0);
+    PublishStalledVersionTwo();
+    m_receiverStatus = 500;  // refused: the dump stays where it was written
+    Child c = StartUpdater();
+    CrashWhileStalled(c);
+    ExpectExitZero(c);
+    const std::string dumpPath = std::string(std::getenv("XDG_STATE_HOME")) + "/OrvoUpdaterService/" + DumpNameOf(exe);
+    ASSERT_TRUE(Exists(dumpPath)) << Log();
+    EXPECT_EQ(ReadFile(dumpPath).substr(0, 4), "MDMP");
+    EXPECT_EQ(Uploads().size(), 1u) << Log();
+    EXPECT_EQ(ListFolder(shared), std::vector<std::string>{"OrvoUpdaterService"});
+}
+
 // A fatal signal in the update worker while it waits for a package: the dump names the worker's
 // function, it reaches the server byte for byte, a refused upload keeps it and the next crash
 // replaces it, an accepted one deletes it; nothing is installed and the target is not started.

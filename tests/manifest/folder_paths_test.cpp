@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "platform/debug.h"
 #include "platform/folders.h"
@@ -87,6 +89,54 @@ TEST_F(FolderTokens, PathServices) {
     orvo::test::WriteFile(m_root / "file", "x");
     EXPECT_FALSE(CreateFolderTree(root + L"\\file\\sub"));  // a file in the way
     EXPECT_FALSE(CreateFolderTree(root + L"\\" + std::wstring(300, L'n')));  // does not fit the fixed buffer
+}
+
+// A copy in a vendor's folder keeps its skin and dumps beside itself; a shared installation
+// keeps them in the user's own folders, the skin apart for each manifest address.
+TEST_F(FolderTokens, SkinAndDumpsFollowWhereTheUpdaterIs) {
+    orvo::test::MakeDirs(m_root / "vendor");
+    const std::wstring vendor = FromUtf8(m_root / "vendor");
+    const std::wstring shared = orvo::test::SharedInstallFolder(sysroot());
+    ASSERT_FALSE(platform::IsSystemFolder(vendor));
+    ASSERT_TRUE(platform::IsSystemFolder(shared));
+    const std::wstring url = L"https://updates.example.com/suite/app.xml";
+
+    const SkinFolderPlace besides = SkinFolderFor(vendor, url);
+    EXPECT_EQ(besides.Folder(), platform::JoinPath(vendor, L"Skin"));
+    EXPECT_EQ(DumpFolderFor(vendor), vendor);
+
+    const SkinFolderPlace own = SkinFolderFor(shared, url);
+    EXPECT_TRUE(own.bShared);
+    EXPECT_EQ(own.base, GetUserDataFolder());
+    EXPECT_EQ(own.Folder(), platform::JoinPath(GetUserDataFolder(), L"TALVEN\\Update\\Skin\\" + ManifestAddressFolderName(url)));
+    const std::wstring state = platform::GetUserStateFolder().value_or(L"?");
+    EXPECT_EQ(DumpFolderFor(shared), platform::JoinPath(state, L"OrvoUpdaterService"));
+#ifndef _WIN32
+    EXPECT_EQ(platform::ToUtf8(own.Folder()).rfind(home() + "/.cache/TALVEN/Update/Skin/app.xml-", 0), 0u);
+    EXPECT_EQ(DumpFolderFor(shared), FromUtf8(home() + "/.local/state/OrvoUpdaterService"));
+#endif
+
+    // The address's own folder: one component, the file name kept readable, apart per address.
+    struct Case {
+        const wchar_t* url;
+        const wchar_t* stem;
+    } cases[] = {
+        {L"https://updates.example.com/suite/app.xml", L"app.xml-"},
+        {L"https://other.example.com/suite/app.xml", L"app.xml-"},
+        {L"http://h/a b/caf\u00e9 app.xml?x=1#f", L"caf__app.xml-"},
+        {L"https://h/", L"manifest-"},
+        {L"https://h/..", L"manifest-"},
+    };
+    std::vector<std::wstring> seen;
+    for (const auto& c : cases) {
+        const std::wstring name = ManifestAddressFolderName(c.url);
+        EXPECT_EQ(name.rfind(c.stem, 0), 0u) << platform::ToUtf8(name);
+        EXPECT_EQ(name.size(), std::wcslen(c.stem) + 16) << platform::ToUtf8(name);
+        EXPECT_EQ(name.find_first_of(L"\\/:?# "), std::wstring::npos) << platform::ToUtf8(name);
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), name), 0) << platform::ToUtf8(name);
+        seen.push_back(name);
+    }
+    EXPECT_EQ(ManifestAddressFolderName(std::wstring(300, L'a')).size(), 64u + 1 + 16);
 }
 
 TEST(FileVersion, ReadsTheUpdatersVersionNoteAndFailsOnOtherFiles) {

@@ -104,6 +104,8 @@ TEST_F(Publish, ReleaseIsReproducibleSignedAndReadByTheUpdater) {
     for (const auto& f : files) {
         const std::string url = platform::ToUtf8(f.DownloadUrl);
         ASSERT_EQ(url.rfind("https://updates.example.com/app/pkg/", 0), 0u) << url;
+        // pkg/<content address>/<the file's own name>.zip: the progress names the file.
+        EXPECT_EQ(url.substr(url.rfind('/') + 1), platform::ToUtf8(f.OriFileName) + ".zip") << url;
         struct stat st {};
         ASSERT_EQ(::stat((m_root / ("r1/" + url.substr(32))).c_str(), &st), 0) << url;
         EXPECT_EQ(st.st_size, f.PackageSize) << url;
@@ -118,10 +120,26 @@ TEST_F(Publish, ReleaseIsReproducibleSignedAndReadByTheUpdater) {
     // The packages hold the mode (the program stays runnable) and are stored when deflate
     // cannot shrink them.
     std::string listing;
-    orvo::test::Run("for z in '" + (m_root / "r1/pkg") + "'/*.zip; do unzip -Zl \"$z\" | sed -n 3p; done", &listing);
+    orvo::test::Run("for z in '" + (m_root / "r1/pkg") + "'/*/*.zip; do unzip -Zl \"$z\" | sed -n 3p; done", &listing);
     EXPECT_NE(listing.find("-rwxr-xr-x  6.3 unx       19 b- "), std::string::npos) << listing;
     EXPECT_NE(listing.find("70000 b-    70000 stor"), std::string::npos) << listing;
     EXPECT_NE(listing.find("defN"), std::string::npos) << listing;
+}
+
+// Clients download a release's packages into one folder by their names: names two files share
+// (in any letter case) take the file's path instead, and a name is one encoded address segment.
+TEST_F(Publish, PackageNamesAreTheFilesOwnAndDistinct) {
+    MakeDirs(build + "/doc");
+    WriteFile(build + "/doc/README.TXT", "other read me\n");
+    WriteFile(build + "/bin/my notes#1.txt", "notes\n");
+    std::string log;
+    ASSERT_EQ(Build(m_root / "r1", "--key '" + (m_root / "key.key") + "'", &log), 0) << log;
+    std::string xml = ReadFile(m_root / "r1/app.xml");
+    for (const char* name : {"/doc_README.TXT.zip<", "/readme.txt.zip<", "/my%20notes%231.txt.zip<", "/app.sh.zip<"})
+        EXPECT_NE(xml.find(name), std::string::npos) << name << "\n" << xml;
+    std::string files;
+    orvo::test::Run("cd '" + (m_root / "r1") + "' && ls pkg/*/ | grep zip | sort", &files);
+    EXPECT_EQ(files, "app.sh.zip\ndoc_README.TXT.zip\nmy notes#1.txt.zip\nnoise.bin.zip\nreadme.txt.zip\nx.so.zip\n");
 }
 
 TEST_F(Publish, PreviousReleaseGivesWhatClientsDownloadAndTheNextSequence) {

@@ -200,4 +200,15 @@ std::string BuiltBinary(const std::string& relPath) {
 
 std::string BuiltExecutable(const std::string& relPath) { return BuiltBinary(relPath + ORVO_EXE_SUFFIX); }
 
+std::wstring SharedInstallFolder(const std::string& sysroot) {
+#ifdef _WIN32
+    (void)sysroot;
+    return platform::GetSpecialFolderPath(platform::CSIDL_PROGRAM_FILES, false).value_or(L"C:\\Program Files") +
+           L"\\OrvoTest\\bin";
+#else
+    MakeDirs(sysroot + "/usr/bin");
+    return platform::FromUtf8(sysroot + "/usr/bin");
+#endif
+}
+
 }  // namespace orvo::test

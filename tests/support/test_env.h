@@ -55,6 +55,10 @@ private:
     std::unique_ptr<RegistrySandbox> m_registry;
 };
 
+// A folder where an updater counts as a shared installation of the system: $ORVO_SYSROOT/usr/bin
+// (made) on Linux, a folder below Program Files (not made) on Windows.
+std::wstring SharedInstallFolder(const std::string& sysroot);
+
 // Helpers for files in tests.
 void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);

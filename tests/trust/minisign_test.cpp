@@ -8,6 +8,8 @@
 #include <span>
 #include <vector>
 
+#include "platform/folders.h"
+#include "platform/strings.h"
 #include "support/test_env.h"
 #include "trust/Minisign.h"
 #include "trust/TrustedKeys.h"
@@ -274,4 +276,61 @@ TEST(TrustedKeysFile, AKeyTheBuildCannotCheckRefusesEverything) {
         std::wstring why;
         EXPECT_FALSE(VerifyWithTrustedKeys(View("x"), "", keys, &why));
     }
+}
+
+// A shared installation also trusts each vendor's file in the machine's key folder; a copy in a
+// vendor's folder reads only the file beside it. Runs in every build: keys are read, not used.
+class MachineKeys : public IsolatedEnvTest {};
+
+TEST_F(MachineKeys, ASharedInstallationTakesTheMachinesKeyFiles) {
+    const std::string keyA = "RWTmjOOzlzFwQdogsQ2aZ2/W0k9D0/hU9fNsWm4uyYCmZBJCZ02Xx25c";  // 41703197B3E38CE6
+    const std::string keyB = "RWQBAgMEBQYHCAABAgMEBQYHCAkKCwwNDg8QERITFBUWFxgZGhscHR4f";  // 0807060504030201
+    const auto machine = platform::GetMachineKeysFolder();
+    ASSERT_TRUE(machine);
+    const std::string folder = platform::ToUtf8(*machine);
+    MakeDirs(folder);
+    WriteFile(folder + "/vendor-a.pub", "untrusted comment: minisign public key 41703197B3E38CE6\n" + keyA + "\n");
+    WriteFile(folder + "/notes.txt", "not a key file");
+    MakeDirs(m_root / "vendor");
+    const std::wstring vendor = platform::FromUtf8(m_root / "vendor");
+    const std::wstring shared = SharedInstallFolder(sysroot());
+    auto ids = [](const TrustedKeys& keys) {
+        std::string out;
+        for (const auto& k : keys.keys) out += KeyIdText(k.id) + " ";
+        return out;
+    };
+    struct RemoveFolder {
+        std::string folder;
+        ~RemoveFolder() {
+#ifdef _WIN32
+            orvo::test::Run("rmdir /s /q \"" + folder + "\"");
+#else
+            orvo::test::Run("rm -rf '" + folder + "'");
+#endif
+        }
+    } removeFolder{folder};
+    EXPECT_FALSE(LoadTrustedKeys(vendor).Required());
+    const TrustedKeys fromMachine = LoadTrustedKeys(shared);
+    EXPECT_TRUE(fromMachine.Required());
+    if (!crypto::Available()) {
+        // A build that cannot check signatures refuses everything, naming the machine's file.
+        EXPECT_NE(platform::ToUtf8(fromMachine.problem).find("vendor-a.pub"), std::string::npos)
+            << platform::ToUtf8(fromMachine.problem);
+        return;
+    }
+    EXPECT_EQ(ids(fromMachine), "41703197B3E38CE6 ");
+
+    // A second vendor's file adds its key; one that holds no key refuses everything.
+    WriteFile(folder + "/vendor-b.pub", keyB + "\n");
+    EXPECT_EQ(LoadTrustedKeys(shared).keys.size(), 2u);
+    WriteFile(folder + "/vendor-c.pub", "# nothing yet\n");
+    const TrustedKeys broken = LoadTrustedKeys(shared);
+    EXPECT_NE(platform::ToUtf8(broken.problem).find("vendor-c.pub: no key in the file"), std::string::npos)
+        << platform::ToUtf8(broken.problem);
+    EXPECT_TRUE(LoadTrustedKeys(vendor).problem.empty());
+#ifndef _WIN32
+    // A key folder other users may add files to trusts nothing.
+    orvo::test::Run("rm '" + folder + "/vendor-c.pub' && chmod 0777 '" + folder + "'");
+    EXPECT_NE(platform::ToUtf8(LoadTrustedKeys(shared).problem).find("may be changed by other users"), std::string::npos);
+#endif
 }

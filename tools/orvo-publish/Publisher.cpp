@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <ctime>
@@ -82,7 +83,45 @@ struct SourceFile {
     // Filled by packing:
     std::string sha256, address;
     uint64_t size = 0, packageSize = 0;
+    // The package's file name in pkg/<address>/: what a person sees while it downloads.
+    std::string packageName;
 };
+
+// Each package is named after its file, so that the progress names what it fetches. Clients
+// download every package of a release into one folder by that name: a name that two files of
+// the release share (in any letter case) takes the file's path, '/' made '_', instead.
+void NamePackages(std::vector<SourceFile>& files) {
+    auto folded = [](std::string s) {
+        for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return s;
+    };
+    std::map<std::string, int> uses;
+    for (const auto& f : files) ++uses[folded(f.path.filename().string())];
+    for (auto& f : files) {
+        std::string name = f.path.filename().string();
+        if (uses[folded(name)] > 1) {
+            name = f.rel;
+            std::replace(name.begin(), name.end(), '/', '_');
+        }
+        f.packageName = name + ".zip";
+    }
+}
+
+// A package's address below the release's base: its name percent-encoded as one path segment.
+std::string PackageUrlPath(const SourceFile& f) {
+    std::string out = "/pkg/" + f.address + "/";
+    for (unsigned char c : f.packageName) {
+        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+            out += static_cast<char>(c);
+        } else {
+            static const char kHex[] = "0123456789ABCDEF";
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 0xF];
+        }
+    }
+    return out;
+}
 
 std::vector<SourceFile> ScanBuildFolder(const std::string& from) {
     std::error_code ec;
@@ -114,8 +153,8 @@ std::vector<SourceFile> ScanBuildFolder(const std::string& from) {
     return files;
 }
 
-// Packs one file into dir/pkg/<address>.zip; the address depends only on what the package
-// holds, so an unchanged file keeps its package and its address from release to release.
+// Packs one file into dir/pkg/<address>/<package name>; the address depends only on what the
+// package holds, so an unchanged file keeps its package and its address from release to release.
 void Pack(SourceFile& f, const std::string& entryName, const std::string& dir, std::optional<time_t> epoch, int slot) {
     const auto sha = trust::Sha256OfFile(FromUtf8(f.path.string()));
     if (!sha) throw InputError(f.path.string() + ": cannot read");
@@ -126,7 +165,10 @@ void Pack(SourceFile& f, const std::string& entryName, const std::string& dir, s
     in.entryName = entryName;
     in.mode = f.mode;
     in.mtime = std::max(kZipEpoch, epoch ? std::min(*epoch, f.mtime) : f.mtime);
-    const std::string zip = dir + "/pkg/" + f.address + ".zip";
+    const std::string folder = dir + "/pkg/" + f.address;
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    const std::string zip = folder + "/" + f.packageName;
     const std::string temp = zip + "." + std::to_string(slot);
     WritePackage(in, temp);
     struct stat st {};
@@ -301,6 +343,7 @@ void BuildRelease(const BuildOptions& o, std::ostream& report) {
     std::vector<SourceFile> files = ScanBuildFolder(o.from);
     TempFolder temp(o.out);
     fs::create_directory(temp.path() + "/pkg");
+    NamePackages(files);
     PackAll(files, temp.path(), epoch);
 
     ReleaseManifest m;
@@ -310,7 +353,7 @@ void BuildRelease(const BuildOptions& o, std::ostream& report) {
         UpDater::UpdateItem item;
         item.FileHash = FromUtf8(f.sha256);
         item.Sha256 = item.FileHash;
-        item.DownloadUrl = FromUtf8(base + "/pkg/" + f.address + ".zip");
+        item.DownloadUrl = FromUtf8(base + PackageUrlPath(f));
         item.OriFileName = FromUtf8(f.path.filename().string());
         item.FileSize = static_cast<int64_t>(f.size);
         item.PackageSize = static_cast<int64_t>(f.packageSize);
@@ -327,14 +370,15 @@ void BuildRelease(const BuildOptions& o, std::ostream& report) {
         skin[0].mode = st.st_mode & 0777;
         skin[0].mtime = st.st_mtime;
         skin[0].size = static_cast<uint64_t>(st.st_size);
+        skin[0].packageName = skin[0].path.filename().string() + ".zip";
         Pack(skin[0], skin[0].path.filename().string(), temp.path(), epoch, -1);
         UpDater::SkinItem item;
         item.FileHash = FromUtf8(skin[0].sha256);
-        item.DownloadUrl = FromUtf8(base + "/pkg/" + skin[0].address + ".zip");
+        item.DownloadUrl = FromUtf8(base + PackageUrlPath(skin[0]));
         item.OriFileName = FromUtf8(skin[0].path.filename().string());
         item.FileSize = static_cast<int64_t>(skin[0].size);
         // The package's own hash: the updater checks it before anything of it is unpacked.
-        const auto packageSha = trust::Sha256OfFile(FromUtf8(temp.path() + "/pkg/" + skin[0].address + ".zip"));
+        const auto packageSha = trust::Sha256OfFile(FromUtf8(temp.path() + "/pkg/" + skin[0].address + "/" + skin[0].packageName));
         if (!packageSha) throw InputError(cfg.skinFile + ": its package cannot be read");
         item.Sha256 = FromUtf8(*packageSha);
         item.PackageSize = static_cast<int64_t>(skin[0].packageSize);
@@ -402,7 +446,8 @@ void MakeKeyPair(const std::string& base, std::ostream& report) {
     }
     report << "secret key " << base << ".key (keep it private; it has no password)\n"
            << "public key " << base << ".pub: " << trust::PublicKeyLine(pair->first) << "\n"
-           << "put the public key into trusted-keys.pub beside the updater\n";
+           << "put the public key into trusted-keys.pub beside the updater, or, for the shared package,\n"
+           << "install it as /etc/OrvoUpdaterService/trusted-keys.d/<vendor>.pub\n";
 }
 
 void SignFile(const std::string& file, const std::string& keyFile, const std::string& trustedComment, bool allowExpired, std::ostream& report) {

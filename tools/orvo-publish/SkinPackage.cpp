@@ -61,7 +61,11 @@ SkinPackage PackSkinFolder(const std::string& folder, const std::string& dir, st
     out.sha256 = *sha;
     out.packageSize = static_cast<uint64_t>(st.st_size);
     out.address = out.sha256.substr(0, 32);
-    const std::string zip = dir + "/pkg/" + out.address + ".zip";
+    // Beside the file packages, as pkg/<content address>/<name>.zip.
+    const std::string folder = dir + "/pkg/" + out.address;
+    std::error_code made;
+    fs::create_directories(folder, made);
+    const std::string zip = folder + "/skin.zip";
     if (::rename(temp.c_str(), zip.c_str()) != 0) throw InputError(zip + ": cannot write the package");
     return out;
 }
@@ -70,7 +74,7 @@ UpDater::SkinItem SkinItemOf(const SkinPackage& package, const std::string& base
     UpDater::SkinItem item;
     // The package's hash: any file of the skin that changes makes the updater fetch it again.
     item.FileHash = platform::FromUtf8(package.sha256);
-    item.DownloadUrl = platform::FromUtf8(base + "/pkg/" + package.address + ".zip");
+    item.DownloadUrl = platform::FromUtf8(base + "/pkg/" + package.address + "/skin.zip");
     item.OriFileName = platform::FromUtf8(package.layoutName);
     item.FileSize = static_cast<int64_t>(package.layoutSize);
     // Checked by the updater before anything of the package is unpacked.

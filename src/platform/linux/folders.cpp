@@ -1,6 +1,7 @@
 #include "platform/folders.h"
 
 #include <elf.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <unistd.h>
 
@@ -12,6 +13,10 @@
 #include "platform/fs.h"
 #include "platform/linux/posix_util.h"
 #include "platform/strings.h"
+
+#ifndef ORVO_PRIVATE_LIBDIR
+#define ORVO_PRIVATE_LIBDIR "lib/OrvoUpdaterService"
+#endif
 
 namespace platform {
 
@@ -68,6 +73,63 @@ std::optional<std::wstring> GetModuleFilePath() {
     const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
     if (n <= 0) return std::nullopt;
     return FromUtf8(std::string(buf, static_cast<size_t>(n)));
+}
+
+namespace {
+
+// The folder with links and "." or ".." resolved; nullopt when it does not exist.
+std::optional<std::string> RealFolder(const std::string& path) {
+    char buf[PATH_MAX];
+    if (path.empty() || ::realpath(path.c_str(), buf) == nullptr) return std::nullopt;
+    return std::string(buf);
+}
+
+bool IsAtOrBelow(const std::string& path, const std::string& folder) {
+    return path == folder || (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+                              path[folder.size()] == '/');
+}
+
+std::string ParentFolder(const std::string& path) {
+    const size_t sep = path.find_last_of('/');
+    return sep == std::string::npos || sep == 0 ? std::string("/") : path.substr(0, sep);
+}
+
+}  // namespace
+
+bool IsSystemFolder(const std::wstring& szFolder) {
+    const std::string native = ToNativePath(szFolder);
+    // A folder this user cannot write (or that is not there) cannot hold what the updater writes.
+    if (native.empty() || ::faccessat(AT_FDCWD, native.c_str(), W_OK, AT_EACCESS) != 0) return true;
+    const auto real = RealFolder(native);
+    if (!real) return true;
+    if (IsAtOrBelow(*real, "/usr")) return true;
+    const std::string sysroot = posix::SysRoot();
+    if (sysroot.empty()) return false;
+    const auto usr = RealFolder(sysroot + "/usr");
+    return usr && IsAtOrBelow(*real, *usr);
+}
+
+std::optional<std::wstring> GetMachineKeysFolder() {
+    return FromUtf8(posix::SysRoot() + "/etc/OrvoUpdaterService/trusted-keys.d");
+}
+
+std::optional<std::wstring> GetUserStateFolder() {
+    const auto found = XdgOr("XDG_STATE_HOME", "/.local/state");
+    if (!found) return std::nullopt;
+    return FromUtf8(StripTrailingSlashes(*found));
+}
+
+std::wstring GetPrivateModuleFolder() {
+    const auto exe = GetModuleFilePath();
+    if (!exe) return {};
+    const std::string folder = ParentFolder(ToUtf8(*exe));
+    if (IsSystemFolder(FromUtf8(folder))) {
+        // Installed as <prefix>/bin/OrvoUpdaterService beside <prefix>/lib/<multiarch>/...
+        const std::string prefix = ParentFolder(folder);
+        const std::string lib = (prefix == "/" ? std::string() : prefix) + "/" ORVO_PRIVATE_LIBDIR;
+        if (IsDirectory(FromUtf8(lib))) return FromUtf8(lib);
+    }
+    return FromUtf8(folder);
 }
 
 std::optional<OsVersionInfo> QueryOsVersion() { return OsVersionInfo{VER_PLATFORM_WIN32_NT, 10, 0}; }

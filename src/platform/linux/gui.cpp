@@ -22,10 +22,9 @@ std::string g_why;
 
 std::string ModulePath() {
     if (const char* p = std::getenv("ORVO_WINDOW_MODULE"); p != nullptr && *p != '\0') return p;
-    const auto exe = GetModuleFilePath();
-    if (!exe) return kFileName;
-    std::string path = ToUtf8(*exe);
-    return path.substr(0, path.find_last_of('/') + 1) + kFileName;
+    const std::wstring folder = GetPrivateModuleFolder();
+    if (folder.empty()) return kFileName;
+    return ToUtf8(folder) + "/" + kFileName;
 }
 
 void Load() {

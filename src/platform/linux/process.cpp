@@ -24,15 +24,6 @@ namespace platform {
 
 namespace {
 
-uint64_t Fnv1a(const std::string& text) {
-    uint64_t h = 1469598103934665603ull;
-    for (unsigned char c : text) {
-        h ^= c;
-        h *= 1099511628211ull;
-    }
-    return h;
-}
-
 // Says why a lock location was refused, for the user and the debug output.
 void ReportLockFolder(const std::string& szLine) {
     OutputDebug(FromUtf8("[VUSVC] " + szLine + "\n"));
@@ -103,7 +94,7 @@ MutexCreateResult CreateNamedMutex(const std::wstring& szName) {
     const int folder = OpenLockFolder();
     if (folder < 0) return {0, ERROR_ACCESS_DENIED_};
     char hex[17];
-    const uint64_t h = Fnv1a(ToUtf8(szName));
+    const uint64_t h = Fnv1a64(ToUtf8(szName));
     for (int i = 0; i < 16; ++i) hex[i] = "0123456789abcdef"[(h >> (60 - 4 * i)) & 0xF];
     hex[16] = '\0';
     const std::string name = std::string("mutex-") + hex + ".lock";

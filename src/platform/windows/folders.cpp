@@ -89,4 +89,49 @@ std::optional<FixedFileInfo> ReadFixedFileInfo(const std::wstring& szPath, uint3
 
 std::optional<std::wstring> PerUserFolderProblem() { return std::nullopt; }
 
+namespace {
+
+std::optional<std::wstring> KnownFolder(REFKNOWNFOLDERID id) {
+    PWSTR p = nullptr;
+    const HRESULT hr = ::SHGetKnownFolderPath(id, KF_FLAG_DONT_VERIFY, nullptr, &p);
+    std::optional<std::wstring> out;
+    if (SUCCEEDED(hr) && p != nullptr && *p != L'\0') out = WithoutTrailingSeparator(p);
+    ::CoTaskMemFree(p);
+    return out;
+}
+
+bool IsAtOrBelow(const std::wstring& path, const std::wstring& folder) {
+    if (folder.empty() || path.size() < folder.size()) return false;
+    if (::CompareStringOrdinal(path.c_str(), static_cast<int>(folder.size()), folder.c_str(),
+                               static_cast<int>(folder.size()), TRUE) != CSTR_EQUAL)
+        return false;
+    return path.size() == folder.size() || path[folder.size()] == L'\\' || path[folder.size()] == L'/';
+}
+
+}  // namespace
+
+bool IsSystemFolder(const std::wstring& szFolder) {
+    const std::wstring folder = WithoutTrailingSeparator(win::NativePath(szFolder));
+    for (const KNOWNFOLDERID* id : {&FOLDERID_ProgramFiles, &FOLDERID_ProgramFilesX86, &FOLDERID_ProgramFilesX64}) {
+        const auto programs = KnownFolder(*id);
+        if (programs && IsAtOrBelow(folder, win::NativePath(*programs))) return true;
+    }
+    return false;
+}
+
+std::optional<std::wstring> GetMachineKeysFolder() {
+    const auto data = KnownFolder(FOLDERID_ProgramData);
+    if (!data) return std::nullopt;
+    return *data + L"\\OrvoUpdaterService\\trusted-keys.d";
+}
+
+std::optional<std::wstring> GetUserStateFolder() { return KnownFolder(FOLDERID_LocalAppData); }
+
+std::wstring GetPrivateModuleFolder() {
+    const auto exe = GetModuleFilePath();
+    if (!exe) return {};
+    const size_t sep = exe->find_last_of(L"\\/");
+    return sep == std::wstring::npos ? std::wstring() : exe->substr(0, sep);
+}
+
 }  // namespace platform
