@@ -18,6 +18,10 @@ constexpr const char* kUsage =
     "usage:\n"
     "  orvo-publish build --config RELEASE.toml --from BUILD_DIR --out RELEASE_DIR\n"
     "                     [--previous OLD_MANIFEST] [--base-url URL] [--key SECRET_KEY] [--dry-run]\n"
+    "                     [--previous-files OLD_BUILDS] [--delta-releases N]\n"
+    "                                            deltas from the previous release's files (and\n"
+    "                                            OLD_BUILDS: a build, or one build per subfolder),\n"
+    "                                            from up to N earlier versions of each (default 1)\n"
     "  orvo-publish keygen [--out NAME]          writes NAME.key and NAME.pub (default: orvo-release)\n"
     "  orvo-publish sign MANIFEST --key SECRET_KEY [--trusted-comment TEXT]\n"
     "                                            writes MANIFEST.sig\n";
@@ -48,7 +52,8 @@ int main(int argc, char** argv) {
         if (a == "--dry-run") {
             dryRun = true;
         } else if (a.starts_with("--")) {
-            static const char* kWithValue[] = {"--config", "--from", "--out", "--previous", "--base-url", "--key", "--trusted-comment"};
+            static const char* kWithValue[] = {"--config", "--from", "--out", "--previous", "--base-url", "--key", "--trusted-comment",
+                                             "--previous-files", "--delta-releases"};
             if (std::find(std::begin(kWithValue), std::end(kWithValue), a) == std::end(kWithValue)) return Usage("unknown option " + a);
             if (i + 1 >= args.size()) return Usage(a + " needs a value");
             opts[a.substr(2)] = args[++i];
@@ -68,6 +73,13 @@ int main(int argc, char** argv) {
             o.previous = opts["previous"];
             o.baseUrl = opts["base-url"];
             o.key = opts["key"];
+            o.previousFiles = opts["previous-files"];
+            if (need("delta-releases")) {
+                const std::string& n = opts["delta-releases"];
+                if (n.empty() || n.size() > 2 || n.find_first_not_of("0123456789") != std::string::npos || std::stoi(n) > 16)
+                    return Usage("--delta-releases takes a number from 0 to 16");
+                o.deltaReleases = static_cast<size_t>(std::stoi(n));
+            }
             o.dryRun = dryRun;
             publish::BuildRelease(o, std::cout);
         } else if (command == "keygen") {
