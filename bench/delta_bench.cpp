@@ -25,7 +25,7 @@ int Make(const char* oldPath, const char* newPath, const char* out, int level) {
 }
 
 int Apply(const char* oldPath, const char* deltaPath, const char* out, unsigned long long size) {
-    const auto base = platform::ReadWholeFile(W(oldPath));
+    const auto base = delta::ReadBase(W(oldPath), delta::kMaxSpan);
     if (!base) return std::fprintf(stderr, "cannot read %s\n", oldPath), 1;
     platform::File file;
     if (file.Open(W(out), platform::File::Mode::CreateAlways) != 0) return std::fprintf(stderr, "cannot create %s\n", out), 1;

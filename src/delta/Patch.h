@@ -1,6 +1,5 @@
 // Binary deltas: the new version of a file compressed against the old one, which both sides
-// hold. Making one needs both versions in memory; applying one streams the delta and the
-// result, with the old version in memory.
+// hold. Making one needs both versions in memory, and so does applying one.
 // Linux: libzstd. Windows: no delta backend yet; Available() is false and nothing is applied.
 #pragma once
 
@@ -39,10 +38,14 @@ enum class ApplyResult {
 };
 
 // Applies the delta file to base, handing the result to sink in pieces; the result must be
-// exactly nExpectedSize bytes. The decoder's window is bounded by the base and expected sizes.
+// exactly nExpectedSize bytes. Holds the delta and the result in memory beside base; a frame
+// whose window exceeds what the two sizes need is refused.
 ApplyResult ApplyPatch(std::span<const std::byte> base, const std::wstring& szPatch, uint64_t nExpectedSize,
                        const std::function<bool(std::span<const std::byte>)>& sink);
 
 const wchar_t* ApplyResultText(ApplyResult result);
+
+// The old version read whole, when it has at most nMaxBytes (and did not grow while read).
+std::optional<std::vector<std::byte>> ReadBase(const std::wstring& szPath, uint64_t nMaxBytes);
 
 }  // namespace delta

@@ -2,6 +2,8 @@
 
 #include <bit>
 
+#include "platform/fs.h"
+
 namespace delta {
 
 int WindowLogFor(uint64_t nBaseSize, uint64_t nTargetSize) {
@@ -22,6 +24,22 @@ const wchar_t* ApplyResultText(ApplyResult result) {
         case ApplyResult::SinkFailed: return L"result not written";
     }
     return L"?";
+}
+
+std::optional<std::vector<std::byte>> ReadBase(const std::wstring& szPath, uint64_t nMaxBytes) {
+    platform::File file;
+    if (file.Open(szPath, platform::File::Mode::Read) != 0) return std::nullopt;
+    const auto size = file.Size();
+    if (!size || *size > nMaxBytes) return std::nullopt;
+    std::vector<std::byte> bytes(static_cast<size_t>(*size));
+    for (size_t done = 0; done < bytes.size();) {
+        const int64_t n = file.Read(bytes.data() + done, bytes.size() - done);
+        if (n <= 0) return std::nullopt;
+        done += static_cast<size_t>(n);
+    }
+    std::byte extra;
+    if (file.Read(&extra, 1) != 0) return std::nullopt;
+    return bytes;
 }
 
 }  // namespace delta

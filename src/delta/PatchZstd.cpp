@@ -1,5 +1,6 @@
 #include <zstd.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "delta/Patch.h"
@@ -47,53 +48,27 @@ ApplyResult ApplyPatch(std::span<const std::byte> base, const std::wstring& szPa
                        const std::function<bool(std::span<const std::byte>)>& sink) {
     const int windowLog = WindowLogFor(base.size(), nExpectedSize);
     if (windowLog == 0) return ApplyResult::TooLarge;
-    platform::File in;
-    if (in.Open(szPatch, platform::File::Mode::Read) != 0) return ApplyResult::Unreadable;
+    // A delta is never bigger than storing the new version would be.
+    const auto patch = ReadBase(szPatch, ZSTD_compressBound(static_cast<size_t>(nExpectedSize)) + 1024);
+    if (!patch) return ApplyResult::Unreadable;
+    // One frame that says it makes exactly the expected bytes, and nothing after it.
+    if (ZSTD_getFrameContentSize(patch->data(), patch->size()) != nExpectedSize ||
+        ZSTD_findFrameCompressedSize(patch->data(), patch->size()) != patch->size())
+        return ApplyResult::Damaged;
     std::unique_ptr<ZSTD_DCtx, DCtxFree> dctx(ZSTD_createDCtx());
     if (!dctx) return ApplyResult::Damaged;
-    // A frame asking for a bigger window than the two versions need is not one of ours, and
-    // would make the decoder allocate whatever it says.
+    // Decoded in one piece into a buffer of the announced size: no window buffer, no copy
+    // through it, and no more memory than the new version itself.
     if (!Ok(ZSTD_DCtx_setParameter(dctx.get(), ZSTD_d_windowLogMax, windowLog)) ||
         !Ok(ZSTD_DCtx_refPrefix(dctx.get(), base.data(), base.size())))
         return ApplyResult::Damaged;
-    std::vector<std::byte> inBuf(ZSTD_DStreamInSize());
-    std::vector<std::byte> outBuf(std::max<size_t>(ZSTD_DStreamOutSize(), 256 * 1024));
-    uint64_t written = 0;
-    size_t pending = 1;  // the decoder's hint: 0 once a whole frame was decoded
-    bool frameDone = false;
-    for (;;) {
-        const int64_t got = in.Read(inBuf.data(), inBuf.size());
-        if (got < 0) return ApplyResult::Unreadable;
-        if (got == 0) break;
-        // One frame only: bytes after it are not part of what was published.
-        if (frameDone) return ApplyResult::Damaged;
-        ZSTD_inBuffer input{inBuf.data(), static_cast<size_t>(got), 0};
-        while (input.pos < input.size) {
-            ZSTD_outBuffer output{outBuf.data(), outBuf.size(), 0};
-            pending = ZSTD_decompressStream(dctx.get(), &output, &input);
-            if (!Ok(pending)) return ApplyResult::Damaged;
-            written += output.pos;
-            if (written > nExpectedSize) return ApplyResult::TooLarge;
-            if (output.pos > 0 && !sink({outBuf.data(), output.pos})) return ApplyResult::SinkFailed;
-            if (pending == 0) {
-                frameDone = true;
-                if (input.pos < input.size) return ApplyResult::Damaged;
-            }
-        }
-    }
-    // Whatever the decoder still holds once the input is over.
-    while (!frameDone) {
-        ZSTD_inBuffer input{nullptr, 0, 0};
-        ZSTD_outBuffer output{outBuf.data(), outBuf.size(), 0};
-        pending = ZSTD_decompressStream(dctx.get(), &output, &input);
-        if (!Ok(pending)) return ApplyResult::Damaged;
-        written += output.pos;
-        if (written > nExpectedSize) return ApplyResult::TooLarge;
-        if (output.pos > 0 && !sink({outBuf.data(), output.pos})) return ApplyResult::SinkFailed;
-        if (pending == 0) frameDone = true;
-        else if (output.pos == 0) return ApplyResult::Damaged;  // cut short: no progress without input
-    }
-    return written == nExpectedSize ? ApplyResult::Ok : ApplyResult::Damaged;
+    std::vector<std::byte> out(static_cast<size_t>(nExpectedSize));
+    const size_t n = ZSTD_decompressDCtx(dctx.get(), out.data(), out.size(), patch->data(), patch->size());
+    if (!Ok(n) || n != out.size()) return ApplyResult::Damaged;
+    constexpr size_t kPiece = size_t{1} << 20;
+    for (size_t at = 0; at < out.size(); at += kPiece)
+        if (!sink({out.data() + at, std::min(kPiece, out.size() - at)})) return ApplyResult::SinkFailed;
+    return ApplyResult::Ok;
 }
 
 }  // namespace delta

@@ -40,7 +40,8 @@ CDeltaFetch::CDeltaFetch(const UpdateList& list, const std::wstring& szTempFolde
             continue;
         }
         // The result can only be trusted when the item says what it must hash to.
-        if (item.InstalledFileHash.empty() || item.Sha256.empty() || item.FileSize <= 0 || uses[item.DownloadPath] != 1 ||
+        if (item.InstalledFileHash.empty() || item.Sha256.empty() || item.FileSize <= 0 ||
+            static_cast<uint64_t>(item.FileSize) > delta::kMaxSpan || uses[item.DownloadPath] != 1 ||
             !IsSingleName(item.OriFileName) || HasParentComponent(item.Folder))
             continue;
         for (const DeltaEntry& d : item.Deltas) {
@@ -87,6 +88,7 @@ std::optional<CDeltaFetch::Delivered> CDeltaFetch::Fetch(const std::wstring& szP
                                       p.item->OriFileName, p.delta->DownloadUrl, why));
         return std::nullopt;
     }
+    platform::OutputDebug(FormatW(L"[OVUSVC][Debug] CDeltaFetch   [%s] made from delta [%s] \n", p.item->OriFileName, p.delta->DownloadUrl));
     std::lock_guard lock(m_lock);
     m_delivered.insert(p.index);
     return Delivered{p.index, *staged};
@@ -101,9 +103,9 @@ std::optional<std::wstring> CDeltaFetch::Apply(const Planned& p, std::wstring* p
         return std::nullopt;
     }
     // Should the file change after its hash was taken, the result's hash tells.
-    const auto base = platform::ReadWholeFile(item.InstallPath);
+    const auto base = delta::ReadBase(item.InstallPath, delta::kMaxSpan - static_cast<uint64_t>(item.FileSize));
     if (!base) {
-        *pszWhy = L"installed file unreadable";
+        *pszWhy = L"installed file unreadable or grown";
         return std::nullopt;
     }
 

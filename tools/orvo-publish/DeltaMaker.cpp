@@ -5,11 +5,10 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include "delta/Patch.h"
 #include "orvo-publish/ReleaseConfig.h"
+#include "platform/fs.h"
 #include "platform/strings.h"
 #include "trust/Crypto.h"
 
@@ -24,15 +23,6 @@ std::string DeltaName(const std::string& baseSha256, const std::string& targetSh
 }
 
 namespace {
-
-std::vector<std::byte> ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw InputError(path + ": cannot read");
-    std::vector<char> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::vector<std::byte> bytes(data.size());
-    std::memcpy(bytes.data(), data.data(), data.size());
-    return bytes;
-}
 
 void WriteWhole(const std::string& path, std::span<const std::byte> data) {
     // The same name always holds the same bytes: a delta made before is left as it is.
@@ -53,7 +43,9 @@ std::vector<UpDater::DeltaEntry> MakeDeltas(const std::vector<DeltaBase>& bases,
                                             const std::string& baseUrl) {
     std::vector<UpDater::DeltaEntry> entries;
     if (bases.empty() || !delta::Available()) return entries;
-    const std::vector<std::byte> bytes = ReadAll(target.path);
+    const auto read = platform::ReadWholeFile(platform::FromUtf8(target.path));
+    if (!read) throw InputError(target.path + ": cannot read");
+    const std::vector<std::byte>& bytes = *read;
     for (const DeltaBase& base : bases) {
         if (delta::WindowLogFor(base.bytes.size(), bytes.size()) == 0) continue;
         const auto patch = delta::MakePatch(base.bytes, bytes, kDeltaLevel);

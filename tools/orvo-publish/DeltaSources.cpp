@@ -5,11 +5,10 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 
 #include "delta/Patch.h"
+#include "platform/fs.h"
 #include "platform/strings.h"
 #include "trust/Crypto.h"
 
@@ -29,12 +28,7 @@ std::optional<std::vector<std::byte>> ReadBuildFile(const fs::path& path) {
     std::error_code ec;
     // Only a regular file, never through a link, and no bigger than a delta can span.
     if (!fs::is_regular_file(fs::symlink_status(path, ec)) || fs::file_size(path, ec) > delta::kMaxSpan) return std::nullopt;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::vector<char> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::vector<std::byte> bytes(data.size());
-    std::memcpy(bytes.data(), data.data(), data.size());
-    return bytes;
+    return platform::ReadWholeFile(platform::FromUtf8(path.string()));
 }
 
 // The file entry of the previous release's package, found below the release folder by the
