@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "manifest/DeltaEntry.h"
 #include "platform/registry.h"
 
 namespace UpDater {
@@ -23,6 +24,10 @@ struct UpdateItem {
     // of the package (0: not given).
     std::wstring Sha256;
     int64_t PackageSize = 0;
+    // Optional deltas from earlier versions ("Deltas" under the item), and the FileHash the
+    // installed manifest gave this file when the plan paired them (empty otherwise).
+    DeltaList Deltas;
+    std::wstring InstalledFileHash;
 };
 
 // The progress window's skin package. Whether each of the first four fields was present

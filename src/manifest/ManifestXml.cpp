@@ -535,6 +535,7 @@ UpdateItem ReadUpdateItem(const XmlNode* pItem) {
     item.Folder.assign(texts[5]);
     item.Sha256.assign(texts[6]);
     item.PackageSize = ParseInt64(texts[7]);
+    ReadDeltaEntries(pItem, &item.Deltas);
     return item;
 }
 

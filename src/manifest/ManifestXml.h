@@ -135,6 +135,9 @@ std::wstring ToUpperText(std::wstring_view szText);
 // Item readers: the record with its defaults, filled from the item's field elements.
 // No folder tokens are resolved here.
 UpdateItem ReadUpdateItem(const XmlNode* pItem);
+// The item's "Deltas" element: each child is one delta entry (at most kMaxDeltasPerItem), read
+// like an item's fields; an entry without an address, a size or both hashes is left out.
+void ReadDeltaEntries(const XmlNode* pItem, DeltaList* pDeltas);
 // Where a file item installs its file (Folder and OriFileName as ReadUpdateItem reads them),
 // as views into the document.
 struct FileItemPlace {

@@ -218,6 +218,8 @@ bool CVersionBuilder::CompareXml() {
                                installed.Exists(item);
         if (!unchanged) {
             SetFilePaths(item);
+            // Which of the item's deltas could apply: the version the installed copy names.
+            if (old != nullptr && old != &item) item.InstalledFileHash = old->FileHash;
             m_UpdateList.push_back(std::move(item));
         } else {
             kept.push_back(k);

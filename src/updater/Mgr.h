@@ -57,6 +57,8 @@ public:
     // unpacked and checked. A package that fails here is left to the install stage, which tries
     // again and reports the failure. On a download thread, one package at a time.
     void UnpackAhead(size_t nIndex, const UpdateItem& item);
+    // Takes a checked new file made otherwise (from a delta) as the item's unpacked file.
+    void KeepUnpackedAhead(size_t nIndex, const std::wstring& szStaged);
     // Deletes what was unpacked ahead and not installed (a failed or cancelled run).
     void DiscardUnpackedAhead();
 
@@ -99,6 +101,8 @@ private:
     };
     // Unpacks and checks the item's file (the package stays); false with the stage's lines.
     bool UnpackPackage(const UpdateItem& item, UnpackedFile* pFile);
+    // Keeps the item's unpacked file for the install stage (replacing an earlier one).
+    void StoreUnpackedAhead(size_t nIndex, const UnpackedFile& file);
     std::mutex m_aheadLock;
     std::map<size_t, UnpackedFile> m_unpackedAhead;  // by position in m_UpdateList
 };

@@ -9,6 +9,7 @@
 #include "platform/i18n.h"
 #include "platform/fs.h"
 #include "platform/strings.h"
+#include "updater/DeltaFetch.h"
 #include "updater/FileServices.h"
 #include "updater/MgrByteProgress.h"
 #include "updater/MgrStageLoop.h"
@@ -31,6 +32,8 @@ bool CMgr::DownloadUpdateFile() {
     const auto bytes = ByteProgressFor(m_pInterface.get());
     std::mutex bytesMutex;
     std::wstring bytesOwner;
+    // Hook: files whose installed version has a delta come as deltas, falling back to packages.
+    CDeltaFetch deltas(m_UpdateList, m_strTempFolder);
     // Several packages travel at once; each item is still reported when its download starts.
     CParallelDownloads downloads(MaxParallelDownloads(), [&](const std::wstring& url, const std::wstring& path, uint64_t nMax) {
         CHttpServerClient::ByteProgress progress;
@@ -39,6 +42,10 @@ bool CMgr::DownloadUpdateFile() {
                 std::lock_guard bytesLock(bytesMutex);
                 if (bytesOwner == path) bytes(nDone, nTotal);
             };
+        }
+        if (auto made = deltas.Fetch(path, progress)) {
+            KeepUnpackedAhead(made->index, made->staged);
+            return true;
         }
         if (FetchPackage(url, path, nMax, progress) == CHttpServerClient::kDownloadOk) return true;
         platform::OutputDebug(FormatW(L"[OVUSVC] [Error %d line] CMgr::DownloadUpdateFile()   Download Url [%s] Failed \n", 266, url));
@@ -67,8 +74,8 @@ bool CMgr::DownloadUpdateFile() {
     const bool allDone = downloads.Finish();
     bool ok = !failed && allDone && i == n;
     // A package of another size than announced is not the one that was published.
-    for (const UpdateItem& item : m_UpdateList)
-        if (ok && !CheckDownloadedPackage(item)) ok = false;
+    for (size_t k = 0; ok && k < m_UpdateList.size(); ++k)
+        if (!deltas.WasDelivered(k) && !CheckDownloadedPackage(m_UpdateList[k])) ok = false;
     if (!ok) DiscardUnpackedAhead();
     return ok;
 }

@@ -35,18 +35,34 @@ bool CMgr::UnpackPackage(const UpdateItem& item, UnpackedFile* pFile) {
     return true;
 }
 
+void CMgr::KeepUnpackedAhead(size_t nIndex, const std::wstring& szStaged) {
+    UnpackedFile file;
+    file.unpacked = szStaged;
+    file.staged = szStaged;
+    StoreUnpackedAhead(nIndex, file);
+}
+
+void CMgr::StoreUnpackedAhead(size_t nIndex, const UnpackedFile& file) {
+    std::lock_guard ahead(m_aheadLock);
+    if (auto [it, fresh] = m_unpackedAhead.emplace(nIndex, file); !fresh) {
+        platform::DeleteFileAt(it->second.staged);
+        it->second = file;
+    }
+}
+
 void CMgr::UnpackAhead(size_t nIndex, const UpdateItem& item) {
+    {
+        // A file made from a delta is ready already; there is no package.
+        std::lock_guard ahead(m_aheadLock);
+        if (m_unpackedAhead.count(nIndex) != 0) return;
+    }
     // A package of another size than announced fails the download stage; nothing to prepare.
     if (m_bCancel != 0 || !IsSingleName(item.OriFileName) || HasParentComponent(item.Folder) ||
         (item.PackageSize > 0 && GetFileSize(item.DownloadPath) != item.PackageSize))
         return;
     UnpackedFile file;
     if (!UnpackPackage(item, &file)) return;
-    std::lock_guard ahead(m_aheadLock);
-    if (auto [it, fresh] = m_unpackedAhead.emplace(nIndex, file); !fresh) {
-        platform::DeleteFileAt(it->second.staged);
-        it->second = file;
-    }
+    StoreUnpackedAhead(nIndex, file);
 }
 
 void CMgr::DiscardUnpackedAhead() {

@@ -12,9 +12,11 @@
 #include <fcntl.h>
 #include <set>
 
+#include "delta/Patch.h"
 #include "manifest/FolderPaths.h"
 #include "platform/strings.h"
 #include "support/update_world.h"
+#include "trust/Crypto.h"
 
 using namespace orvo::test;
 
@@ -44,6 +46,34 @@ std::string Rel(const PublishedFile& f) {
 
 class KillTest : public UpdateWorld {
 protected:
+    // Publishes `to` as Publish does, each file also with its Sha256 and a delta from its
+    // version in `from`, served beside the packages.
+    void PublishWithDeltas(const std::vector<PublishedFile>& to, const std::vector<PublishedFile>& from) {
+        auto bytes = [](const std::string& s) { return std::span(reinterpret_cast<const std::byte*>(s.data()), s.size()); };
+        auto sha = [](const std::string& s) {
+            trust::crypto::Sha256 h;
+            h.Update({reinterpret_cast<const uint8_t*>(s.data()), s.size()});
+            return h.FinalHex();
+        };
+        Publish(to);
+        std::string xml = ReadFile(server.Root() + "/app.xml");
+        MakeDirs(server.Root() + "/delta");
+        for (size_t i = 0; i < to.size(); ++i) {
+            const auto patch = delta::MakePatch(bytes(from[i].content), bytes(to[i].content), 3);
+            ASSERT_TRUE(patch.has_value());
+            const std::string name = "/delta/" + ContentId(from[i]) + "-" + ContentId(to[i]);
+            WriteFile(server.Root() + name, std::string(reinterpret_cast<const char*>(patch->data()), patch->size()));
+            const std::string entry = "<Sha256>" + sha(to[i].content) + "</Sha256><Deltas><Delta><BaseFileHash>" + ContentId(from[i]) +
+                                      "</BaseFileHash><BaseSha256>" + sha(from[i].content) + "</BaseSha256><DownloadUrl>" + urlBase +
+                                      name + "</DownloadUrl><Size>" + std::to_string(patch->size()) + "</Size><Sha256>" +
+                                      sha(std::string(reinterpret_cast<const char*>(patch->data()), patch->size())) +
+                                      "</Sha256></Delta></Deltas>";
+            xml.insert(xml.find("</Item>", xml.find("<OriFileName>" + to[i].name + "</OriFileName>")), entry);
+        }
+        WriteFile(server.Root() + "/app.xml", xml);
+    }
+    void KillAtRandomInstants(bool withDeltas);
+
     // Starts the updater and returns its process id. Its output goes to szOutput (or nowhere),
     // its working folder is szCwd (or the test's).
     pid_t Start(const std::string& szOutput = "/dev/null", const std::string& szCwd = "") {
@@ -68,15 +98,20 @@ protected:
 // is whole, old or new, and the installed manifest copy is one of the two published ones. When a
 // run got through before its kill, the other version is published, so that kills keep landing
 // in updates (in both directions) and an interrupted one is never mistaken for a finished one.
-TEST_F(KillTest, KilledAtRandomInstantsTheInstallStaysOldOrNew) {
+void KillTest::KillAtRandomInstants(bool withDeltas) {
     const int kFiles = 300, kKills = 30;
     const auto v1 = Version(1, kFiles), v2 = Version(2, kFiles);
-    Publish(v1);
+    // Each version's manifest offers deltas from the other one.
+    auto publish = [&](bool two) {
+        if (withDeltas) PublishWithDeltas(two ? v2 : v1, two ? v1 : v2);
+        else Publish(two ? v2 : v1);
+    };
+    publish(false);
     const std::string manifest1 = ReadFile(server.Root() + "/app.xml");
     const auto t0 = std::chrono::steady_clock::now();
     ASSERT_EQ(RunUpdater(), 0);
     const auto fullRun = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0);
-    Publish(v2);
+    publish(true);
     const std::string manifest2 = ReadFile(server.Root() + "/app.xml");
 
     std::mt19937 rng(20261210);
@@ -103,7 +138,7 @@ TEST_F(KillTest, KilledAtRandomInstantsTheInstallStaysOldOrNew) {
         // kill again lands in an update.
         if (manifest == (publishedTwo ? manifest2 : manifest1)) {
             publishedTwo = !publishedTwo;
-            Publish(publishedTwo ? v2 : v1);
+            publish(publishedTwo);
         }
     }
     RecordProperty("kill_points", kKills);
@@ -121,7 +156,7 @@ TEST_F(KillTest, KilledAtRandomInstantsTheInstallStaysOldOrNew) {
     const std::string work = WorkFolder() + "/Temp";
     WriteFile(work + "/f0.dat.orvo-0123456789abcdef.tmp", "torn");
     WriteFile(work + "/other.dat.orvo-0123456789abcdef.tmp", "not ours");
-    Publish(v2);
+    publish(true);
     std::string out;
     ASSERT_EQ(RunUpdater(&out), 0) << out;
     std::set<std::string> expected{"app.xml", "starts"};
@@ -138,7 +173,22 @@ TEST_F(KillTest, KilledAtRandomInstantsTheInstallStaysOldOrNew) {
     std::set<std::string> working;
     for (const auto& e : std::filesystem::directory_iterator(work)) working.insert(e.path().filename().string());
     EXPECT_EQ(working, std::set<std::string>{"other.dat.orvo-0123456789abcdef.tmp"});
+
+    if (withDeltas) {  // the manifests' deltas are sound: a whole run back to version 1 uses them all
+        publish(false);
+        ASSERT_EQ(RunUpdater(&out), 0) << out;
+        EXPECT_EQ(out.find("not used"), std::string::npos) << out;
+        for (const auto& f : v1) {
+            EXPECT_NE(out.find("[" + f.name + "] made from delta"), std::string::npos) << f.name << "\n" << out;
+            EXPECT_TRUE(ReadFile(Installed(Rel(f))) == f.content) << Rel(f) << " is not version 1";
+        }
+    }
 }
+
+TEST_F(KillTest, KilledAtRandomInstantsTheInstallStaysOldOrNew) { KillAtRandomInstants(false); }
+
+// The same while files are made from deltas: each stays old or new.
+TEST_F(KillTest, KilledWhileApplyingDeltasTheInstallStaysOldOrNew) { KillAtRandomInstants(true); }
 
 // Ctrl-C at random points of an update: the run either stops before the first installed file
 // is replaced (everything stays old) or finishes the replacement and then stops (everything is

@@ -236,5 +236,47 @@ TEST(ManifestBounds, NodeAndDepthLimitsMirrorTheParser) {
     }
 }
 
+TEST_F(ManifestTest, DeltaEntriesNeedAddressSizeAndBothHashes) {
+    auto delta = [](const std::string& base, const std::string& url, const std::string& size, const std::string& sha) {
+        return "<Delta>" + Tag("BaseFileHash", "H0") + Tag("BaseSha256", base) + Tag("DownloadUrl", url) + Tag("Size", size) +
+               Tag("Sha256", sha) + "</Delta>";
+    };
+    std::string many;
+    for (int i = 0; i < 20; ++i) many += delta("b", "http://s/d", "7", "d");
+    struct Case {
+        const char* what;
+        std::string deltas;
+        size_t count;  // entries read, each as the complete one
+    };
+    const Case cases[] = {
+        {"no Deltas element", "", 0},
+        {"a complete entry", Tag("Deltas", delta("b", "http://s/d", "7", "d")), 1},
+        {"without a base hash, address, size or own hash the entry is left out",
+         Tag("Deltas", delta("", "http://s/d", "7", "d") + delta("b", "", "7", "d") + delta("b", "http://s/d", "0", "d") +
+                           delta("b", "http://s/d", "7", "") + delta("b", "http://s/d", "7", "d")),
+         1},
+        {"text between entries is not an entry", Tag("Deltas", "x" + delta("b", "http://s/d", "7", "d") + "y"), 1},
+        {"at most sixteen are read", Tag("Deltas", many), UpDater::kMaxDeltasPerItem},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        CVersionBuilder builder;
+        ParsedLists lists;
+        const std::string item = FileXml("a");
+        const std::string doc = Doc(Tag("UpdateData", item.substr(0, item.size() - 7) + c.deltas + "</Item>"));
+        ASSERT_TRUE(Parse(builder, Put("m.xml", doc), lists));
+        ASSERT_EQ(lists.files.size(), 1u);
+        const auto& deltas = lists.files[0].Deltas;
+        ASSERT_EQ(deltas.size(), c.count);
+        for (const auto& d : deltas) {
+            EXPECT_EQ(d.BaseFileHash, L"H0");
+            EXPECT_EQ(d.BaseSha256, L"b");
+            EXPECT_EQ(d.DownloadUrl, L"http://s/d");
+            EXPECT_EQ(d.Size, 7);
+            EXPECT_EQ(d.Sha256, L"d");
+        }
+    }
+}
+
 }  // namespace
 }  // namespace orvo::test

@@ -50,6 +50,19 @@ std::string FormatManifest(const ReleaseManifest& m) {
         Field(x, "Folder", f.Folder);
         Field(x, "Sha256", f.Sha256);
         Field(x, "PackageSize", f.PackageSize);
+        if (!f.Deltas.empty()) {
+            x += "<Deltas>";
+            for (const auto& d : f.Deltas) {
+                x += "<Delta>";
+                Field(x, "BaseFileHash", d.BaseFileHash);
+                Field(x, "BaseSha256", d.BaseSha256);
+                Field(x, "DownloadUrl", d.DownloadUrl);
+                Field(x, "Size", d.Size);
+                Field(x, "Sha256", d.Sha256);
+                x += "</Delta>";
+            }
+            x += "</Deltas>";
+        }
         x += "</Item>\n";
     }
     x += "</UpdateData>\n<RegistData>\n";

@@ -19,6 +19,8 @@
 
 #include "manifest/ManifestXml.h"
 #include "manifest/ReleaseCheck.h"
+#include "orvo-publish/DeltaMaker.h"
+#include "orvo-publish/DeltaSources.h"
 #include "orvo-publish/ManifestWriter.h"
 #include "orvo-publish/PackageWriter.h"
 #include "orvo-publish/ReleaseConfig.h"
@@ -234,6 +236,7 @@ bool IsComponent(const ReleaseConfig& cfg, const std::string& name) {
 }
 
 struct Previous {
+    std::string folder;  // the release folder the manifest lies in
     UpDater::UpdateList files;
     uint64_t sequence = 0;
 };
@@ -244,6 +247,8 @@ Previous ReadPrevious(const std::string& path) {
     if (!fs::is_regular_file(path)) throw InputError(path + ": no such manifest");
     if (!doc.Load(FromUtf8(path), kLines) || doc.Root() == nullptr) throw InputError(path + ": not a readable manifest");
     Previous prev;
+    prev.folder = fs::path(path).parent_path().string();
+    if (prev.folder.empty()) prev.folder = ".";
     if (const auto* section = UpDater::FindChild(doc.Root(), L"UpdateData"))
         for (auto* node = section->first_node(); node != nullptr; node = node->next_sibling())
             prev.files.push_back(UpDater::ReadUpdateItem(node));
@@ -262,16 +267,62 @@ UpdateSummary Compare(const UpDater::UpdateList& previous, const UpDater::Update
     s.files = files.size();
     for (const auto& item : files) {
         const auto it = old.find(item.OriFileName + L'\n' + item.Folder);
+        const std::wstring oldHash = it != old.end() ? it->second->FileHash : std::wstring();
         const bool same = it != old.end() && it->second->FileHash == item.FileHash &&
                           platform::EqualsNoCase(it->second->DownloadUrl, item.DownloadUrl) && it->second->FileSize == item.FileSize;
         if (it != old.end()) old.erase(it);
         if (!same) {
             ++s.download;
             s.downloadBytes += static_cast<uint64_t>(item.PackageSize);
+            uint64_t fetched = static_cast<uint64_t>(item.PackageSize);
+            for (const auto& d : item.Deltas)
+                if (!oldHash.empty() && d.BaseFileHash == oldHash) fetched = std::min(fetched, static_cast<uint64_t>(d.Size));
+            s.deltaBytes += fetched;
         }
     }
     s.removed = old.size();
     return s;
+}
+
+// Deltas for each changed file from the earlier versions the sources hold, in parallel (each
+// delta holds both versions in memory; making one is the slow part of a release).
+void AddDeltas(UpDater::UpdateList& items, const std::vector<SourceFile>& files, const Previous* previous, const DeltaSources& sources,
+               const std::string& dir, const std::string& base) {
+    std::multimap<std::wstring, const UpDater::UpdateItem*> old;
+    if (previous != nullptr)
+        for (const auto& item : previous->files) old.emplace(item.OriFileName + L'\n' + item.Folder, &item);
+    std::vector<const UpDater::UpdateItem*> before(items.size(), nullptr);
+    for (size_t i = 0; i < items.size(); ++i) {
+        const auto it = old.find(items[i].OriFileName + L'\n' + items[i].Folder);
+        if (it != old.end()) {
+            before[i] = it->second;
+            old.erase(it);
+        }
+    }
+    std::error_code ec;
+    fs::create_directory(dir + "/delta", ec);
+    std::atomic<size_t> next{0};
+    std::mutex lock;
+    std::string firstError;
+    auto work = [&] {
+        for (size_t i; (i = next.fetch_add(1)) < items.size();) {
+            try {
+                const auto bases = FindDeltaBases(sources, before[i], files[i].rel, files[i].sha256);
+                items[i].Deltas = MakeDeltas(bases, {files[i].path.string(), files[i].sha256, files[i].packageSize}, dir, base);
+            } catch (const std::exception& e) {
+                std::lock_guard<std::mutex> g(lock);
+                if (firstError.empty()) firstError = e.what();
+                next = items.size();
+            }
+        }
+    };
+    const size_t n = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 16);
+    std::vector<std::thread> threads;
+    for (size_t t = 1; t < std::min(n, items.size()); ++t) threads.emplace_back(work);
+    work();
+    for (auto& t : threads) t.join();
+    if (!firstError.empty()) throw InputError(firstError);
+    fs::remove(dir + "/delta", ec);  // only when no delta was kept
 }
 
 std::string TrustedComment(time_t when, const std::string& file) {
@@ -362,6 +413,10 @@ void BuildRelease(const BuildOptions& o, std::ostream& report) {
         m.files.push_back(std::move(item));
         newest = std::max(newest, f.mtime);
     }
+    if (previous || !o.previousFiles.empty()) {
+        DeltaSources sources{previous ? previous->folder : std::string(), o.previousFiles, o.deltaReleases};
+        AddDeltas(m.files, files, previous ? &*previous : nullptr, sources, temp.path(), base);
+    }
     if (!cfg.skinFile.empty()) {
         std::vector<SourceFile> skin(1);
         skin[0].path = cfg.skinFile;
@@ -409,19 +464,23 @@ void BuildRelease(const BuildOptions& o, std::ostream& report) {
     if (!o.key.empty())
         WriteNew(manifestPath + ".sig", SignatureFor(xml, o.key, TrustedComment(epoch.value_or(newest), cfg.manifestName)), 0644);
 
-    uint64_t bytes = 0, packageBytes = 0;
+    uint64_t bytes = 0, packageBytes = 0, deltaBytes = 0;
+    size_t deltas = 0;
     for (const auto& f : m.files) {
         bytes += static_cast<uint64_t>(f.FileSize);
         packageBytes += static_cast<uint64_t>(f.PackageSize);
+        deltas += f.Deltas.size();
+        for (const auto& d : f.Deltas) deltaBytes += static_cast<uint64_t>(d.Size);
     }
     if (previous) {
         const UpdateSummary s = Compare(previous->files, m.files);
         report << "clients of the previous release download " << s.download << " of " << s.files << " files, "
                << s.downloadBytes << " bytes; " << s.removed << " files removed\n";
+        report << "with deltas they fetch " << s.deltaBytes << " of those " << s.downloadBytes << " bytes\n";
     }
     if (o.dryRun) {
-        report << "dry run: " << m.files.size() << " files, " << bytes << " bytes in " << packageBytes
-               << " bytes of packages; nothing written\n";
+        report << "dry run: " << m.files.size() << " files, " << bytes << " bytes in " << packageBytes << " bytes of packages, "
+               << deltas << " deltas of " << deltaBytes << " bytes; nothing written\n";
         return;
     }
     // Served as static files: readable by the web server, like any published folder.
@@ -429,7 +488,8 @@ void BuildRelease(const BuildOptions& o, std::ostream& report) {
     if (::rename(temp.path().c_str(), o.out.c_str()) != 0)
         throw InputError(o.out + ": cannot create the release folder (" + std::strerror(errno) + ")");
     temp.Keep();
-    report << "published " << m.files.size() << " files (" << bytes << " bytes in " << packageBytes << " bytes of packages), sequence "
+    report << "published " << m.files.size() << " files (" << bytes << " bytes in " << packageBytes << " bytes of packages, "
+           << deltas << " deltas of " << deltaBytes << " bytes), sequence "
            << *m.sequence << (o.key.empty() ? ", unsigned" : ", signed") << ", to " << o.out << "\n";
 }
 

@@ -14,6 +14,8 @@ struct BuildOptions {
     std::string previous;  // manifest of the previous release, optional
     std::string baseUrl;   // overrides the description's
     std::string key;       // secret key to sign with, optional
+    std::string previousFiles;  // earlier builds to make deltas from, optional
+    size_t deltaReleases = 1;   // earlier versions of each file to make deltas from
     bool dryRun = false;
     bool firstRelease = false;  // a signed release with no release before it: Sequence 1
     bool allowExpired = false;  // publish even when release.expires is past
@@ -24,6 +26,7 @@ struct UpdateSummary {
     size_t files = 0;      // files of the new release
     size_t download = 0;   // of them new or changed
     uint64_t downloadBytes = 0;  // package bytes of those
+    uint64_t deltaBytes = 0;     // what they fetch where a delta from their version is offered
     size_t removed = 0;    // files of the previous release that are gone
 };
 

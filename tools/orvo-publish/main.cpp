@@ -19,6 +19,10 @@ constexpr const char* kUsage =
     "  orvo-publish build --config RELEASE.toml --from BUILD_DIR --out RELEASE_DIR\n"
     "                     [--previous OLD_MANIFEST | --first-release] [--base-url URL] [--key SECRET_KEY]\n"
     "                     [--allow-expired] [--dry-run]\n"
+    "                     [--previous-files OLD_BUILDS] [--delta-releases N]\n"
+    "                                            deltas from the previous release's files (and\n"
+    "                                            OLD_BUILDS: a build, or one build per subfolder),\n"
+    "                                            from up to N earlier versions of each (default 1)\n"
     "  orvo-publish keygen [--out NAME]          writes NAME.key and NAME.pub (default: orvo-release)\n"
     "  orvo-publish sign MANIFEST --key SECRET_KEY [--trusted-comment TEXT] [--allow-expired]\n"
     "                                            writes MANIFEST.sig\n";
@@ -53,7 +57,8 @@ int main(int argc, char** argv) {
         } else if (a == "--allow-expired") {
             allowExpired = true;
         } else if (a.starts_with("--")) {
-            static const char* kWithValue[] = {"--config", "--from", "--out", "--previous", "--base-url", "--key", "--trusted-comment"};
+            static const char* kWithValue[] = {"--config", "--from", "--out", "--previous", "--base-url", "--key", "--trusted-comment",
+                                             "--previous-files", "--delta-releases"};
             if (std::find(std::begin(kWithValue), std::end(kWithValue), a) == std::end(kWithValue)) return Usage("unknown option " + a);
             if (i + 1 >= args.size()) return Usage(a + " needs a value");
             opts[a.substr(2)] = args[++i];
@@ -73,6 +78,13 @@ int main(int argc, char** argv) {
             o.previous = opts["previous"];
             o.baseUrl = opts["base-url"];
             o.key = opts["key"];
+            o.previousFiles = opts["previous-files"];
+            if (need("delta-releases")) {
+                const std::string& n = opts["delta-releases"];
+                if (n.empty() || n.size() > 2 || n.find_first_not_of("0123456789") != std::string::npos || std::stoi(n) > 16)
+                    return Usage("--delta-releases takes a number from 0 to 16");
+                o.deltaReleases = static_cast<size_t>(std::stoi(n));
+            }
             o.dryRun = dryRun;
             o.firstRelease = firstRelease;
             o.allowExpired = allowExpired;
