@@ -72,6 +72,13 @@ std::wstring GetUserDataFolder() {
     return result.empty() ? std::wstring(L"/") : result;
 }
 
+std::wstring ManifestAddressHash(const std::wstring& szUrl) {
+    uint64_t hash = platform::Fnv1a64(platform::ToUtf8(szUrl));
+    std::wstring hex(16, L'0');
+    for (size_t i = hex.size(); i-- > 0; hash >>= 4) hex[i] = L"0123456789abcdef"[hash & 0xF];
+    return hex;
+}
+
 std::wstring ManifestAddressFolderName(const std::wstring& szUrl) {
     std::wstring name = szUrl.substr(szUrl.find_last_of(L"\\/") + 1);
     name = name.substr(0, name.find_first_of(L"?#"));
@@ -83,10 +90,7 @@ std::wstring ManifestAddressFolderName(const std::wstring& szUrl) {
     }
     // "." and ".." are names of their own on every system: never a component on their own.
     if (name.empty() || name.find_first_not_of(L'.') == std::wstring::npos) name = L"manifest";
-    uint64_t hash = platform::Fnv1a64(platform::ToUtf8(szUrl));
-    std::wstring hex(16, L'0');
-    for (size_t i = hex.size(); i-- > 0; hash >>= 4) hex[i] = L"0123456789abcdef"[hash & 0xF];
-    return name + L"-" + hex;
+    return name + L"-" + ManifestAddressHash(szUrl);
 }
 
 std::wstring SkinFolderPlace::Folder() const { return base.empty() ? std::wstring() : platform::JoinPath(base, relative); }

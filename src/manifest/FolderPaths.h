@@ -16,6 +16,10 @@ std::wstring ReplaceFolder(const std::wstring& szText, const std::wstring& szIns
 std::wstring GetModuleFolder();
 // The per-user data folder the updater works in; empty on failure.
 std::wstring GetUserDataFolder();
+// 16 hex digits of a hash of the whole manifest address: names the address's own working
+// folder, skin folder and release state (the single-instance lock uses the same hash).
+std::wstring ManifestAddressHash(const std::wstring& szUrl);
+
 // A folder name that belongs to one manifest address: its file name made safe (letters, digits,
 // '.', '-' and '_' kept, anything else '_', at most 64 characters) and a hash of the whole
 // address, so that suites whose manifests share a file name stay apart.

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "manifest/FolderPaths.h"
 #include "manifest/ReleaseCheck.h"
-#include "manifest/WorkingFolder.h"
 #include "platform/debug.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
@@ -21,8 +21,7 @@ std::wstring ReadText(const platform::RegKey& key, const wchar_t* szName) {
 }  // namespace
 
 std::wstring ReleaseStateKey(const std::wstring& szUrl) {
-    const std::wstring folder = AddressWorkingFolder(szUrl);
-    return L"Software\\TALVEN\\OrvoUpdaterService\\Releases\\" + folder.substr(folder.find_last_of(L'\\') + 1);
+    return L"Software\\TALVEN\\OrvoUpdaterService\\Releases\\" + ManifestAddressHash(szUrl);
 }
 
 AppliedRelease LoadAppliedRelease(const std::wstring& szUrl) {

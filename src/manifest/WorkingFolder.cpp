@@ -1,5 +1,6 @@
 #include "manifest/WorkingFolder.h"
 
+#include "manifest/FolderPaths.h"
 #include "platform/debug.h"
 #include "platform/fs.h"
 #include "platform/strings.h"
@@ -29,16 +30,9 @@ bool Refuse(const std::wstring& szFolder, const wchar_t* szWhy) {
 }  // namespace
 
 std::wstring AddressWorkingFolder(const std::wstring& szUrl) {
-    // FNV-1a: the folder only has to differ between the addresses one user's suites use; no one
-    // else can write below this user's data folder.
-    uint64_t h = 0xcbf29ce484222325ull;
-    for (unsigned char c : platform::ToUtf8(szUrl)) {
-        h ^= c;
-        h *= 0x100000001b3ull;
-    }
-    std::wstring folder = L"TALVEN\\Update\\";
-    for (int shift = 60; shift >= 0; shift -= 4) folder += L"0123456789abcdef"[(h >> shift) & 0xF];
-    return folder;
+    // The folder only has to differ between the addresses one user's suites use; no one else can
+    // write below this user's data folder.
+    return L"TALVEN\\Update\\" + ManifestAddressHash(szUrl);
 }
 
 bool PrepareWorkingFolder(const std::wstring& szDataFolder, const std::wstring& szRelative) {

@@ -161,6 +161,13 @@ TEST_F(SignedUpdate, RefusedReleasesLeaveTheInstalledVersionAsItWas) {
              installFolderValue.clear();
          },
          "Sequence 1 is older than the release applied last (2)"},
+        {"key file that is a pipe nobody writes to",
+         [&] {
+             PublishSigned(Version("3"), "<Sequence>3</Sequence>", "");
+             ::unlink(keyFile.c_str());
+             ASSERT_EQ(::mkfifo(keyFile.c_str(), 0644), 0);
+         },
+         "Manifest Refused"},
         {"key file that is a link to nothing",
          [&] {
              PublishSigned(Version("3"), "<Sequence>3</Sequence>", "");

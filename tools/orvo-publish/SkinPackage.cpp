@@ -62,10 +62,10 @@ SkinPackage PackSkinFolder(const std::string& folder, const std::string& dir, st
     out.packageSize = static_cast<uint64_t>(st.st_size);
     out.address = out.sha256.substr(0, 32);
     // Beside the file packages, as pkg/<content address>/<name>.zip.
-    const std::string folder = dir + "/pkg/" + out.address;
+    const std::string packageFolder = dir + "/pkg/" + out.address;
     std::error_code made;
-    fs::create_directories(folder, made);
-    const std::string zip = folder + "/skin.zip";
+    fs::create_directories(packageFolder, made);
+    const std::string zip = packageFolder + "/skin.zip";
     if (::rename(temp.c_str(), zip.c_str()) != 0) throw InputError(zip + ": cannot write the package");
     return out;
 }

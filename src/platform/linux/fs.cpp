@@ -366,7 +366,8 @@ uint32_t File::Open(const std::wstring& szPath, Mode mode) {
     Close();
     int flags = O_CLOEXEC;
     switch (mode) {
-        case Mode::Read: flags |= O_RDONLY; break;
+        // Non-blocking so that a pipe or device planted under a file's name cannot hold the open.
+        case Mode::Read: flags |= O_RDONLY | O_NONBLOCK; break;
         case Mode::CreateAlways: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
         case Mode::ReadWrite: flags |= O_RDWR; break;
         case Mode::CreateNew: flags |= O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW; break;
@@ -382,6 +383,11 @@ uint32_t File::Open(const std::wstring& szPath, Mode mode) {
         return SetError(ERROR_ACCESS_DENIED_);
     }
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        return SetError(ERROR_ACCESS_DENIED_);
+    }
+    // Only regular files are read: a pipe, socket or device is never a manifest, key or package.
+    if (mode == Mode::Read && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
         ::close(fd);
         return SetError(ERROR_ACCESS_DENIED_);
     }
