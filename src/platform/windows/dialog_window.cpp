@@ -1,7 +1,6 @@
 #include "platform/windows/dialog_window.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace platform::wingui {
 

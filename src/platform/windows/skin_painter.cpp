@@ -42,22 +42,36 @@ void RoundedRect(Gdiplus::GraphicsPath& path, float x, float y, float w, float h
     path.CloseFigure();
 }
 
-// The first family of a comma-separated list that this system has; its sans serif otherwise.
-std::unique_ptr<Gdiplus::FontFamily> Family(const std::wstring& szList) {
-    size_t at = 0;
-    while (at < szList.size()) {
-        size_t end = szList.find(L',', at);
-        if (end == std::wstring::npos) end = szList.size();
-        std::wstring name = szList.substr(at, end - at);
+// The font of the first family of the comma-separated list that this system has, then of
+// common sans faces; at last whatever GDI maps a sans face to (a system may have none of them).
+std::unique_ptr<Gdiplus::Font> MakeFont(const SkinText& t) {
+    std::vector<std::wstring> names;
+    for (size_t at = 0; at <= t.strFont.size();) {
+        size_t end = t.strFont.find(L',', at);
+        if (end == std::wstring::npos) end = t.strFont.size();
+        std::wstring name = t.strFont.substr(at, end - at);
         name.erase(0, name.find_first_not_of(L" \t\"'"));
         name.erase(name.find_last_not_of(L" \t\"'") + 1);
-        if (!name.empty()) {
-            auto family = std::make_unique<Gdiplus::FontFamily>(name.c_str());
-            if (family->IsAvailable()) return family;
-        }
+        if (!name.empty()) names.push_back(name);
         at = end + 1;
     }
-    return std::unique_ptr<Gdiplus::FontFamily>(Gdiplus::FontFamily::GenericSansSerif()->Clone());
+    for (const wchar_t* face : {L"Tahoma", L"Microsoft Sans Serif", L"Arial", L"DejaVu Sans", L"Liberation Sans"}) names.push_back(face);
+    const INT style = t.bBold ? Gdiplus::FontStyleBold : Gdiplus::FontStyleRegular;
+    for (const std::wstring& name : names) {
+        Gdiplus::FontFamily family(name.c_str());
+        if (family.GetLastStatus() != Gdiplus::Ok || !family.IsAvailable()) continue;
+        auto font = std::make_unique<Gdiplus::Font>(&family, static_cast<Gdiplus::REAL>(t.nSize), style, Gdiplus::UnitPixel);
+        if (font->GetLastStatus() == Gdiplus::Ok) return font;
+    }
+    LOGFONTW lf{};
+    lf.lfHeight = -t.nSize;
+    lf.lfWeight = t.bBold ? FW_BOLD : FW_NORMAL;
+    lf.lfCharSet = DEFAULT_CHARSET;
+    lf.lfPitchAndFamily = DEFAULT_PITCH | FF_SWISS;
+    HDC screen = ::GetDC(nullptr);
+    auto font = std::make_unique<Gdiplus::Font>(screen, &lf);
+    ::ReleaseDC(nullptr, screen);
+    return font->GetLastStatus() == Gdiplus::Ok ? std::move(font) : nullptr;
 }
 
 }  // namespace
@@ -163,9 +177,8 @@ void SkinPainter::PaintBar(Gdiplus::Graphics& g, const SkinBar& bar, const SkinB
 
 void SkinPainter::PaintText(Gdiplus::Graphics& g, const SkinText& t, const std::wstring& szText) const {
     if (!t.bPresent || szText.empty()) return;
-    const auto family = Family(t.strFont);
-    Gdiplus::Font font(family.get(), static_cast<Gdiplus::REAL>(t.nSize), t.bBold ? Gdiplus::FontStyleBold : Gdiplus::FontStyleRegular,
-                       Gdiplus::UnitPixel);
+    const auto font = MakeFont(t);
+    if (!font) return;  // no font at all: the rest of the skin still shows
     Gdiplus::StringFormat format(Gdiplus::StringFormatFlagsNoWrap);
     format.SetAlignment(t.align == SkinAlign::Center  ? Gdiplus::StringAlignmentCenter
                         : t.align == SkinAlign::Right ? Gdiplus::StringAlignmentFar
@@ -180,7 +193,7 @@ void SkinPainter::PaintText(Gdiplus::Graphics& g, const SkinText& t, const std::
     Gdiplus::Region saved;
     g.GetClip(&saved);
     g.SetClip(rect, Gdiplus::CombineModeIntersect);
-    g.DrawString(szText.c_str(), static_cast<INT>(szText.size()), &font, rect, &format, &brush);
+    g.DrawString(szText.c_str(), static_cast<INT>(szText.size()), font.get(), rect, &format, &brush);
     g.SetClip(&saved);
 }
 
