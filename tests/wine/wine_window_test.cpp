@@ -8,6 +8,7 @@
 #include <chrono>
 #include <thread>
 
+#include "support/skin_picture.h"
 #include "support/window_world.h"
 #include "wine/wine_run.h"
 
@@ -31,6 +32,21 @@ void RestartWineServer(const std::string& env = "") {
         " cmd.exe /c exit >/dev/null 2>&1 </dev/null'");
 }
 
+// Pictures of a run's window: its outline, and its filled bars while the slow package downloads
+// and at the end.
+struct EndPicture {
+    XRect geometry;
+    std::vector<uint8_t> outline;
+    int nInstallDuring = 0;
+    int nInstall = 0, nStates = 0;
+    std::string strSeen;
+};
+
+std::string WithoutCR(std::string out) {
+    out.erase(std::remove(out.begin(), out.end(), '\r'), out.end());  // Windows line ends
+    return out;
+}
+
 class WineWindowRun : public WindowWorld {
 protected:
     void SetUp() override {
@@ -48,16 +64,15 @@ protected:
         if (m_bRestarted) RestartWineServer("env -u DISPLAY");
     }
 
-    std::string InstallFolderValue() const override { return WinPath(installDir); }
+    std::string InstallFolderValue() const override { return m_bLinuxRun ? installDir : WinPath(installDir); }
 
     std::vector<PublishedFile> App() const {
         return {{"app.exe", target}, {"R&D notes.txt", "notes 2\n"}, {"core.dat", std::string(70000, 'c'), "_INSTALL\\data"}};
     }
-    void PublishApp(std::vector<PublishedFile> files) {
-        PublishWithSkin(files, "skin.html", ReadFile(std::string(ORVO_SOURCE_DIR) + "/skins/html-example/skin.html"));
-    }
+    // The vendor's native skin: the default skin's folder, packed.
+    void PublishApp(std::vector<PublishedFile> files) { PublishWithSkinFolder(files, std::string(ORVO_SOURCE_DIR) + "/skins/default"); }
     std::string WineCommand(const std::string& caller = "NULL") const {
-        return "env ORVO_DEBUG=1 " + Wine() + " " + Quoted(binDir + "/OrvoUpdaterService.exe") + " " + Quoted(manifestUrl) + " " +
+        return "env ORVO_DEBUG=1 ORVO_SKIN_TRACE=1 " + Wine() + " " + Quoted(binDir + "/OrvoUpdaterService.exe") + " " + Quoted(manifestUrl) + " " +
                caller + " app.exe -v two";
     }
     // Two megabytes that do not compress, served slowly: the update runs for a while.
@@ -69,8 +84,12 @@ protected:
         server.AddDirectives("location /pkg/ { limit_rate 256k; }");
     }
 
+    // The outline and the bars once the last overall report is drawn; saved as a screenshot.
+    static EndPicture PictureAtTheEnd(XClient& xc, UpdaterProcess& run, const std::string& screenshot);
+
     std::string target;
     bool m_bRestarted = false;
+    bool m_bLinuxRun = false;  // publishing for the Linux updater
 };
 
 TEST_F(WineWindowRun, UpdatesWithItsShapedWindow) {
@@ -112,6 +131,7 @@ TEST_F(WineWindowRun, UpdatesWithItsShapedWindow) {
     for (int y = 64; y < 82 && y < h; ++y)
         for (int xx = 28; xx < 300 && xx < w; ++xx) ink += (px[static_cast<size_t>(y) * w + xx] & 0xFF) < 0x80;
     EXPECT_GT(ink, 30u);
+    EXPECT_FALSE(run.OutputHas("Init Flash Err")) << run.Output();
 
     ASSERT_EQ(run.Wait(30000), 0) << run.Output();
     EXPECT_EQ(ReadFile(Installed("R&D notes.txt")), "notes 2\n");
@@ -124,7 +144,8 @@ TEST_F(WineWindowRun, FillsTheCallersWindowAndItsCloseButtonCancels) {
     ASSERT_TRUE(xc.ok());
     auto files = App();
     AddSlowPackage(files);
-    PublishApp(files);
+    // A page skin: this system draws native skins only, so the default skin stands in.
+    PublishWithSkin(files, "skin.html", ReadFile(std::string(ORVO_SOURCE_DIR) + "/skins/html-example/skin.html"));
     const std::string callerFile = m_root / "caller.txt";
     UpdaterProcess caller(Wine() + " " + Quoted(WindowsBuild() + "/tests/orvo_wine_target.exe") + " --caller " +
                               Quoted(WinPath(callerFile)),
@@ -138,6 +159,7 @@ TEST_F(WineWindowRun, FillsTheCallersWindowAndItsCloseButtonCancels) {
     UpdaterProcess run(WineCommand(hwnd), m_root / "window.log");
     ASSERT_TRUE(WaitFor([&] { return run.OutputHas("[OVUSVC] Set Parent [" + hwnd + "]HWND"); }, 30000)) << run.Output();
     ASSERT_TRUE(WaitFor([&] { return run.OutputHas("[OVUSVC] update started"); }, 30000)) << run.Output();
+    EXPECT_TRUE(run.OutputHas("[Error] Init Flash Err [the page skin")) << run.Output();
     // This Wine does not show what a window of one process draws inside another process's
     // window (the caller's stays grey on the screen), so the picture is kept but not checked;
     // the window tree (below) and the input reaching the skin show the embedding.
@@ -157,6 +179,78 @@ TEST_F(WineWindowRun, FillsTheCallersWindowAndItsCloseButtonCancels) {
     EXPECT_NE(heard.find("child 500x260 ORVOUpdateSvc\n"), std::string::npos) << heard;
     EXPECT_FALSE(Exists(Installed("starts")));
     EXPECT_FALSE(Exists(Installed("big.bin")));
+}
+
+EndPicture WineWindowRun::PictureAtTheEnd(XClient& xc, UpdaterProcess& run, const std::string& screenshot) {
+    EndPicture p;
+    unsigned long dlg = 0;
+    EXPECT_TRUE(WaitFor([&] { return (dlg = xc.FindWindow(kDialogName)) != 0; }, 30000)) << run.Output();
+    if (dlg == 0) return p;
+    std::vector<XRect> shape;
+    EXPECT_TRUE(WaitFor([&] { return (shape = xc.ShapeRects(dlg)).size() > 1; }, 5000)) << run.Output();
+    xc.Geometry(dlg, &p.geometry);
+    p.outline = ShapeMask(shape, p.geometry.w, p.geometry.h);
+    int w = 0, h = 0;
+    EXPECT_TRUE(WaitFor([&] { return run.OutputHas("[trace] [SetStatesProgressMaxValue"); }, 30000)) << run.Output();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));  // inside the slow package
+    auto px = xc.Pixels(dlg, &w, &h);
+    xc.SaveScreenshot(dlg, screenshot + "-during");
+    p.nInstallDuring = FilledPixels(px, w, 88, kDefaultInstallFill);
+    EXPECT_TRUE(BarsMatchSomeState(px, w, States(Trace(WithoutCR(run.Output()))), &p.strSeen)) << screenshot << ": " << p.strSeen;
+    // The last overall report, and a moment for it to be painted.
+    EXPECT_TRUE(WaitFor([&] { return run.OutputHas("SetInstallProgressValue\t4\t4"); }, 30000)) << run.Output();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    px = xc.Pixels(dlg, &w, &h);
+    xc.SaveScreenshot(dlg, screenshot);
+    p.nInstall = FilledPixels(px, w, 88, kDefaultInstallFill);
+    p.nStates = FilledPixels(px, w, 142, kDefaultStatesFill);
+    const auto states = States(Trace(WithoutCR(run.Output())));
+    EXPECT_GT(states.size(), 20u) << run.Output();
+    EXPECT_TRUE(BarsMatchSomeState(px, w, {states.back()}, &p.strSeen)) << screenshot << ": " << p.strSeen;
+    return p;
+}
+
+TEST_F(WineWindowRun, DrawsTheVendorsSkinAsTheLinuxWindowDoes) {
+    XClient xc;
+    ASSERT_TRUE(xc.ok());
+    const std::string skin = std::string(ORVO_SOURCE_DIR) + "/skins/default";
+
+    // The Linux updater first, on the same screen, with the same skin package.
+    m_bLinuxRun = true;
+    std::vector<PublishedFile> linuxApp{{"app.sh", UpdateWorld::TargetScript("2"), "_INSTALL", true},
+                                        {"data.bin", std::string(20000, 'd'), "_INSTALL\\data"},
+                                        {"R&D notes.txt", "notes 2"}};
+    AddSlowPackage(linuxApp);
+    PublishWithSkinFolder(linuxApp, skin);
+    EndPicture onLinux;
+    {
+        UpdaterProcess run(Command("window"), m_root / "linux.log");
+        onLinux = PictureAtTheEnd(xc, run, "compare-linux");
+        ASSERT_EQ(run.Wait(30000), 0) << run.Output();
+    }
+    ASSERT_FALSE(onLinux.outline.empty());
+
+    m_bLinuxRun = false;
+    auto files = App();
+    files.push_back(linuxApp.back());
+    PublishApp(files);
+    UpdaterProcess run(WineCommand(), m_root / "window.log");
+    const EndPicture onWindows = PictureAtTheEnd(xc, run, "compare-wine");
+    ASSERT_EQ(run.Wait(30000), 0) << run.Output();
+    EXPECT_FALSE(run.OutputHas("Init Flash Err")) << run.Output();
+
+    // The same outline, pixel for pixel, at the same place on the screen.
+    EXPECT_EQ(onWindows.geometry.x, onLinux.geometry.x);
+    EXPECT_EQ(onWindows.geometry.y, onLinux.geometry.y);
+    ASSERT_EQ(onWindows.geometry.w, onLinux.geometry.w);
+    ASSERT_EQ(onWindows.geometry.h, onLinux.geometry.h);
+    size_t differ = 0;
+    for (size_t i = 0; i < onLinux.outline.size(); ++i) differ += onLinux.outline[i] != onWindows.outline[i];
+    EXPECT_EQ(differ, 0u) << "pixels inside one window's outline and outside the other's";
+    // The same filled lengths for the same reports.
+    EXPECT_NEAR(onWindows.nInstallDuring, onLinux.nInstallDuring, 2) << "Linux: " << onLinux.strSeen << "; Windows: " << onWindows.strSeen;
+    EXPECT_NEAR(onWindows.nInstall, onLinux.nInstall, 2) << "Linux: " << onLinux.strSeen << "; Windows: " << onWindows.strSeen;
+    EXPECT_NEAR(onWindows.nStates, onLinux.nStates, 2) << "Linux: " << onLinux.strSeen << "; Windows: " << onWindows.strSeen;
 }
 
 TEST_F(WineWindowRun, AFailedUpdateShowsARealMessageBox) {

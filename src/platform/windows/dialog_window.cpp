@@ -1,7 +1,6 @@
 #include "platform/windows/dialog_window.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace platform::wingui {
 
@@ -252,30 +251,7 @@ bool DialogWindow::DrawSkin(int nId, Picture& picture) {
         picture.bits.size() < static_cast<size_t>(picture.nStride) * picture.nHeight)
         return false;
     const NativeSkin& view = nId == kSkinShape ? *m_shape : *m_visible;
-    BITMAPINFO bi{};
-    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = picture.nWidth;
-    bi.bmiHeader.biHeight = -picture.nHeight;  // rows top-down, as the picture's
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    bi.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HBITMAP dib = ::CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (dib == nullptr || bits == nullptr) return false;
-    const size_t size = static_cast<size_t>(picture.nStride) * picture.nHeight;
-    std::memcpy(bits, picture.bits.data(), size);
-    HDC mem = ::CreateCompatibleDC(nullptr);
-    bool ok = mem != nullptr;
-    if (ok) {
-        HGDIOBJ old = ::SelectObject(mem, dib);
-        view.Paint(mem, true);
-        ::GdiFlush();
-        ::SelectObject(mem, old);
-        ::DeleteDC(mem);
-        std::memcpy(picture.bits.data(), bits, size);
-    }
-    ::DeleteObject(dib);
-    return ok;
+    return view.Paint(picture.bits.data(), picture.nWidth, picture.nHeight, picture.nStride);
 }
 
 bool DialogWindow::ApplyShape(const std::vector<Rect>& rects) {
