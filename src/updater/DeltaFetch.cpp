@@ -72,7 +72,7 @@ std::optional<CDeltaFetch::Delivered> CDeltaFetch::Fetch(const std::wstring& szP
                                    ? trust::Sha256OfFile(p.item->InstallPath)
                                    : std::nullopt;
     if (!installedHash || !SameHex(*installedHash, p.delta->BaseSha256)) {
-        why = L"installed file is not the delta's base";
+        why = FormatW(L"installed file [%s] is not the delta's base", p.item->InstallPath);
     } else if (FetchPackage(p.delta->DownloadUrl, local, static_cast<uint64_t>(p.delta->Size), progress) !=
         Kaver::CHttpServerClient::kDownloadOk) {
         why = L"download failed";

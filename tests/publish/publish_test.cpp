@@ -133,7 +133,7 @@ TEST_F(Publish, PackageNamesAreTheFilesOwnAndDistinct) {
     WriteFile(build + "/doc/README.TXT", "other read me\n");
     WriteFile(build + "/bin/my notes#1.txt", "notes\n");
     std::string log;
-    ASSERT_EQ(Build(m_root / "r1", "--key '" + (m_root / "key.key") + "'", &log), 0) << log;
+    ASSERT_EQ(Build(m_root / "r1", "--first-release --key '" + (m_root / "key.key") + "'", &log), 0) << log;
     std::string xml = ReadFile(m_root / "r1/app.xml");
     for (const char* name : {"/doc_README.TXT.zip<", "/readme.txt.zip<", "/my%20notes%231.txt.zip<", "/app.sh.zip<"})
         EXPECT_NE(xml.find(name), std::string::npos) << name << "\n" << xml;

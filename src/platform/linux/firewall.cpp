@@ -75,8 +75,9 @@ int32_t FirewallProfile::OpenCurrent(std::unique_ptr<FirewallProfile>& out) {
         return 0;
     }
     // A per-user installation cannot write the machine's list: its programs are listed in the
-    // user's hive, so that the run still completes (the machine's list is still read).
-    if (err == ERROR_ACCESS_DENIED_ || err == ERROR_WRITE_PROTECT_) {
+    // user's hive, so that the run still completes (the machine's list is still read). Its folder
+    // may also be missing and not creatable (something else stands on the way).
+    if (err == ERROR_ACCESS_DENIED_ || err == ERROR_WRITE_PROTECT_ || err == ERROR_PATH_NOT_FOUND_) {
         RegKey user;
         if (RegKey::Create(RootCurrentUser, kFirewallListKey, user) == 0) {
             OutputDebug(L"[OVUSVC] firewall list: the machine hive cannot be written; entries go to the user's hive\n");
