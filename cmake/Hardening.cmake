@@ -4,9 +4,10 @@ include(CheckCXXSourceCompiles)
 include(CheckPIESupported)
 
 if(WIN32)
-  # ASLR with a high-entropy address space, DEP, and the stack protector (libssp linked in).
+  # ASLR with a high-entropy address space, DEP, and the stack protector. Its library is linked
+  # in statically, DLLs included, so that nothing has to ship beside them.
   add_compile_options(-fstack-protector-strong)
-  add_link_options(-fstack-protector-strong -Wl,--dynamicbase,--high-entropy-va,--nxcompat)
+  add_link_options(-static -fstack-protector-strong -Wl,--dynamicbase,--high-entropy-va,--nxcompat)
   set(ORVO_HARDENING "ASLR (high entropy), DEP, stack protector")
   return()
 endif()

@@ -2,6 +2,7 @@
 // vendor's skin can have, each refused with a sentence that names it.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 
 #include "platform/fs.h"
@@ -138,7 +139,8 @@ TEST(SkinLayout, AFolderSkinReadsOnlyPlainNamesInsideIt) {
     for (const auto& [name, bytes] : Skin()) orvo::test::WriteFile(root + "/" + platform::ToUtf8(name), std::string(bytes.begin(), bytes.end()));
     std::wstring why;
     EXPECT_TRUE(ReadSkinFolder(platform::FromUtf8(root), L"skin.xml", &why)) << platform::ToUtf8(why);
-    orvo::test::Run("mkdir '" + root + "/close.png.d' && mv '" + root + "/close.png' '" + root + "/gone.png'");
+    std::filesystem::create_directory(root + "/close.png.d");
+    std::filesystem::rename(root + "/close.png", root + "/gone.png");
     EXPECT_FALSE(ReadSkinFolder(platform::FromUtf8(root), L"skin.xml", &why));
     EXPECT_NE(why.find(L"close.png is not in the skin"), std::wstring::npos) << platform::ToUtf8(why);
 }
