@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "delta/Patch.h"
+#include "orvo-publish/NewFile.h"
 #include "orvo-publish/ReleaseConfig.h"
 #include "platform/fs.h"
 #include "platform/strings.h"
@@ -24,17 +25,9 @@ std::string DeltaName(const std::string& baseSha256, const std::string& targetSh
 
 namespace {
 
+// The same name always holds the same bytes: a delta made before is left as it is.
 void WriteWhole(const std::string& path, std::span<const std::byte> data) {
-    // The same name always holds the same bytes: a delta made before is left as it is.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0 && errno == EEXIST) return;
-    if (fd < 0) throw InputError(path + ": cannot create (" + std::strerror(errno) + ")");
-    const bool ok = ::write(fd, data.data(), data.size()) == static_cast<ssize_t>(data.size()) && ::fsync(fd) == 0;
-    ::close(fd);
-    if (!ok) {
-        ::unlink(path.c_str());
-        throw InputError(path + ": cannot write");
-    }
+    WriteNewFile(path, {reinterpret_cast<const char*>(data.data()), data.size()}, 0644, IfExists::Keep);
 }
 
 }  // namespace

@@ -22,6 +22,7 @@
 #include "orvo-publish/DeltaMaker.h"
 #include "orvo-publish/DeltaSources.h"
 #include "orvo-publish/ManifestWriter.h"
+#include "orvo-publish/NewFile.h"
 #include "orvo-publish/PackageWriter.h"
 #include "orvo-publish/ReleaseConfig.h"
 #include "orvo-publish/SkinPackage.h"
@@ -60,16 +61,7 @@ std::string ReadSmall(const std::string& path, uint64_t limit, const char* what)
 }
 
 // Writes a new file; never replaces one (keys and signatures are not overwritten by accident).
-void WriteNew(const std::string& path, const std::string& data, mode_t mode) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
-    if (fd < 0) throw InputError(path + ": cannot create (" + std::strerror(errno) + ")");
-    const bool ok = ::write(fd, data.data(), data.size()) == static_cast<ssize_t>(data.size()) && ::fsync(fd) == 0;
-    ::close(fd);
-    if (!ok) {
-        ::unlink(path.c_str());
-        throw InputError(path + ": cannot write");
-    }
-}
+void WriteNew(const std::string& path, const std::string& data, mode_t mode) { WriteNewFile(path, data, mode); }
 
 std::string Hex(const std::string& text) {
     trust::crypto::Sha256 sha;
