@@ -15,6 +15,7 @@
 #include "manifest/ManifestXml.h"
 #include "manifest/RegValue.h"
 #include "manifest/VersionBuilder.h"
+#include "platform/debug.h"
 #include "platform/fs.h"
 #include "platform/path_identity.h"
 #include "platform/strings.h"
@@ -164,8 +165,14 @@ bool CVersionBuilder::CompareXml() {
 
     // The installed copy is read once: what is compared is what is planned from.
     std::string installedCopy;
-    const bool bHaveCopy = bTrusted && trust::ReadBoundedFile(m_strInstallXmlPath, ManifestLimits::kMaxFileBytes, installedCopy) ==
-                                           trust::ReadResult::Ok;
+    const trust::ReadResult copyRead =
+        bTrusted ? trust::ReadBoundedFile(m_strInstallXmlPath, ManifestLimits::kMaxFileBytes, installedCopy) : trust::ReadResult::Missing;
+    const bool bHaveCopy = copyRead == trust::ReadResult::Ok;
+    // Everything is then planned and nothing removed; the line says which copy could not be used.
+    if (copyRead == trust::ReadResult::Failed || copyRead == trust::ReadResult::TooLarge)
+        platform::OutputDebug(platform::FormatW(L"[OVUSVC] [Error %d line] CVersionBuilder::CompareXml() [%s] Installed Copy %s \n", 167,
+                                                m_strInstallXmlPath,
+                                                copyRead == trust::ReadResult::TooLarge ? L"Too Large" : L"Unreadable"));
     const std::string* fresh = DownloadedXml();
     // The usual run finds the installed copy holding the very text it fetched: then every item
     // pairs with itself, nothing is left over, and the copy need not be parsed.

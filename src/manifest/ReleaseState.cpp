@@ -30,7 +30,12 @@ AppliedRelease LoadAppliedRelease(const std::wstring& szUrl) {
     if (platform::RegKey::Open(platform::RootCurrentUser, ReleaseStateKey(szUrl), platform::RegAccess::Read, key) != 0) return release;
     // A value that is not a release number cannot lower the floor: it is read as the highest.
     const std::wstring sequence = ReadText(key, L"Sequence");
-    if (!sequence.empty()) release.nSequence = ParseSequence(sequence).value_or(UINT64_MAX);
+    if (!sequence.empty()) {
+        release.nSequence = ParseSequence(sequence).value_or(UINT64_MAX);
+        if (release.nSequence == UINT64_MAX)
+            platform::OutputDebug(platform::FormatW(L"[OVUSVC] [Error] release state [%s\\Sequence] = [%s] is no release number: every release of this address is refused \n",
+                                                    ReleaseStateKey(szUrl), sequence));
+    }
     release.szKeyId = ReadText(key, L"Key");
     release.szManifestSha256 = ReadText(key, L"Manifest");
     return release;

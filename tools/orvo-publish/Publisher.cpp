@@ -162,12 +162,13 @@ void Pack(SourceFile& f, const std::string& entryName, const std::string& dir, s
     const std::string folder = dir + "/pkg/" + f.address;
     std::error_code ec;
     fs::create_directories(folder, ec);
+    if (ec) throw InputError(folder + ": " + ec.message());
     const std::string zip = folder + "/" + f.packageName;
     const std::string temp = zip + "." + std::to_string(slot);
     WritePackage(in, temp);
     struct stat st {};
     if (::stat(temp.c_str(), &st) != 0 || ::rename(temp.c_str(), zip.c_str()) != 0)
-        throw InputError(zip + ": cannot write the package");
+        throw InputError(zip + ": cannot write the package (" + std::strerror(errno) + ")");
     f.packageSize = static_cast<uint64_t>(st.st_size);
     // The file may have changed while it was read: hash and size must describe what was packed.
     struct stat after {};

@@ -65,8 +65,9 @@ SkinPackage PackSkinFolder(const std::string& folder, const std::string& dir, st
     const std::string packageFolder = dir + "/pkg/" + out.address;
     std::error_code made;
     fs::create_directories(packageFolder, made);
+    if (made) throw InputError(packageFolder + ": " + made.message());
     const std::string zip = packageFolder + "/skin.zip";
-    if (::rename(temp.c_str(), zip.c_str()) != 0) throw InputError(zip + ": cannot write the package");
+    if (::rename(temp.c_str(), zip.c_str()) != 0) throw InputError(zip + ": cannot write the package (" + std::strerror(errno) + ")");
     return out;
 }
 

@@ -142,7 +142,7 @@ bool SplitRelative(const std::wstring& szRelative, std::vector<std::string>& par
 // Why openat of a folder without following links failed.
 uint32_t FolderOpenError(int dirfd, const std::string& name, int e) {
     struct stat st;
-    if (e == ELOOP || (e == ENOTDIR && ::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)))
+    if (e == ENOTDIR && ::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
         return ERROR_STOPPED_ON_SYMLINK_;
     return TranslateSystemError(e);
 }
@@ -377,17 +377,11 @@ uint32_t File::Open(const std::wstring& szPath, Mode mode) {
     // Installed files are made through these names too: readable by all, as any installed file.
     int fd = ::open(p.c_str(), flags, 0644);
     if (fd < 0) return errno == ELOOP ? SetError(ERROR_ACCESS_DENIED_, errno) : SetError(TranslateSystemError(errno), errno);
+    // A folder is never a file to open; only regular files are read or rewritten in place: a pipe,
+    // socket or device is never a manifest, key or package.
     struct stat st;
-    if (mode == Mode::ReadWriteNoLink && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
-        ::close(fd);
-        return SetError(ERROR_ACCESS_DENIED_);
-    }
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        return SetError(ERROR_ACCESS_DENIED_);
-    }
-    // Only regular files are read: a pipe, socket or device is never a manifest, key or package.
-    if (mode == Mode::Read && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+    const bool regularOnly = mode == Mode::Read || mode == Mode::ReadWriteNoLink;
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || (regularOnly && !S_ISREG(st.st_mode))) {
         ::close(fd);
         return SetError(ERROR_ACCESS_DENIED_);
     }
